@@ -1,0 +1,201 @@
+#include "testsupport.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QComboBox>
+#include <QFile>
+#include <QFileDialog>
+#include <QRadioButton>
+#include <QRandomGenerator>
+#include <QSocketNotifier>
+#include <QTextBrowser>
+#include <QTimer>
+
+#include <cerrno>
+#include <unistd.h>
+
+namespace TestSupport {
+
+static QStringList &captured()
+{
+    static QStringList lines;
+    return lines;
+}
+
+static void keepMessage(QtMsgType type, const QMessageLogContext &, const QString &message)
+{
+    if (type == QtFatalMsg) {
+        fprintf(stderr, "%s\n", qPrintable(message));
+        abort();
+    }
+    if (type == QtDebugMsg)
+        captured().append(message);
+    else if (type != QtInfoMsg)
+        fprintf(stderr, "%s\n", qPrintable(message));
+}
+
+void captureDebug()
+{
+    qInstallMessageHandler(keepMessage);
+}
+
+QStringList debugLines()
+{
+    return captured();
+}
+
+void clearDebug()
+{
+    captured().clear();
+}
+
+int countDebug(const QString &prefix)
+{
+    int count = 0;
+    for (const QString &line : captured())
+        count += line.startsWith(prefix) ? 1 : 0;
+    return count;
+}
+
+QByteArray hex(const char *pairs)
+{
+    return QByteArray::fromHex(QByteArray(pairs).replace(' ', ""));
+}
+
+QString writeFile(const QString &path, const QByteArray &content)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size())
+        qFatal("cannot write %s", qPrintable(path));
+    return path;
+}
+
+QByteArray randomBytes(int size, quint32 seed)
+{
+    QRandomGenerator generator(seed);
+    QByteArray bytes(size, Qt::Uninitialized);
+    for (char &byte : bytes)
+        byte = char(generator.bounded(256));
+    return bytes;
+}
+
+bool containsInOrder(const QString &text, const QStringList &items)
+{
+    int from = 0;
+    for (const QString &item : items) {
+        const int at = text.indexOf(item, from);
+        if (at < 0) {
+            qWarning("missing in order: %s", qPrintable(item));
+            return false;
+        }
+        from = at + item.size();
+    }
+    return true;
+}
+
+} // namespace TestSupport
+
+WireTap::WireTap(int masterFd, QObject *parent)
+    : QObject(parent), m_fd(masterFd),
+      m_notifier(new QSocketNotifier(masterFd, QSocketNotifier::Read, this))
+{
+    clock.start();
+    connect(m_notifier, &QSocketNotifier::activated, this, &WireTap::readAvailable);
+}
+
+void WireTap::write(const QByteArray &bytes)
+{
+    int done = 0;
+    while (done < bytes.size()) {
+        const ssize_t count = ::write(m_fd, bytes.constData() + done, size_t(bytes.size() - done));
+        if (count < 0 && errno != EINTR && errno != EAGAIN)
+            qFatal("write to the pty master failed");
+        done += int(qMax<ssize_t>(count, 0));
+    }
+}
+
+void WireTap::readAvailable()
+{
+    char buffer[4096];
+    ssize_t count;
+    while ((count = ::read(m_fd, buffer, sizeof buffer)) > 0) {
+        received.append(buffer, int(count));
+        arrivalMs.insert(arrivalMs.size(), int(count), clock.elapsed());
+    }
+    if (count == 0 || (count < 0 && errno != EAGAIN && errno != EINTR))
+        m_notifier->setEnabled(false);
+}
+
+WindowDriver::WindowDriver()
+{
+    window.setWindowTitle(QStringLiteral("RW47HN串口升级demo"));
+}
+
+void WindowDriver::selectPort(const QString &path)
+{
+    auto *box = widget<QComboBox>("comboBox");
+    box->addItem(path);
+    box->setCurrentIndex(box->count() - 1);
+}
+
+void WindowDriver::selectBaudRate(const QString &rate)
+{
+    widget<QComboBox>("comboBox_2")->setCurrentText(rate);
+}
+
+void WindowDriver::clickOpen()
+{
+    widget<QAbstractButton>("pushButton")->click();
+}
+
+void WindowDriver::clickStart()
+{
+    widget<QAbstractButton>("pushButton_3")->click();
+}
+
+void WindowDriver::clickClear()
+{
+    widget<QAbstractButton>("pushButton_2")->click();
+}
+
+void WindowDriver::chooseFile(const QString &path)
+{
+    // The dialog is modal: answer it from a timer that runs inside its event loop.
+    auto *poll = new QTimer;
+    poll->setInterval(5);
+    QObject::connect(poll, &QTimer::timeout, [poll, path] {
+        for (QWidget *top : QApplication::topLevelWidgets()) {
+            auto *dialog = qobject_cast<QFileDialog *>(top);
+            if (!dialog || !dialog->isVisible())
+                continue;
+            poll->stop();
+            poll->deleteLater();
+            if (path.isEmpty()) {
+                dialog->reject();
+            } else {
+                dialog->selectFile(path);
+                QMetaObject::invokeMethod(dialog, "accept");
+            }
+            return;
+        }
+    });
+    poll->start();
+    widget<QAbstractButton>("toolButton")->click();
+}
+
+bool WindowDriver::isOpen() const
+{
+    return widget<QAbstractButton>("pushButton")->text() == QStringLiteral("关闭串口") &&
+           widget<QRadioButton>("radioButton")->isChecked();
+}
+
+QString WindowDriver::log() const
+{
+    return widget<QTextBrowser>("textBrowser")->toPlainText();
+}
+
+QStringList WindowDriver::logLines() const
+{
+    const QString text = log();
+    return text.isEmpty() ? QStringList() : text.split(QLatin1Char('\n'));
+}

@@ -1,0 +1,75 @@
+#pragma once
+
+// Helpers shared by the tests: debug-log capture, the master side of a pty as a wire tap,
+// and a driver that works the window through its widgets.
+
+#include "mainwindow.h"
+#include "ptypair.h"
+
+#include <QByteArray>
+#include <QElapsedTimer>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+#include <QVector>
+
+class QSocketNotifier;
+class QTextBrowser;
+
+namespace TestSupport {
+
+// Keeps debug messages in memory instead of printing them.
+void captureDebug();
+QStringList debugLines();
+void clearDebug();
+int countDebug(const QString &prefix);
+
+// Bytes of a string of hex pairs such as "AA 55 01 00".
+QByteArray hex(const char *pairs);
+// Writes a file and returns its path.
+QString writeFile(const QString &path, const QByteArray &content);
+QByteArray randomBytes(int size, quint32 seed);
+// True when every item appears in text, each after the previous one.
+bool containsInOrder(const QString &text, const QStringList &items);
+
+} // namespace TestSupport
+
+// Reads everything that arrives on the master side and remembers when it came.
+class WireTap : public QObject
+{
+    Q_OBJECT
+public:
+    explicit WireTap(int masterFd, QObject *parent = nullptr);
+    void write(const QByteArray &bytes);
+    QByteArray received;
+    QVector<qint64> arrivalMs; // one entry per byte in `received`
+    QElapsedTimer clock;
+
+private:
+    void readAvailable();
+    int m_fd;
+    QSocketNotifier *m_notifier;
+};
+
+// One window, driven as a user would: through its widgets, found by object name.
+class WindowDriver
+{
+public:
+    WindowDriver();
+    template <typename T> T *widget(const char *name) const
+    {
+        return window.findChild<T *>(QLatin1String(name));
+    }
+    void selectPort(const QString &path);
+    void selectBaudRate(const QString &rate);
+    void clickOpen();
+    void clickStart();
+    void clickClear();
+    // Works the real file dialog: chooses `path`, or cancels when it is empty.
+    void chooseFile(const QString &path);
+    bool isOpen() const;
+    QString log() const;
+    QStringList logLines() const;
+
+    MainWindow window;
+};

@@ -1,0 +1,239 @@
+// Opening, closing and retuning the link, the transmit path's accounting, and lost ports.
+
+#include "testsupport.h"
+
+#include <QAbstractButton>
+#include <QComboBox>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <sys/resource.h>
+#include <termios.h>
+
+using TestSupport::hex;
+
+namespace {
+
+// The line speed the port has set, as the far end of the pty sees it.
+speed_t lineSpeed(const PtyPair &pty)
+{
+    termios settings {};
+    if (tcgetattr(pty.masterFd(), &settings) != 0)
+        return 0;
+    return cfgetospeed(&settings);
+}
+
+double cpuSeconds()
+{
+    rusage usage {};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
+           (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+} // namespace
+
+class tst_SerialLink : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { TestSupport::captureDebug(); }
+    void init()
+    {
+        TestSupport::clearDebug();
+        QVERIFY(pty.open());
+    }
+    void cleanup()
+    {
+        pty.closeMaster();
+        pty.closeSlave();
+    }
+
+    void openAtChosenRate_data()
+    {
+        QTest::addColumn<QString>("rate");
+        QTest::addColumn<int>("speed");
+        QTest::newRow("9600") << "9600" << int(B9600);
+        QTest::newRow("115200") << "115200" << int(B115200);
+        QTest::newRow("1000000") << "1000000" << int(B1000000);
+    }
+    void openAtChosenRate()
+    {
+        QFETCH(QString, rate);
+        QFETCH(int, speed);
+        WindowDriver driver;
+        driver.selectPort(pty.slavePath());
+        driver.selectBaudRate(rate);
+        driver.clickOpen();
+        QVERIFY(driver.isOpen());
+        QCOMPARE(int(lineSpeed(pty)), speed);
+        QCOMPARE(driver.logLines(),
+                 (QStringList{pty.slavePath() + "串口打开成功", "波特率: " + rate}));
+        const QStringList lines = TestSupport::debugLines();
+        QVERIFY(TestSupport::containsInOrder(
+            lines.join('\n'), {'"' + pty.slavePath() + "\" \n", '"' + rate + "\" \n",
+                               "Serial port opened successfully."}));
+    }
+
+    void closeAndReopenAtAnotherRate()
+    {
+        WindowDriver driver;
+        driver.selectPort(pty.slavePath());
+        driver.clickOpen();
+        QVERIFY(driver.isOpen());
+        driver.clickOpen();
+        QVERIFY(!driver.isOpen());
+        QCOMPARE(driver.widget<QAbstractButton>("pushButton")->text(), QStringLiteral("打开串口"));
+        QCOMPARE(driver.logLines().size(), 2); // closing adds nothing
+
+        driver.selectBaudRate("460800");
+        driver.clickOpen();
+        QVERIFY(driver.isOpen());
+        QCOMPARE(lineSpeed(pty), speed_t(B460800));
+    }
+
+    void changeBaudRateRetunesOpenLink()
+    {
+        WindowDriver driver;
+        driver.selectPort(pty.slavePath());
+        driver.clickOpen();
+        driver.clickClear();
+        QVERIFY(QMetaObject::invokeMethod(&driver.window, "changeBaudRate",
+                                          Q_ARG(quint64, 921600)));
+        QCOMPARE(driver.logLines(), QStringList{"切波特率到: 921600"});
+        QCOMPARE(lineSpeed(pty), speed_t(B921600));
+        QVERIFY(driver.isOpen());
+        QCOMPARE(driver.widget<QComboBox>("comboBox_2")->currentText(), QStringLiteral("115200"));
+    }
+
+    // A pending timer that fires after the user closed the link must not reopen it.
+    void changeBaudRateLeavesClosedLinkAlone()
+    {
+        WindowDriver driver;
+        driver.selectPort(pty.slavePath());
+        driver.clickOpen();
+        driver.clickOpen();
+        driver.clickClear();
+        QVERIFY(QMetaObject::invokeMethod(&driver.window, "changeBaudRate",
+                                          Q_ARG(quint64, 9600)));
+        QVERIFY(driver.log().isEmpty());
+        QVERIFY(lineSpeed(pty) != speed_t(B9600)); // not reopened at the new rate
+        QVERIFY(!driver.isOpen());
+    }
+
+    void failedReopenClosesTheLink()
+    {
+        QTemporaryDir dir;
+        const QString link = dir.filePath("ttyLINK");
+        QVERIFY(QFile::link(pty.slavePath(), link));
+        WindowDriver driver;
+        driver.selectPort(link);
+        driver.clickOpen();
+        QVERIFY(driver.isOpen());
+        QVERIFY(QFile::remove(link));
+        driver.clickClear();
+
+        QVERIFY(QMetaObject::invokeMethod(&driver.window, "changeBaudRate",
+                                          Q_ARG(quint64, 115200)));
+        QCOMPARE(driver.logLines().size(), 1);
+        QVERIFY(driver.log().startsWith("切波特率失败: 115200, "));
+        QVERIFY(driver.log().size() > QString("切波特率失败: 115200, ").size());
+        QVERIFY(!driver.isOpen());
+        QCOMPARE(driver.widget<QAbstractButton>("pushButton")->text(), QStringLiteral("打开串口"));
+        // Nothing is sent on the closed link any more.
+        QVERIFY(QMetaObject::invokeMethod(&driver.window, "delaySendStartUpgradeCmd"));
+        QCOMPARE(driver.logLines().size(), 1);
+    }
+
+    void openFailureIsReported_data()
+    {
+        QTest::addColumn<QString>("port");
+        QTest::newRow("missing device") << "/dev/rw47hn-no-such-port";
+        QTest::newRow("empty name") << "";
+    }
+    void openFailureIsReported()
+    {
+        QFETCH(QString, port);
+        WindowDriver driver;
+        driver.selectPort(port);
+        driver.clickOpen();
+        QVERIFY(!driver.isOpen());
+        QCOMPARE(driver.logLines().size(), 1);
+        const QString prefix = port + "串口打开失败: ";
+        QVERIFY2(driver.log().startsWith(prefix), qPrintable(driver.log()));
+        QVERIFY(driver.log().size() > prefix.size()); // carries the reason
+    }
+
+    // Bytes handed to the port are counted up, and down again as the port reports them.
+    void writeAccounting()
+    {
+        WireTap tap(pty.masterFd());
+        WindowDriver driver;
+        driver.selectPort(pty.slavePath());
+        driver.clickOpen();
+        TestSupport::clearDebug();
+        QVERIFY(QMetaObject::invokeMethod(&driver.window, "delaySendStartUpgradeCmd"));
+        QTRY_COMPARE(tap.received.size(), 7);
+        QTRY_VERIFY(TestSupport::debugLines().contains(">>>bytes:  0"));
+
+        // The count survives closing and reopening the link.
+        driver.clickOpen();
+        driver.clickOpen();
+        TestSupport::clearDebug();
+        QVERIFY(QMetaObject::invokeMethod(&driver.window, "delaySendStartUpgradeCmd"));
+        QTRY_COMPARE(tap.received.size(), 14);
+        QTRY_VERIFY(TestSupport::debugLines().contains(">>>bytes:  0"));
+        QCOMPARE(TestSupport::countDebug("Serial Written Error."), 0);
+        for (const QString &line : TestSupport::debugLines()) {
+            if (line.startsWith(">>>bytes: "))
+                QVERIFY(line.midRef(10).toInt() >= 0);
+        }
+    }
+
+    void sendOnClosedLinkDoesNothing()
+    {
+        WireTap tap(pty.masterFd());
+        WindowDriver driver;
+        driver.selectPort(pty.slavePath());
+        TestSupport::clearDebug();
+        QVERIFY(QMetaObject::invokeMethod(&driver.window, "delaySendStartUpgradeCmd"));
+        QTest::qWait(100); // proving an absence: give stray bytes a chance to arrive
+        QVERIFY(tap.received.isEmpty());
+        QVERIFY(driver.log().isEmpty());
+        QVERIFY(TestSupport::debugLines().isEmpty());
+    }
+
+    // A vanished far end closes the link, says so once, and leaves the CPU idle.
+    void portLossClosesTheLink()
+    {
+        WindowDriver driver;
+        driver.selectPort(pty.slavePath());
+        driver.clickOpen();
+        driver.clickClear();
+        pty.closeMaster();
+        QTRY_VERIFY(!driver.isOpen());
+        QCOMPARE(driver.logLines().size(), 1);
+        QVERIFY(driver.log().startsWith("串口已断开: "));
+
+        const double before = cpuSeconds();
+        QTest::qWait(1000);
+        const double used = cpuSeconds() - before;
+        QVERIFY2(used < 0.5, qPrintable(QString("CPU busy after port loss: %1 s").arg(used)));
+        QCOMPARE(driver.logLines().size(), 1);
+
+        // The user can open a working port again afterwards.
+        PtyPair other;
+        QVERIFY(other.open());
+        driver.selectPort(other.slavePath());
+        driver.clickOpen();
+        QVERIFY(driver.isOpen());
+    }
+
+private:
+    PtyPair pty;
+};
+
+QTEST_MAIN(tst_SerialLink)
+#include "tst_seriallink.moc"

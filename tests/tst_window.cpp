@@ -1,0 +1,237 @@
+// The window as built: layout, meta-object, baud list, port list, hex lines and clearing.
+
+#include "testsupport.h"
+
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QMetaMethod>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QStatusBar>
+#include <QTextBrowser>
+#include <QToolButton>
+#include <QtTest>
+
+using TestSupport::hex;
+
+class tst_Window : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { TestSupport::captureDebug(); }
+    void init() { TestSupport::clearDebug(); }
+
+    void widgets_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("className");
+        QTest::addColumn<QString>("parentName");
+        QTest::addColumn<QRect>("geometry"); // null when a layout places the widget
+        QTest::addColumn<int>("pointSize");  // 0 for the default font
+        QTest::addColumn<QString>("text");
+        const QRect laidOut;
+        QTest::newRow("layoutWidget") << "layoutWidget" << "QWidget" << "centralwidget"
+                                      << QRect(20, 20, 971, 591) << 0 << "";
+        QTest::newRow("groupBox") << "groupBox" << "QGroupBox" << "layoutWidget" << laidOut
+                                  << 0 << "串口配置区";
+        QTest::newRow("layoutWidget1") << "layoutWidget1" << "QWidget" << "groupBox"
+                                       << QRect(380, 20, 361, 41) << 0 << "";
+        QTest::newRow("label_2") << "label_2" << "QLabel" << "layoutWidget1" << laidOut << 18
+                                 << "波特率";
+        QTest::newRow("comboBox_2") << "comboBox_2" << "QComboBox" << "layoutWidget1" << laidOut
+                                    << 18 << "115200";
+        QTest::newRow("layoutWidget2") << "layoutWidget2" << "QWidget" << "groupBox"
+                                       << QRect(20, 70, 161, 37) << 0 << "";
+        QTest::newRow("radioButton") << "radioButton" << "QRadioButton" << "layoutWidget2"
+                                     << laidOut << 18 << "";
+        QTest::newRow("pushButton") << "pushButton" << "QPushButton" << "layoutWidget2"
+                                    << laidOut << 20 << "打开串口";
+        QTest::newRow("layoutWidget3") << "layoutWidget3" << "QWidget" << "groupBox"
+                                       << QRect(21, 20, 361, 41) << 0 << "";
+        QTest::newRow("label") << "label" << "QLabel" << "layoutWidget3" << laidOut << 18
+                               << "端口号";
+        QTest::newRow("comboBox") << "comboBox" << "QComboBox" << "layoutWidget3" << laidOut
+                                  << 18 << "";
+        QTest::newRow("groupBox_2") << "groupBox_2" << "QGroupBox" << "layoutWidget" << laidOut
+                                    << 0 << "升级显示区";
+        QTest::newRow("textBrowser") << "textBrowser" << "QTextBrowser" << "groupBox_2"
+                                     << QRect(0, 70, 791, 391) << 0 << "";
+        QTest::newRow("pushButton_2") << "pushButton_2" << "QPushButton" << "groupBox_2"
+                                      << QRect(820, 70, 111, 31) << 12 << "清除窗口";
+        QTest::newRow("pushButton_3") << "pushButton_3" << "QPushButton" << "groupBox_2"
+                                      << QRect(820, 20, 111, 31) << 18 << "升级";
+        QTest::newRow("layoutWidget4") << "layoutWidget4" << "QWidget" << "groupBox_2"
+                                       << QRect(1, 20, 791, 32) << 0 << "";
+        QTest::newRow("label_3") << "label_3" << "QLabel" << "layoutWidget4" << laidOut << 18
+                                 << "升级文件";
+        QTest::newRow("lineEdit") << "lineEdit" << "QLineEdit" << "layoutWidget4" << laidOut
+                                  << 16 << "";
+        QTest::newRow("toolButton") << "toolButton" << "QToolButton" << "layoutWidget4"
+                                    << laidOut << 18 << "...";
+    }
+    void widgets()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, className);
+        QFETCH(QString, parentName);
+        QFETCH(QRect, geometry);
+        QFETCH(int, pointSize);
+        QFETCH(QString, text);
+        WindowDriver driver;
+        auto *widget = driver.window.findChild<QWidget *>(name);
+        QVERIFY(widget);
+        QCOMPARE(QString(widget->metaObject()->className()), className);
+        QCOMPARE(widget->parentWidget()->objectName(), parentName);
+        if (!geometry.isNull())
+            QCOMPARE(widget->geometry(), geometry);
+        if (pointSize)
+            QCOMPARE(widget->font().pointSize(), pointSize);
+        QString shown;
+        if (auto *box = qobject_cast<QGroupBox *>(widget))
+            shown = box->title();
+        else if (auto *button = qobject_cast<QAbstractButton *>(widget))
+            shown = button->text();
+        else if (auto *label = qobject_cast<QLabel *>(widget))
+            shown = label->text();
+        else if (auto *combo = qobject_cast<QComboBox *>(widget))
+            shown = combo->currentText();
+        else if (auto *edit = qobject_cast<QLineEdit *>(widget))
+            shown = edit->text();
+        if (!qobject_cast<QComboBox *>(widget) || name == "comboBox_2")
+            QCOMPARE(shown, text);
+    }
+
+    void windowFrame()
+    {
+        MainWindow window;
+        QCOMPARE(window.objectName(), QStringLiteral("MainWindow"));
+        QCOMPARE(window.windowTitle(), QStringLiteral("MainWindow"));
+        QCOMPARE(window.size(), QSize(1004, 649));
+        QVERIFY(window.menuBar()->actions().isEmpty());
+        QCOMPARE(window.menuBar()->objectName(), QStringLiteral("menubar"));
+        QCOMPARE(window.statusBar()->objectName(), QStringLiteral("statusbar"));
+        QCOMPARE(window.centralWidget()->objectName(), QStringLiteral("centralwidget"));
+        auto *indicator = window.findChild<QRadioButton *>("radioButton");
+        QVERIFY(!indicator->isChecked());
+        QVERIFY(indicator->styleSheet().startsWith("QRadioButton { color: red; }QRadioButton"));
+    }
+
+    void baudRates()
+    {
+        WindowDriver driver;
+        auto *rates = driver.widget<QComboBox>("comboBox_2");
+        QStringList items;
+        for (int i = 0; i < rates->count(); ++i)
+            items << rates->itemText(i);
+        QCOMPARE(items, (QStringList{"9600", "115200", "460800", "921600", "1000000"}));
+        QCOMPARE(rates->currentIndex(), 1);
+    }
+
+    // Whatever ports this machine has, each is listed once and logged as a group of seven.
+    void portDiscoveryLog()
+    {
+        WindowDriver driver;
+        const QStringList lines = TestSupport::debugLines();
+        const int header = lines.indexOf("Available serial ports:");
+        QVERIFY(header >= 0);
+        const QStringList groups = lines.mid(header + 1);
+        auto *ports = driver.widget<QComboBox>("comboBox");
+        QCOMPARE(groups.size(), ports->count() * 7);
+        for (int port = 0; port < ports->count(); ++port) {
+            QCOMPARE(groups.at(port * 7), "Port: \"" + ports->itemText(port) + '"');
+            QVERIFY(groups.at(port * 7 + 4).startsWith("Vendor Identifier: "));
+            QCOMPARE(groups.at(port * 7 + 6), QString(39, '-'));
+        }
+    }
+
+    void metaObject()
+    {
+        const QMetaObject &meta = MainWindow::staticMetaObject;
+        const QStringList expected = {
+            "upgradeResultMsg(uint8_t,QByteArray,const uint8_t*,uint64_t)",
+            "upgradeEventMsg(QString)",
+            "on_pushButton_clicked()",
+            "on_toolButton_clicked()",
+            "on_pushButton_2_clicked()",
+            "on_pushButton_3_clicked()",
+            "changeBaudRate(qulonglong)",
+            "delaySendStartUpgradeCmd()",
+        };
+        QStringList methods;
+        for (int i = meta.methodOffset(); i < meta.methodCount(); ++i)
+            methods << QString(meta.method(i).methodSignature());
+        QCOMPARE(methods, expected);
+        QCOMPARE(meta.method(meta.methodOffset()).methodType(), QMetaMethod::Signal);
+        QCOMPARE(meta.method(meta.methodOffset() + 2).access(), QMetaMethod::Private);
+
+        WindowDriver driver; // registers the type names
+        QCOMPARE(QMetaType::type("uint8_t"), int(QMetaType::UChar));
+        QCOMPARE(QMetaType::type("uint64_t"), int(QMetaType::ULongLong));
+    }
+
+    // The slots named after the timers can be reached by name; on a closed link they do nothing.
+    void slotsByNameOnClosedLink()
+    {
+        WindowDriver driver;
+        QVERIFY(QMetaObject::invokeMethod(&driver.window, "changeBaudRate",
+                                          Q_ARG(quint64, 115200)));
+        QVERIFY(QMetaObject::invokeMethod(&driver.window, "delaySendStartUpgradeCmd"));
+        QVERIFY(driver.log().isEmpty());
+        QCOMPARE(TestSupport::countDebug("Hex string:"), 0);
+        QVERIFY(!driver.isOpen());
+    }
+
+    void hexLines_data()
+    {
+        QTest::addColumn<QByteArray>("frame");
+        QTest::addColumn<QString>("line");
+        QTest::newRow("high bytes") << hex("AA 55 04 00 7F FF 80 0A 2E 61")
+                                    << "RW47HN->MCU: [AA 55 04 00 7F FF 80 0A 2E 61]";
+        QTest::newRow("no payload") << hex("AA 55 01 00 7E DD 0D")
+                                    << "RW47HN->MCU: [AA 55 01 00 7E DD 0D]";
+    }
+    // Frames from the module and bytes to it, as shown in the log and the debug log.
+    void hexLines()
+    {
+        QFETCH(QByteArray, frame);
+        QFETCH(QString, line);
+        PtyPair pty;
+        QVERIFY(pty.open());
+        WireTap tap(pty.masterFd());
+        WindowDriver driver;
+        driver.selectPort(pty.slavePath());
+        driver.clickOpen();
+        QVERIFY(driver.isOpen());
+        TestSupport::clearDebug();
+
+        tap.write(frame);
+        QTRY_VERIFY(driver.logLines().contains(line));
+        QVERIFY(TestSupport::debugLines().contains("Hex string: \"" + line + '"'));
+
+        QVERIFY(QMetaObject::invokeMethod(&driver.window, "delaySendStartUpgradeCmd"));
+        QVERIFY(driver.logLines().contains("MCU->RW47HN: [AA 55 01 00 06 42 F2]"));
+        QTRY_COMPARE(tap.received, hex("AA 55 01 00 06 42 F2"));
+        QCOMPARE(TestSupport::countDebug("Hex string:"), 2);
+    }
+
+    void clearButton()
+    {
+        PtyPair pty;
+        QVERIFY(pty.open());
+        WindowDriver driver;
+        driver.selectPort(pty.slavePath());
+        driver.clickOpen();
+        QVERIFY(!driver.log().isEmpty());
+        driver.clickClear();
+        QVERIFY(driver.log().isEmpty());
+        QVERIFY(QMetaObject::invokeMethod(&driver.window, "delaySendStartUpgradeCmd"));
+        QCOMPARE(driver.logLines(), QStringList{"MCU->RW47HN: [AA 55 01 00 06 42 F2]"});
+    }
+};
+
+QTEST_MAIN(tst_Window)
+#include "tst_window.moc"
