@@ -1,4 +1,175 @@
+// Choosing the firmware file and loading it when the upgrade starts.
+
+#include "frame.h"
+#include "testsupport.h"
+
+#include <QFile>
+#include <QLineEdit>
+#include <QTemporaryDir>
 #include <QtTest>
-class T : public QObject { Q_OBJECT };
-QTEST_MAIN(T)
+
+using TestSupport::hex;
+
+namespace {
+
+QByteArray readRequest(quint32 address, quint32 count)
+{
+    std::vector<uint8_t> payload;
+    for (quint32 value : {address, count})
+        for (int shift = 0; shift < 32; shift += 8)
+            payload.push_back(uint8_t(value >> shift));
+    const std::vector<uint8_t> bytes = DataFormatToPaket(ReadDataCmd, payload);
+    return QByteArray(reinterpret_cast<const char *>(bytes.data()), int(bytes.size()));
+}
+
+const QByteArray AtCommand = QByteArrayLiteral("AT+UPGRADE=1\r\n");
+const QString OpenFailure = QStringLiteral(">>>>>>>>>>>>>>>>>>>>>>>>>>>>无法打开文件!");
+
+} // namespace
+
+class tst_Firmware : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { TestSupport::captureDebug(); }
+    void init()
+    {
+        QVERIFY(pty.open());
+        tap = new WireTap(pty.masterFd());
+        driver = new WindowDriver;
+        driver->selectPort(pty.slavePath());
+    }
+    void cleanup()
+    {
+        delete driver;
+        delete tap;
+        pty.closeMaster();
+        pty.closeSlave();
+    }
+
+    void imageLoadsExactly_data()
+    {
+        QTest::addColumn<int>("size");
+        QTest::newRow("empty") << 0;
+        QTest::newRow("2500 bytes") << 2500;
+        QTest::newRow("exact chunks") << 4096;
+    }
+    void imageLoadsExactly()
+    {
+        QFETCH(int, size);
+        const QByteArray image = TestSupport::randomBytes(size, 11);
+        driver->clickOpen();
+        driver->chooseFile(TestSupport::writeFile(dir.filePath("a.ufw"), image));
+        driver->clickStart();
+        QCOMPARE(driver->logLines().first(), QStringLiteral("文件打开成功。"));
+        QCOMPARE(imageServed(size + 100), image);
+    }
+
+    void failedLoadKeepsPreviousImage()
+    {
+        const QByteArray first = TestSupport::randomBytes(300, 12);
+        driver->clickOpen();
+        driver->chooseFile(TestSupport::writeFile(dir.filePath("first.ufw"), first));
+        driver->clickStart();
+        QCOMPARE(imageServed(1000), first);
+
+        const QString gone = TestSupport::writeFile(dir.filePath("gone.ufw"), "other");
+        driver->chooseFile(gone);
+        QVERIFY(QFile::remove(gone));
+        tap->received.clear();
+        driver->clickStart();
+        QCOMPARE(driver->logLines(), QStringList{OpenFailure});
+        QTest::qWait(100); // proving an absence: no AT command went out
+        QVERIFY(!tap->received.contains(AtCommand));
+        // Still in the frame phase of the earlier upgrade, still serving the earlier image.
+        tap->received.clear();
+        tap->write(readRequest(0, 1000));
+        QTRY_VERIFY(tap->received.contains(readRequest(0, 1000).mid(5, 8) + first));
+    }
+
+    void cancelledDialog()
+    {
+        auto *path = driver->widget<QLineEdit>("lineEdit");
+        driver->chooseFile(TestSupport::writeFile(dir.filePath("a.ufw"), "x"));
+        QCOMPARE(path->text(), dir.filePath("a.ufw"));
+        QVERIFY(path->styleSheet().isEmpty());
+
+        driver->chooseFile(QString());
+        QCOMPARE(path->text(), QStringLiteral("请选择ufw文件"));
+        QCOMPARE(path->styleSheet(), QStringLiteral("color: grey;"));
+        driver->clickOpen();
+        driver->clickStart();
+        QCOMPARE(driver->logLines(), QStringList{"请选择ufw类型的升级文件"});
+
+        // A later choice is shown; the grey stays.
+        driver->chooseFile(dir.filePath("a.ufw"));
+        QCOMPARE(path->text(), dir.filePath("a.ufw"));
+        QCOMPARE(path->styleSheet(), QStringLiteral("color: grey;"));
+    }
+
+    void typedPathIsIgnored()
+    {
+        const QByteArray chosen = TestSupport::randomBytes(64, 13);
+        driver->clickOpen();
+        driver->chooseFile(TestSupport::writeFile(dir.filePath("chosen.ufw"), chosen));
+        driver->widget<QLineEdit>("lineEdit")->setText(
+            TestSupport::writeFile(dir.filePath("typed.ufw"), "typed"));
+        driver->clickStart();
+        QCOMPARE(imageServed(100), chosen);
+    }
+
+    void startNeedsFileThenOpenPort_data()
+    {
+        QTest::addColumn<bool>("chooseFile");
+        QTest::addColumn<QString>("line");
+        QTest::newRow("no file") << false << "请选择ufw类型的升级文件";
+        QTest::newRow("closed port") << true << "请先打开串口";
+    }
+    void startNeedsFileThenOpenPort()
+    {
+        QFETCH(bool, chooseFile);
+        QFETCH(QString, line);
+        if (chooseFile)
+            driver->chooseFile(TestSupport::writeFile(dir.filePath("a.ufw"), "abc"));
+        driver->clickStart();
+        QCOMPARE(driver->logLines(), QStringList{line});
+        QTest::qWait(1100); // proving an absence: no switch, no start frame
+        QCOMPARE(driver->logLines(), QStringList{line});
+        QVERIFY(tap->received.isEmpty());
+    }
+
+private:
+    // Answers the handshake and asks for `count` bytes from 0; returns the image bytes served.
+    QByteArray imageServed(quint32 count)
+    {
+        if (!QTest::qWaitFor([&] { return driver->log().contains("切波特率到: 9600"); }))
+            return "no baud switch";
+        tap->write("\r\nOK\r\n");
+        if (!QTest::qWaitFor([&] { return driver->logLines().contains("OK"); }))
+            return "no handshake";
+        tap->received.clear();
+        tap->write(readRequest(0, count));
+        // The start frame of the press may come in before the reply.
+        const auto reply = [&] {
+            const QByteArray start = hex("AA 55 01 00 06 42 F2");
+            return tap->received.startsWith(start) ? tap->received.mid(start.size())
+                                                   : tap->received;
+        };
+        const auto complete = [&] {
+            const QByteArray r = reply();
+            return r.size() >= 4 && r.size() >= (uint8_t(r[2]) | uint8_t(r[3]) << 8) + 6;
+        };
+        if (!QTest::qWaitFor(complete))
+            return "no reply";
+        return reply().mid(13, reply().size() - 15);
+    }
+
+    QTemporaryDir dir;
+    PtyPair pty;
+    WireTap *tap = nullptr;
+    WindowDriver *driver = nullptr;
+};
+
+QTEST_MAIN(tst_Firmware)
 #include "tst_firmware.moc"

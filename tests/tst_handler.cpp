@@ -1,4 +1,219 @@
+// The module's commands and the replies they get, byte for byte on the wire.
+
+#include "frame.h"
+#include "testsupport.h"
+
+#include <QComboBox>
+#include <QTemporaryDir>
 #include <QtTest>
-class T : public QObject { Q_OBJECT };
-QTEST_MAIN(T)
+
+#include <termios.h>
+
+using TestSupport::hex;
+
+namespace {
+
+QByteArray frame(uint8_t opcode, const QByteArray &payload)
+{
+    const std::vector<uint8_t> bytes =
+        DataFormatToPaket(opcode, std::vector<uint8_t>(payload.begin(), payload.end()));
+    return QByteArray(reinterpret_cast<const char *>(bytes.data()), int(bytes.size()));
+}
+
+QByteArray u32(quint32 value)
+{
+    QByteArray bytes;
+    for (int shift = 0; shift < 32; shift += 8)
+        bytes.append(char(value >> shift));
+    return bytes;
+}
+
+const QByteArray StartFrame = hex("AA 55 01 00 06 42 F2");
+const QByteArray BaudReply = hex("AA 55 05 00 01 00 C2 01 00 5C DC");
+
+} // namespace
+
+class tst_Handler : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { TestSupport::captureDebug(); }
+    void cleanup()
+    {
+        delete driver;
+        driver = nullptr;
+        delete tap;
+        tap = nullptr;
+        pty.closeMaster();
+        pty.closeSlave();
+    }
+
+    void workedReplies_data()
+    {
+        QTest::addColumn<QByteArray>("request");
+        QTest::addColumn<QByteArray>("reply");
+        QTest::newRow("slice at 0x100")
+            << frame(ReadDataCmd, hex("00 01 00 00 04 00 00 00"))
+            << hex("AA 55 0D 00 02 00 01 00 00 04 00 00 00 11 22 33 44 D0 7F");
+        QTest::newRow("past the end") << frame(ReadDataCmd, hex("00 10 00 00 00 01 00 00"))
+                                      << hex("AA 55 09 00 02 00 10 00 00 00 01 00 00 0E 41");
+    }
+    void workedReplies()
+    {
+        QFETCH(QByteArray, request);
+        QFETCH(QByteArray, reply);
+        QByteArray image = TestSupport::randomBytes(0x1000, 1);
+        image.replace(0x100, 4, hex("11 22 33 44"));
+        startUpgrade(image);
+        tap->write(request);
+        QTRY_COMPARE(replies(), reply);
+    }
+
+    void slices_data()
+    {
+        QTest::addColumn<int>("imageSize");
+        QTest::addColumn<quint32>("address");
+        QTest::addColumn<quint32>("count");
+        QTest::addColumn<int>("served"); // image bytes expected from `address` on
+        QTest::newRow("whole image") << 2500 << 0u << 2500u << 2500;
+        QTest::newRow("last 10 bytes") << 0x1000 << 0xFF6u << 0x100u << 10;
+        QTest::newRow("count zero") << 0x1000 << 0u << 0u << 0;
+        QTest::newRow("empty image") << 0 << 0u << 1024u << 0;
+        QTest::newRow("address 2^31") << 0x1000 << 0x80000000u << 16u << 0;
+        QTest::newRow("address wraps") << 0x1000 << 0xFFFFFFF0u << 0x20u << 0;
+        QTest::newRow("count 2^32-1") << 0x1000 << 0x10u << 0xFFFFFFFFu << 0x1000 - 0x10;
+        QTest::newRow("70000 bytes capped") << 100000 << 0u << 70000u << 65526;
+        QTest::newRow("capped by the end") << 100000 << 40000u << 70000u << 60000;
+    }
+    void slices()
+    {
+        QFETCH(int, imageSize);
+        QFETCH(quint32, address);
+        QFETCH(quint32, count);
+        QFETCH(int, served);
+        const QByteArray image = TestSupport::randomBytes(imageSize, 2);
+        startUpgrade(image);
+        const QByteArray echo = u32(address) + u32(count);
+        tap->write(frame(ReadDataCmd, echo));
+        const QByteArray expected = frame(ReadDataCmd, echo + image.mid(int(address), served));
+        QTRY_COMPARE(replies().size(), expected.size());
+        QVERIFY(replies() == expected);
+    }
+
+    void ignoredRequests_data()
+    {
+        QTest::addColumn<QByteArray>("request");
+        QTest::addColumn<QString>("debugLine");
+        QTest::newRow("read, 3 bytes") << frame(ReadDataCmd, hex("00 01 00"))
+                                       << "<<<ReadDataCmd too short";
+        QTest::newRow("read, 7 bytes") << frame(ReadDataCmd, hex("00 00 00 00 04 00 00"))
+                                       << "<<<ReadDataCmd too short";
+        QTest::newRow("read, none") << frame(ReadDataCmd, {}) << "<<<ReadDataCmd too short";
+        QTest::newRow("result, none") << frame(UpgradeResultCmd, {})
+                                      << "<<<UpgradeResultCmd too short";
+        QTest::newRow("result 1") << frame(UpgradeResultCmd, hex("01")) << "<<<opcode:  3";
+        QTest::newRow("start echoed") << StartFrame << "<<<opcode:  6";
+        QTest::newRow("opcode 0") << frame(0x00, hex("01 02")) << "<<<opcode:  0";
+        QTest::newRow("opcode 0x7F") << frame(0x7F, {}) << "<<<opcode:  127";
+    }
+    void ignoredRequests()
+    {
+        QFETCH(QByteArray, request);
+        QFETCH(QString, debugLine);
+        startUpgrade(TestSupport::randomBytes(0x1000, 3));
+        TestSupport::clearDebug();
+        tap->write(request);
+        QTRY_COMPARE(TestSupport::countDebug(debugLine), 1);
+        QTest::qWait(200); // proving an absence: no reply, no success, no switch
+        QVERIFY(replies().isEmpty());
+        QCOMPARE(TestSupport::countDebug("升级成功"), 0);
+        QCOMPARE(driver->log().count("升级成功"), 0);
+        QCOMPARE(driver->log().count("切波特率到"), 1); // the 9600 of the start only
+    }
+
+    void baudRate_data()
+    {
+        QTest::addColumn<QByteArray>("request");
+        QTest::addColumn<bool>("switches");
+        QTest::newRow("115200 payload") << frame(BaudRateCmd, hex("00 C2 01 00")) << true;
+        QTest::newRow("no payload") << hex("AA 55 01 00 01 A5 82") << true;
+        QTest::newRow("length field 4") << frame(BaudRateCmd, hex("00 C2 01")) << false;
+    }
+    void baudRate()
+    {
+        QFETCH(QByteArray, request);
+        QFETCH(bool, switches);
+        startUpgrade({});
+        tap->write(request);
+        QTRY_COMPARE(replies(), BaudReply);
+        const speed_t atReply = lineSpeed();
+        QCOMPARE(atReply, speed_t(B9600)); // the reply leaves at the old rate
+        if (switches) {
+            QTRY_VERIFY(driver->logLines().contains("切波特率到: 115200"));
+            QCOMPARE(lineSpeed(), speed_t(B115200));
+        } else {
+            QTest::qWait(200); // proving an absence
+            QVERIFY(!driver->log().contains("切波特率到: 115200"));
+            QCOMPARE(lineSpeed(), speed_t(B9600));
+        }
+        QVERIFY(driver->isOpen());
+    }
+
+    void successfulResult()
+    {
+        startUpgrade({}, "460800");
+        int emitted = 0;
+        connect(&driver->window, &MainWindow::upgradeResultMsg, this, [&] { ++emitted; });
+        connect(&driver->window, &MainWindow::upgradeEventMsg, this, [&] { ++emitted; });
+        TestSupport::clearDebug();
+        tap->write(hex("AA 55 02 00 03 00 74 E9"));
+        QTRY_VERIFY(TestSupport::debugLines().contains("升级成功！"));
+        QVERIFY(!driver->log().contains("升级成功..."));
+        QTRY_VERIFY(driver->log().contains("升级成功..."));
+        QVERIFY(TestSupport::containsInOrder(driver->log(),
+                                             {"升级成功...", "切波特率到: 460800"}));
+        QVERIFY(TestSupport::debugLines().contains("<<<reset buadrate:  460800"));
+        QCOMPARE(lineSpeed(), speed_t(B460800));
+        QVERIFY(replies().isEmpty());
+        QCOMPARE(emitted, 0); // declared for listeners, never raised by the window
+    }
+
+private:
+    // Open the port at `rate`, choose the image, press start and answer OK: the frame phase.
+    void startUpgrade(const QByteArray &image, const QString &rate = "115200")
+    {
+        QVERIFY(dir.isValid());
+        const QString path = TestSupport::writeFile(dir.filePath("image.ufw"), image);
+        QVERIFY(pty.open());
+        tap = new WireTap(pty.masterFd());
+        driver = new WindowDriver;
+        driver->selectPort(pty.slavePath());
+        driver->selectBaudRate(rate);
+        driver->clickOpen();
+        driver->chooseFile(path);
+        driver->clickStart();
+        QTRY_VERIFY(driver->logLines().contains("切波特率到: 9600"));
+        tap->write("\r\nOK\r\n");
+        QTRY_VERIFY(driver->logLines().contains("OK"));
+        tap->received.clear();
+    }
+
+    // What the window sent since the handshake, without the start frame that its timer sends.
+    QByteArray replies() const { return QByteArray(tap->received).replace(StartFrame, ""); }
+
+    speed_t lineSpeed() const
+    {
+        termios settings {};
+        tcgetattr(pty.masterFd(), &settings);
+        return cfgetospeed(&settings);
+    }
+
+    QTemporaryDir dir;
+    PtyPair pty;
+    WireTap *tap = nullptr;
+    WindowDriver *driver = nullptr;
+};
+
+QTEST_MAIN(tst_Handler)
 #include "tst_handler.moc"
