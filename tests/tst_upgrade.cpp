@@ -1,4 +1,179 @@
+// Whole upgrades against the simulated module, and the timing of the start sequence.
+
+#include "modulesimulator.h"
+#include "testsupport.h"
+
+#include <QTemporaryDir>
+#include <QTextBlock>
+#include <QTextBrowser>
 #include <QtTest>
-class T : public QObject { Q_OBJECT };
-QTEST_MAIN(T)
+
+using TestSupport::hex;
+
+namespace {
+
+const QByteArray AtCommand = QByteArrayLiteral("AT+UPGRADE=1\r\n");
+const QByteArray StartFrame = hex("AA 55 01 00 06 42 F2");
+
+// Times at which lines were appended to the log area, from the moment of the press.
+class LogTimes : public QObject
+{
+public:
+    explicit LogTimes(QTextBrowser *browser)
+    {
+        clock.start();
+        connect(browser, &QTextEdit::textChanged, this, [this, browser] {
+            const QString last = browser->document()->lastBlock().text();
+            if (last != lastSeen && !last.isEmpty())
+                lines.append({clock.elapsed(), last});
+            lastSeen = last;
+        });
+    }
+    QVector<QPair<qint64, QString>> lines;
+    QElapsedTimer clock;
+
+private:
+    QString lastSeen;
+};
+
+} // namespace
+
+class tst_Upgrade : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { TestSupport::captureDebug(); }
+    void init()
+    {
+        QVERIFY(dir.isValid());
+        QVERIFY(pty.open());
+        driver = new WindowDriver;
+        driver->selectPort(pty.slavePath());
+        driver->clickOpen();
+        QVERIFY(driver->isOpen());
+    }
+    void cleanup()
+    {
+        delete driver;
+        pty.closeMaster();
+        pty.closeSlave();
+    }
+
+    void fullUpgrade_data()
+    {
+        QTest::addColumn<int>("size");
+        QTest::newRow("empty image") << 0;
+        QTest::newRow("2500 bytes") << 2500;
+        QTest::newRow("100 KiB") << 100 * 1024;
+    }
+    void fullUpgrade()
+    {
+        QFETCH(int, size);
+        const QByteArray image = TestSupport::randomBytes(size, 21);
+        ModuleSimulator module(pty.masterFd(), image);
+        QSignalSpy finished(&module, &ModuleSimulator::finished);
+        int emitted = 0;
+        connect(&driver->window, &MainWindow::upgradeResultMsg, this, [&] { ++emitted; });
+        connect(&driver->window, &MainWindow::upgradeEventMsg, this, [&] { ++emitted; });
+
+        driver->chooseFile(TestSupport::writeFile(dir.filePath("fw.ufw"), image));
+        driver->clickStart();
+        QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, 30000);
+        QCOMPARE(finished.first().first().toBool(), true);
+        QCOMPARE(module.stats().bytesVerified, qint64(size));
+        QCOMPARE(module.stats().mismatches, 0);
+        QCOMPARE(module.stats().requests, (size + 1023) / 1024);
+
+        QTRY_VERIFY(driver->logLines().contains("升级成功..."));
+        QTRY_COMPARE(driver->logLines().last(), QStringLiteral("切波特率到: 115200"));
+        const QStringList lines = driver->logLines();
+        QVERIFY(TestSupport::containsInOrder(
+            lines.join('\n'),
+            {"文件打开成功。", "发送升级指令: AT+UPGRADE=1",
+             "MCU->RW47HN: [41 54 2B 55 50 47 52 41 44 45 3D 31 0D 0A]",
+             "延时1s发送开始升级指令", "切波特率到: 9600", "MCU->RW47HN: [AA 55 01 00 06 42 F2]",
+             "接收到数据：\nOK\n\n\nOK", "RW47HN->MCU: [AA 55 05 00 01 00 C2 01 00 5C DC]",
+             "MCU->RW47HN: [AA 55 05 00 01 00 C2 01 00 5C DC]", "切波特率到: 115200",
+             "RW47HN->MCU: [AA 55 02 00 03 00 74 E9]", "升级成功...", "切波特率到: 115200"}));
+        const int requests = lines.filter("RW47HN->MCU: [AA 55 09 00 02").size();
+        QCOMPARE(requests, module.stats().requests);
+        QCOMPARE(lines.filter("MCU->RW47HN: [AA 55").size(), requests + 2);
+        QCOMPARE(emitted, 0);
+    }
+
+    void secondUpgradeAfterSuccess()
+    {
+        const QByteArray image = TestSupport::randomBytes(5000, 22);
+        ModuleSimulator module(pty.masterFd(), image);
+        QSignalSpy finished(&module, &ModuleSimulator::finished);
+        driver->chooseFile(TestSupport::writeFile(dir.filePath("fw.ufw"), image));
+        for (int round = 1; round <= 2; ++round) {
+            driver->clickStart();
+            QCOMPARE(driver->logLines().first(), QStringLiteral("文件打开成功。"));
+            QTRY_COMPARE_WITH_TIMEOUT(finished.count(), round, 20000);
+            QCOMPARE(finished.last().first().toBool(), true);
+            QCOMPARE(module.stats().bytesVerified, qint64(image.size()));
+            QTRY_VERIFY(driver->logLines().contains("升级成功..."));
+            QTRY_COMPARE(driver->logLines().last(), QStringLiteral("切波特率到: 115200"));
+        }
+    }
+
+    // Presses at 0 and 500 ms: AT, switch, AT, switch, start frame, start frame.
+    void startSequenceTimeline_data()
+    {
+        QTest::addColumn<int>("presses");
+        QTest::newRow("one press") << 1;
+        QTest::newRow("two presses 500 ms apart") << 2;
+    }
+    void startSequenceTimeline()
+    {
+        QFETCH(int, presses);
+        WireTap tap(pty.masterFd());
+        driver->chooseFile(TestSupport::writeFile(dir.filePath("fw.ufw"), "image"));
+        LogTimes log(driver->widget<QTextBrowser>("textBrowser"));
+        tap.clock.start();
+        driver->clickStart();
+        if (presses == 2) {
+            QTest::qWait(500);
+            driver->clickStart();
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(tap.received.count(StartFrame), presses, 5000);
+
+        QVector<QPair<qint64, QString>> events; // time, what
+        for (const auto &line : log.lines) {
+            if (line.second == "切波特率到: 9600")
+                events.append({line.first, "switch"});
+        }
+        for (const auto &[pattern, name] :
+             {std::pair{AtCommand, QStringLiteral("AT")}, std::pair{StartFrame, QStringLiteral("start")}}) {
+            for (int at = tap.received.indexOf(pattern); at >= 0;
+                 at = tap.received.indexOf(pattern, at + 1))
+                events.append({tap.arrivalMs.at(at), name});
+        }
+        std::sort(events.begin(), events.end());
+
+        const QStringList expectedOrder =
+            presses == 1 ? QStringList{"AT", "switch", "start"}
+                         : QStringList{"AT", "switch", "AT", "switch", "start", "start"};
+        const QVector<int> expectedMs =
+            presses == 1 ? QVector<int>{0, 50, 1000} : QVector<int>{0, 50, 500, 550, 1000, 1500};
+        QStringList order;
+        for (const auto &event : events)
+            order << event.second;
+        QCOMPARE(order, expectedOrder);
+        for (int i = 0; i < events.size(); ++i) {
+            const qint64 late = events.at(i).first - expectedMs.at(i);
+            QVERIFY2(late >= -5 && late < 300,
+                     qPrintable(QString("%1 at %2 ms").arg(order.at(i)).arg(events.at(i).first)));
+        }
+    }
+
+private:
+    QTemporaryDir dir;
+    PtyPair pty;
+    WindowDriver *driver = nullptr;
+};
+
+QTEST_MAIN(tst_Upgrade)
 #include "tst_upgrade.moc"

@@ -1,0 +1,9 @@
+#!/usr/bin/env bash
+# Builds and runs the whole test suite headless.
+set -euo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+build="$root/build"
+
+bash "$root/scripts/build.sh" "$build"
+cd "$build"
+QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j2
