@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QTimer>
 
+#include <algorithm>
 #include <cstdio>
 
 namespace {
@@ -45,7 +46,40 @@ int main(int argc, char *argv[])
     const QCommandLineOption linkOption(QStringLiteral("link"),
                                         QStringLiteral("Also make PATH a symlink to the port."),
                                         QStringLiteral("PATH"));
-    parser.addOptions({imageOption, chunkOption, linkOption});
+    const QCommandLineOption timeoutOption(
+        QStringLiteral("timeout"),
+        QStringLiteral("Milliseconds to wait for a reply before asking again (default 1000)."),
+        QStringLiteral("MS"), QStringLiteral("1000"));
+    const QCommandLineOption paceOption(
+        QStringLiteral("pace"),
+        QStringLiteral("Take as long as the bytes need on a real line at the rate the upgrader "
+                       "has set (8N1)."));
+    const QCommandLineOption seedOption(QStringLiteral("seed"),
+                                        QStringLiteral("Seed of the misbehaviour (default 1)."),
+                                        QStringLiteral("N"), QStringLiteral("1"));
+    const QCommandLineOption splitOption(
+        QStringLiteral("split"), QStringLiteral("Write every frame in random pieces with pauses."));
+    const QCommandLineOption noiseOption(
+        QStringLiteral("noise"),
+        QStringLiteral("Garbage bytes before a frame with probability P (never 0xAA)."),
+        QStringLiteral("P"), QStringLiteral("0"));
+    const QCommandLineOption corruptOption(
+        QStringLiteral("corrupt-crc"),
+        QStringLiteral("Send a request with a wrong CRC with probability P."), QStringLiteral("P"),
+        QStringLiteral("0"));
+    const QCommandLineOption badLengthOption(
+        QStringLiteral("bad-length"), QStringLiteral("Once, send a frame with length field 0."));
+    const QCommandLineOption shortOption(
+        QStringLiteral("short-request"),
+        QStringLiteral("Once, send a data request with only 3 payload bytes."));
+    const QCommandLineOption dropOption(QStringLiteral("drop-after"),
+                                        QStringLiteral("Hang up the line after N requests."),
+                                        QStringLiteral("N"), QStringLiteral("-1"));
+    const QCommandLineOption silentOption(QStringLiteral("silent"),
+                                          QStringLiteral("Never answer anything."));
+    parser.addOptions({imageOption, chunkOption, linkOption, timeoutOption, paceOption,
+                       seedOption, splitOption, noiseOption, corruptOption, badLengthOption,
+                       shortOption, dropOption, silentOption});
     parser.process(app);
 
     if (!parser.isSet(imageOption))
@@ -56,10 +90,28 @@ int main(int argc, char *argv[])
     const QByteArray image = imageFile.readAll();
 
     SimulatorOptions options;
-    bool chunkValid = false;
-    options.chunk = parser.value(chunkOption).toInt(&chunkValid);
-    if (!chunkValid || options.chunk < 1 || options.chunk > 65526)
+    bool valid[7] = {};
+    options.chunk = parser.value(chunkOption).toInt(&valid[0]);
+    options.replyTimeoutMs = parser.value(timeoutOption).toInt(&valid[1]);
+    options.seed = parser.value(seedOption).toUInt(&valid[2]);
+    options.noise = parser.value(noiseOption).toDouble(&valid[3]);
+    options.corruptCrc = parser.value(corruptOption).toDouble(&valid[4]);
+    options.dropAfter = parser.value(dropOption).toInt(&valid[5]);
+    valid[6] = true;
+    options.pace = parser.isSet(paceOption);
+    options.split = parser.isSet(splitOption);
+    options.badLength = parser.isSet(badLengthOption);
+    options.shortRequest = parser.isSet(shortOption);
+    options.silent = parser.isSet(silentOption);
+    if (!std::all_of(std::begin(valid), std::end(valid), [](bool ok) { return ok; }))
+        return fail(QStringLiteral("an option value is not a number"));
+    if (options.chunk < 1 || options.chunk > 65526)
         return fail(QStringLiteral("--chunk must be between 1 and 65526"));
+    if (options.replyTimeoutMs < 1)
+        return fail(QStringLiteral("--timeout must be positive"));
+    if (options.noise < 0 || options.noise > 1 || options.corruptCrc < 0 ||
+        options.corruptCrc > 1)
+        return fail(QStringLiteral("probabilities must be between 0 and 1"));
 
     PtyPair pty;
     QString error;
@@ -77,7 +129,7 @@ int main(int argc, char *argv[])
                                link.isEmpty() ? QString() : QStringLiteral(" (") + link + ')')
                           .arg(image.size()));
 
-    ModuleSimulator module(pty.masterFd(), image, options);
+    ModuleSimulator module(pty, image, options);
     int exitCode = 1;
     QObject::connect(&module, &ModuleSimulator::finished, &app, [&](bool succeeded) {
         printLine(stdout, QStringLiteral("rw47hn-sim: upgrade %1: %2")

@@ -1,10 +1,13 @@
 #include "modulesimulator.h"
 
 #include "frame.h"
+#include "ptypair.h"
 
 #include <QSocketNotifier>
 
+#include <algorithm>
 #include <cerrno>
+#include <termios.h>
 #include <unistd.h>
 
 namespace {
@@ -28,19 +31,47 @@ QByteArray toByteArray(const std::vector<uint8_t> &bytes)
     return QByteArray(reinterpret_cast<const char *>(bytes.data()), int(bytes.size()));
 }
 
+QByteArray frame(uint8_t opcode, const std::vector<uint8_t> &payload)
+{
+    return toByteArray(DataFormatToPaket(opcode, payload));
+}
+
+int baudOf(speed_t speed)
+{
+    static const std::pair<speed_t, int> rates[] = {
+        {B1200, 1200},     {B2400, 2400},     {B4800, 4800},     {B9600, 9600},
+        {B19200, 19200},   {B38400, 38400},   {B57600, 57600},   {B115200, 115200},
+        {B230400, 230400}, {B460800, 460800}, {B921600, 921600}, {B1000000, 1000000}};
+    for (const auto &[code, rate] : rates) {
+        if (code == speed)
+            return rate;
+    }
+    return 115200;
+}
+
+int ceilMs(qint64 us)
+{
+    return int((us + 999) / 1000);
+}
+
 } // namespace
 
-ModuleSimulator::ModuleSimulator(int masterFd, const QByteArray &expectedImage,
+ModuleSimulator::ModuleSimulator(PtyPair &line, const QByteArray &expectedImage,
                                  const SimulatorOptions &options, QObject *parent)
-    : QObject(parent), m_fd(masterFd), m_image(expectedImage), m_options(options),
-      m_readNotifier(new QSocketNotifier(masterFd, QSocketNotifier::Read, this)),
-      m_writeNotifier(new QSocketNotifier(masterFd, QSocketNotifier::Write, this))
+    : QObject(parent), m_line(line), m_fd(line.masterFd()), m_image(expectedImage),
+      m_options(options), m_random(options.seed),
+      m_readNotifier(new QSocketNotifier(m_fd, QSocketNotifier::Read, this)),
+      m_writeNotifier(new QSocketNotifier(m_fd, QSocketNotifier::Write, this))
 {
     m_writeNotifier->setEnabled(false);
     connect(m_readNotifier, &QSocketNotifier::activated, this, &ModuleSimulator::readMaster);
     connect(m_writeNotifier, &QSocketNotifier::activated, this, &ModuleSimulator::flushWire);
     m_replyTimer.setSingleShot(true);
     connect(&m_replyTimer, &QTimer::timeout, this, &ModuleSimulator::onReplyTimeout);
+    m_pumpTimer.setSingleShot(true);
+    m_pumpTimer.setTimerType(Qt::PreciseTimer);
+    connect(&m_pumpTimer, &QTimer::timeout, this, &ModuleSimulator::pump);
+    m_lineClock.start();
 }
 
 QString ModuleSimulator::summary() const
@@ -54,27 +85,53 @@ QString ModuleSimulator::summary() const
         .arg(qRound64(rate));
 }
 
+// ---- Receiving ----
+
 void ModuleSimulator::readMaster()
 {
-    char buffer[4096];
+    char buffer[65536];
     while (true) {
         const ssize_t count = ::read(m_fd, buffer, sizeof buffer);
         if (count > 0) {
-            handleBytes(QByteArray(buffer, int(count)));
+            receive(QByteArray(buffer, int(count)));
             continue;
         }
         if (count < 0 && errno == EINTR)
             continue;
         if (count < 0 && errno == EAGAIN)
             return;
-        // The line is gone (every slave descriptor closed): stop listening.
+        // Every slave descriptor is closed: nobody is listening any more.
         m_readNotifier->setEnabled(false);
         return;
     }
 }
 
+void ModuleSimulator::receive(const QByteArray &bytes)
+{
+    if (m_options.silent || m_phase == Phase::Gone)
+        return;
+    const qint64 nowUs = m_lineClock.nsecsElapsed() / 1000;
+    if (m_phase == Phase::Serving) {
+        m_stats.lineBytes += bytes.size();
+        if (m_requestSentUs >= 0) {
+            m_stats.turnaroundUs.append(nowUs - m_requestSentUs);
+            m_requestSentUs = -1;
+        }
+    }
+    if (!m_options.pace) {
+        handleBytes(bytes);
+        return;
+    }
+    // The bytes reach the module only when the line has had the time to carry them.
+    m_rxLineFreeUs = std::max(nowUs, m_rxLineFreeUs) + lineTimeUs(bytes.size());
+    QTimer::singleShot(ceilMs(m_rxLineFreeUs - nowUs), Qt::PreciseTimer, this,
+                       [this, bytes] { handleBytes(bytes); });
+}
+
 void ModuleSimulator::handleBytes(const QByteArray &bytes)
 {
+    if (m_phase == Phase::Gone)
+        return;
     if (m_phase != Phase::WaitAt) {
         for (const FrameReader::Frame &frame : m_reader.feed(bytes))
             handleFrame(frame);
@@ -96,16 +153,17 @@ void ModuleSimulator::handleBytes(const QByteArray &bytes)
 void ModuleSimulator::handleFrame(const FrameReader::Frame &frame)
 {
     switch (m_phase) {
-    case Phase::WaitAt:
-        break;
     case Phase::WaitStart:
         if (frame.opcode == StartUpgradeCmd && frame.payload.isEmpty()) {
             m_phase = Phase::WaitBaudReply;
             m_stats = {};
             m_clock.invalidate();
-            writeWire(OkReply);
-            QTimer::singleShot(DelayAfterOkMs, this,
-                               [this] { sendAwaitingReply(BaudRateCmd, FastRate); });
+            m_misbehavedOnce = false;
+            queue(OkReply);
+            QTimer::singleShot(DelayAfterOkMs, this, [this] {
+                m_retries = 0;
+                sendAwaitingReply(BaudRateCmd, FastRate);
+            });
         }
         break;
     case Phase::WaitBaudReply:
@@ -115,6 +173,9 @@ void ModuleSimulator::handleFrame(const FrameReader::Frame &frame)
     case Phase::Serving:
         if (frame.opcode == ReadDataCmd)
             checkReadReply(frame);
+        break;
+    case Phase::WaitAt:
+    case Phase::Gone:
         break;
     }
 }
@@ -129,11 +190,41 @@ void ModuleSimulator::checkBaudReply(const FrameReader::Frame &frame)
     QTimer::singleShot(DelayAfterBaudReplyMs, this, &ModuleSimulator::startServing);
 }
 
+void ModuleSimulator::checkReadReply(const FrameReader::Frame &frame)
+{
+    const QByteArray echo = frame.payload.left(8);
+    if (!m_replyTimer.isActive() || echo != m_request.mid(5, 8)) {
+        if (echo != m_previousEcho && echo != m_request.mid(5, 8))
+            ++m_stats.mismatches; // an answer to something never asked
+        return;
+    }
+    m_replyTimer.stop();
+    if (frame.payload.mid(8) == m_image.mid(int(m_address), int(m_count)))
+        m_stats.bytesVerified += m_count;
+    else
+        ++m_stats.mismatches;
+    m_previousEcho = echo;
+    m_address += m_count;
+    requestNextSlice();
+}
+
+// ---- Requesting ----
+
 void ModuleSimulator::startServing()
 {
+    if (m_phase != Phase::WaitBaudReply)
+        return;
     m_phase = Phase::Serving;
     m_address = 0;
+    m_previousEcho.clear();
     m_clock.start();
+    if (!m_misbehavedOnce) {
+        m_misbehavedOnce = true;
+        if (m_options.badLength)
+            queue(QByteArray::fromHex("AA550000"));
+        if (m_options.shortRequest)
+            sendFrame(frame(ReadDataCmd, {0x00, 0x00, 0x00}));
+    }
     requestNextSlice();
 }
 
@@ -144,6 +235,10 @@ void ModuleSimulator::requestNextSlice()
         finish(m_stats.mismatches == 0 && m_stats.bytesVerified == imageSize);
         return;
     }
+    if (m_options.dropAfter >= 0 && m_stats.requests >= m_options.dropAfter) {
+        hangUp();
+        return;
+    }
     m_count = qMin(quint32(m_options.chunk), imageSize - m_address);
     std::vector<uint8_t> request;
     appendU32(request, m_address);
@@ -152,27 +247,25 @@ void ModuleSimulator::requestNextSlice()
     sendAwaitingReply(ReadDataCmd, request);
 }
 
-void ModuleSimulator::checkReadReply(const FrameReader::Frame &frame)
-{
-    const QByteArray echo = m_lastRequest.mid(5, 8);
-    if (!m_replyTimer.isActive() || !frame.payload.startsWith(echo))
-        return; // a reply to an earlier request, already handled
-    m_replyTimer.stop();
-    if (frame.payload.mid(8) == m_image.mid(int(m_address), int(m_count)))
-        m_stats.bytesVerified += m_count;
-    else
-        ++m_stats.mismatches;
-    m_address += m_count;
-    requestNextSlice();
-}
-
 void ModuleSimulator::sendAwaitingReply(uint8_t opcode, const std::vector<uint8_t> &payload)
 {
-    m_lastRequest = toByteArray(DataFormatToPaket(opcode, payload));
-    if (opcode == ReadDataCmd)
+    if (m_phase == Phase::Gone)
+        return;
+    m_request = frame(opcode, payload);
+    sendRequestOnce();
+}
+
+void ModuleSimulator::sendRequestOnce()
+{
+    QByteArray bytes = m_request;
+    if (m_request.at(4) == char(ReadDataCmd))
         ++m_stats.requests;
-    writeWire(m_lastRequest);
-    m_replyTimer.start(m_options.replyTimeoutMs);
+    if (chance(m_options.corruptCrc))
+        bytes[bytes.size() - 1] = char(bytes.at(bytes.size() - 1) ^ 0x5A);
+    sendFrame(bytes);
+    const qint64 expectedReply = m_request.at(4) == char(ReadDataCmd) ? m_count + 15 : 11;
+    const int lineMs = m_options.pace ? ceilMs(lineTimeUs(m_request.size() + expectedReply)) : 0;
+    m_replyTimer.start(m_options.replyTimeoutMs + lineMs);
 }
 
 void ModuleSimulator::onReplyTimeout()
@@ -181,25 +274,93 @@ void ModuleSimulator::onReplyTimeout()
         finish(false);
         return;
     }
-    if (m_phase == Phase::Serving)
-        ++m_stats.requests;
-    writeWire(m_lastRequest);
-    m_replyTimer.start(m_options.replyTimeoutMs);
+    ++m_stats.timeouts;
+    sendRequestOnce();
 }
 
 void ModuleSimulator::finish(bool succeeded)
 {
     m_replyTimer.stop();
     m_stats.elapsedMs = m_clock.isValid() ? m_clock.elapsed() : 0;
-    writeWire(toByteArray(DataFormatToPaket(UpgradeResultCmd, {uint8_t(succeeded ? 0 : 1)})));
+    sendFrame(frame(UpgradeResultCmd, {uint8_t(succeeded ? 0 : 1)}));
     m_phase = Phase::WaitAt;
     emit finished(succeeded);
 }
 
-void ModuleSimulator::writeWire(const QByteArray &bytes)
+// Hangs up the line as an unplugged adapter would.
+void ModuleSimulator::hangUp()
 {
-    m_outgoing.append(bytes);
-    flushWire();
+    m_phase = Phase::Gone;
+    m_replyTimer.stop();
+    m_pumpTimer.stop();
+    m_pieces.clear();
+    m_outgoing.clear();
+    m_readNotifier->setEnabled(false);
+    m_writeNotifier->setEnabled(false);
+    m_line.closeMaster();
+    emit lineDropped();
+    emit finished(false);
+}
+
+// ---- Writing ----
+
+// A frame goes out whole, or in random pieces, possibly after some garbage.
+void ModuleSimulator::sendFrame(const QByteArray &bytes)
+{
+    if (chance(m_options.noise)) {
+        QByteArray garbage(1 + int(m_random.bounded(16)), Qt::Uninitialized);
+        for (char &byte : garbage) // never a header byte, which would hold back the next frame
+            byte = char(m_random.bounded(FrameHeader1));
+        queue(garbage);
+    }
+    if (!m_options.split) {
+        queue(bytes, 0);
+        return;
+    }
+    for (int at = 0; at < bytes.size();) {
+        const int size = 1 + int(m_random.bounded(quint32(bytes.size() - at)));
+        queue(bytes.mid(at, size), int(m_random.bounded(4)));
+        at += size;
+    }
+}
+
+void ModuleSimulator::queue(const QByteArray &bytes, int pauseMs)
+{
+    m_pieces.append({bytes, pauseMs});
+    if (!m_pumpTimer.isActive())
+        pump();
+}
+
+// Hands the queued pieces to the line in order, honouring pauses and, when pacing, line time.
+void ModuleSimulator::pump()
+{
+    while (!m_pieces.isEmpty() && m_phase != Phase::Gone) {
+        Piece &head = m_pieces.first();
+        if (head.pauseMs > 0) {
+            m_pumpTimer.start(std::exchange(head.pauseMs, 0));
+            return;
+        }
+        const qint64 nowUs = m_lineClock.nsecsElapsed() / 1000;
+        if (m_options.pace) {
+            // Written once its last byte would have left the UART.
+            if (m_txLineFreeUs < nowUs)
+                m_txLineFreeUs = nowUs;
+            const qint64 dueUs = m_txLineFreeUs + lineTimeUs(head.bytes.size());
+            if (dueUs > nowUs + 500) {
+                m_pumpTimer.start(ceilMs(dueUs - nowUs));
+                return;
+            }
+            m_txLineFreeUs = dueUs;
+        }
+        const Piece piece = m_pieces.takeFirst();
+        m_outgoing.append(piece.bytes);
+        if (m_phase == Phase::Serving) {
+            m_stats.lineBytes += piece.bytes.size();
+            if (m_pieces.isEmpty() && m_replyTimer.isActive())
+                m_requestSentUs = m_lineClock.nsecsElapsed() / 1000;
+        }
+        flushWire();
+    }
 }
 
 // Writes what the line takes now; the rest waits for the descriptor to become writable.
@@ -218,4 +379,17 @@ void ModuleSimulator::flushWire()
         break;
     }
     m_writeNotifier->setEnabled(!m_outgoing.isEmpty());
+}
+
+bool ModuleSimulator::chance(double probability)
+{
+    return probability > 0 && m_random.generateDouble() < probability;
+}
+
+// 8N1: ten bit times per byte, at the rate the upgrader has set on its side of the pty.
+qint64 ModuleSimulator::lineTimeUs(qint64 bytes) const
+{
+    termios settings {};
+    const int baud = tcgetattr(m_fd, &settings) == 0 ? baudOf(cfgetospeed(&settings)) : 115200;
+    return bytes * 10 * 1000000 / baud;
 }

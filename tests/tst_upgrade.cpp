@@ -71,7 +71,7 @@ private slots:
     {
         QFETCH(int, size);
         const QByteArray image = TestSupport::randomBytes(size, 21);
-        ModuleSimulator module(pty.masterFd(), image);
+        ModuleSimulator module(pty, image);
         QSignalSpy finished(&module, &ModuleSimulator::finished);
         int emitted = 0;
         connect(&driver->window, &MainWindow::upgradeResultMsg, this, [&] { ++emitted; });
@@ -105,7 +105,7 @@ private slots:
     void secondUpgradeAfterSuccess()
     {
         const QByteArray image = TestSupport::randomBytes(5000, 22);
-        ModuleSimulator module(pty.masterFd(), image);
+        ModuleSimulator module(pty, image);
         QSignalSpy finished(&module, &ModuleSimulator::finished);
         driver->chooseFile(TestSupport::writeFile(dir.filePath("fw.ufw"), image));
         for (int round = 1; round <= 2; ++round) {

@@ -1,0 +1,136 @@
+// Whole upgrades against a module that misbehaves on purpose: the upgrade still completes
+// with every byte right, or the window says what happened and claims nothing more.
+
+#include "modulesimulator.h"
+#include "testsupport.h"
+
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <sys/resource.h>
+
+namespace {
+
+double cpuSeconds()
+{
+    rusage usage {};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
+           (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+} // namespace
+
+class tst_Misbehaviour : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { TestSupport::captureDebug(); }
+    void init()
+    {
+        TestSupport::clearDebug();
+        QVERIFY(dir.isValid());
+        QVERIFY(pty.open());
+        driver = new WindowDriver;
+        driver->selectPort(pty.slavePath());
+        driver->clickOpen();
+        QVERIFY(driver->isOpen());
+    }
+    void cleanup()
+    {
+        delete driver;
+        pty.closeMaster();
+        pty.closeSlave();
+    }
+
+    void upgradeSurvives_data()
+    {
+        QTest::addColumn<QString>("scenario");
+        QTest::addColumn<QString>("evidence"); // a log line or debug line the scenario leaves
+        QTest::newRow("split") << "split" << "";
+        QTest::newRow("noise") << "noise" << "";
+        QTest::newRow("corrupted crc") << "corrupt-crc" << "CRC校验错误，丢弃该帧";
+        QTest::newRow("bad length") << "bad-length" << "";
+        QTest::newRow("short request") << "short-request" << "<<<ReadDataCmd too short";
+        QTest::newRow("everything at once") << "all" << "CRC校验错误，丢弃该帧";
+    }
+    void upgradeSurvives()
+    {
+        QFETCH(QString, scenario);
+        QFETCH(QString, evidence);
+        SimulatorOptions options;
+        options.chunk = 512;
+        options.replyTimeoutMs = 200;
+        options.seed = 7;
+        const bool all = scenario == "all";
+        options.split = all || scenario == "split";
+        options.noise = all || scenario == "noise" ? 0.3 : 0.0;
+        options.corruptCrc = all || scenario == "corrupt-crc" ? 0.2 : 0.0;
+        options.badLength = all || scenario == "bad-length";
+        options.shortRequest = all || scenario == "short-request";
+
+        const QByteArray image = TestSupport::randomBytes(20000, 31);
+        ModuleSimulator module(pty, image, options);
+        QSignalSpy finished(&module, &ModuleSimulator::finished);
+        driver->chooseFile(TestSupport::writeFile(dir.filePath("fw.ufw"), image));
+        driver->clickStart();
+        QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, 60000);
+        QCOMPARE(finished.first().first().toBool(), true);
+        QCOMPARE(module.stats().bytesVerified, qint64(image.size()));
+        QCOMPARE(module.stats().mismatches, 0);
+        QTRY_VERIFY(driver->logLines().contains("升级成功..."));
+        if (!evidence.isEmpty()) {
+            QVERIFY(driver->logLines().contains(evidence) ||
+                    TestSupport::countDebug(evidence) > 0);
+        }
+        if (options.corruptCrc > 0)
+            QVERIFY(module.stats().timeouts > 0);
+    }
+
+    // An unplugged module: the loss is reported, the link is closed, the CPU stays idle.
+    void droppedLine()
+    {
+        SimulatorOptions options;
+        options.dropAfter = 5;
+        const QByteArray image = TestSupport::randomBytes(20000, 32);
+        ModuleSimulator module(pty, image, options);
+        QSignalSpy dropped(&module, &ModuleSimulator::lineDropped);
+        driver->chooseFile(TestSupport::writeFile(dir.filePath("fw.ufw"), image));
+        driver->clickStart();
+        QTRY_COMPARE_WITH_TIMEOUT(dropped.count(), 1, 10000);
+        QTRY_VERIFY(!driver->isOpen());
+        QCOMPARE(driver->logLines().filter("串口已断开: ").size(), 1);
+
+        const double before = cpuSeconds();
+        QTest::qWait(1000);
+        QVERIFY2(cpuSeconds() - before < 0.5, "busy after the line was dropped");
+        QVERIFY(!driver->log().contains("升级成功"));
+        QCOMPARE(driver->logLines().filter("串口已断开: ").size(), 1);
+    }
+
+    // A module that never answers: nothing happens and nothing is claimed.
+    void silentModule()
+    {
+        SimulatorOptions options;
+        options.silent = true;
+        ModuleSimulator module(pty, "abc", options);
+        driver->chooseFile(TestSupport::writeFile(dir.filePath("fw.ufw"), "abc"));
+        driver->clickStart();
+        QTest::qWait(2500); // proving an absence, past the start frame
+        const QString log = driver->log();
+        QVERIFY(log.contains("MCU->RW47HN: [AA 55 01 00 06 42 F2]"));
+        QVERIFY(!log.contains("RW47HN->MCU"));
+        QVERIFY(!log.contains("接收到数据"));
+        QVERIFY(!log.contains("升级成功"));
+        QVERIFY(driver->isOpen());
+    }
+
+private:
+    QTemporaryDir dir;
+    PtyPair pty;
+    WindowDriver *driver = nullptr;
+};
+
+QTEST_MAIN(tst_Misbehaviour)
+#include "tst_misbehaviour.moc"
