@@ -19,6 +19,8 @@ QT_END_NAMESPACE
 class MainWindow : public QMainWindow
 {
     Q_OBJECT
+    // The fuzzer feeds chunks to the receive path directly, as the port's readyRead would.
+    friend class ReceiveFuzzHarness;
 
 public:
     explicit MainWindow(QWidget *parent = nullptr);
@@ -49,6 +51,7 @@ private:
 
     // Upgrade protocol
     void SerialPortReadData();
+    void handleReceivedChunk(const QByteArray &chunk);
     void feedFrameByte(uint8_t byte);
     void dispatchFrame();
     void processCmdHandler(uint8_t opcode, const uint8_t *payload, uint16_t length);

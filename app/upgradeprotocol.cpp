@@ -34,7 +34,12 @@ void MainWindow::SerialPortReadData()
 {
     if (!portOpen)
         return;
-    const QByteArray chunk = serialPort.readAll();
+    handleReceivedChunk(serialPort.readAll());
+}
+
+// One chunk as the port delivered it: text phase first, then the frame machine.
+void MainWindow::handleReceivedChunk(const QByteArray &chunk)
+{
     if (packetMode == 0) {
         // Shown as text up to the first NUL, as a QString conversion of the bytes would.
         const int textLength = int(qstrnlen(chunk.constData(), uint(chunk.size())));

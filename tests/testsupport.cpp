@@ -30,7 +30,7 @@ static void keepMessage(QtMsgType type, const QMessageLogContext &, const QStrin
     }
     if (type == QtDebugMsg)
         captured().append(message);
-    else if (type != QtInfoMsg && !message.contains(QLatin1String("propagateSizeHints")))
+    else if (!message.contains(QLatin1String("propagateSizeHints")))
         fprintf(stderr, "%s\n", qPrintable(message));
 }
 

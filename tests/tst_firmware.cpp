@@ -3,10 +3,14 @@
 #include "frame.h"
 #include "testsupport.h"
 
+#include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QLineEdit>
 #include <QTemporaryDir>
 #include <QtTest>
+
+#include <unistd.h>
 
 using TestSupport::hex;
 
@@ -137,6 +141,54 @@ private slots:
         QTest::qWait(1100); // proving an absence: no switch, no start frame
         QCOMPARE(driver->logLines(), QStringList{line});
         QVERIFY(tap->received.isEmpty());
+    }
+
+    // A path that cannot be read as a file: the failure line, nothing sent.
+    void unreadableFile_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::newRow("directory") << "directory";
+        QTest::newRow("no read permission") << "no permission";
+    }
+    void unreadableFile()
+    {
+        QFETCH(QString, kind);
+        if (kind == "no permission" && geteuid() == 0)
+            QSKIP("root reads files without read permission");
+        const QString path = TestSupport::writeFile(dir.filePath("bad.ufw"), "abc");
+        driver->chooseFile(path);
+        if (kind == "directory") {
+            QVERIFY(QFile::remove(path));
+            QVERIFY(QDir().mkdir(path));
+        } else {
+            QVERIFY(QFile::setPermissions(path, QFileDevice::WriteOwner));
+        }
+        driver->clickOpen();
+        driver->clickStart();
+        QCOMPARE(driver->logLines(), QStringList{OpenFailure});
+        QTest::qWait(100); // proving an absence
+        QVERIFY(tap->received.isEmpty());
+    }
+
+    void largeImage()
+    {
+        const int size = 16 * 1024 * 1024;
+        const QByteArray image = TestSupport::randomBytes(size, 14);
+        driver->clickOpen();
+        driver->chooseFile(TestSupport::writeFile(dir.filePath("large.ufw"), image));
+        QElapsedTimer clock;
+        clock.start();
+        driver->clickStart();
+        qInfo("16 MiB image loaded in %lld ms", clock.elapsed());
+        QCOMPARE(driver->logLines().first(), QStringLiteral("文件打开成功。"));
+        // Slices from the start, the middle and the very end, each exactly as in the file.
+        QCOMPARE(imageServed(65526), image.left(65526));
+        for (const quint32 address : {quint32(size / 2 + 3), quint32(size - 1000)}) {
+            tap->received.clear();
+            tap->write(readRequest(address, 4096));
+            const QByteArray expected = image.mid(int(address), 4096);
+            QTRY_VERIFY(tap->received.contains(readRequest(address, 4096).mid(5, 8) + expected));
+        }
     }
 
 private:

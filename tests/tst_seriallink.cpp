@@ -8,7 +8,12 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <QProcess>
+#include <QSerialPort>
+
+#include <cstdio>
 #include <sys/resource.h>
+#include <unistd.h>
 #include <termios.h>
 
 using TestSupport::hex;
@@ -231,9 +236,57 @@ private slots:
         QVERIFY(driver.isOpen());
     }
 
+    // Another program has the port: the open fails with the reason, the link stays closed.
+    void portHeldByAnotherProcess()
+    {
+        QProcess holder;
+        holder.start(QCoreApplication::applicationFilePath(),
+                     {QStringLiteral("--hold-port"), pty.slavePath()});
+        QVERIFY(holder.waitForReadyRead(10000));
+        QCOMPARE(holder.readLine().trimmed(), QByteArray("held"));
+
+        WindowDriver driver;
+        driver.selectPort(pty.slavePath());
+        driver.clickOpen();
+        QVERIFY(!driver.isOpen());
+        const QString prefix = pty.slavePath() + "串口打开失败: ";
+        QVERIFY2(driver.log().startsWith(prefix), qPrintable(driver.log()));
+        QVERIFY(driver.log().size() > prefix.size());
+
+        holder.closeWriteChannel(); // the holder lets go when its input ends
+        QVERIFY(holder.waitForFinished(10000));
+        driver.clickOpen();
+        QVERIFY(driver.isOpen());
+    }
+
 private:
     PtyPair pty;
 };
 
-QTEST_MAIN(tst_SerialLink)
+// With --hold-port PATH the test binary is the other program: it opens PATH as a serial
+// port and keeps it until its standard input ends.
+static int holdPort(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    QSerialPort port(QString::fromLocal8Bit(argv[2]));
+    if (!port.open(QIODevice::ReadWrite))
+        return 1;
+    std::printf("held\n");
+    std::fflush(stdout);
+    char byte;
+    while (::read(STDIN_FILENO, &byte, 1) > 0) {
+    }
+    return 0;
+}
+
+int main(int argc, char *argv[])
+{
+    if (argc == 3 && qstrcmp(argv[1], "--hold-port") == 0)
+        return holdPort(argc, argv);
+    QApplication app(argc, argv);
+    app.setAttribute(Qt::AA_Use96Dpi, true);
+    tst_SerialLink test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
 #include "tst_seriallink.moc"

@@ -1,0 +1,13 @@
+#!/usr/bin/env bash
+# Builds with AddressSanitizer and UndefinedBehaviorSanitizer and runs the whole test suite.
+set -euo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+build="$root/build-asan"
+
+bash "$root/scripts/build.sh" "$build" -DRW47HN_SANITIZE=ON
+cd "$build"
+# Full unwinding so that suppressions can tell Qt's own leaks from ours.
+export ASAN_OPTIONS="detect_leaks=1:fast_unwind_on_malloc=0:abort_on_error=1"
+export LSAN_OPTIONS="suppressions=$root/tests/lsan.supp:print_suppressions=0"
+export UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1"
+QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j2
