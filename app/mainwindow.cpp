@@ -8,6 +8,7 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
 {
     ui->setupUi(this);
     SerialAppInit();
+    setupUpgradeStatus();
 
     // The signals spell their parameter types uint8_t and uint64_t; make those names known
     // to the meta-type system so queued connections and invokeMethod can resolve them.
@@ -23,4 +24,9 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
 MainWindow::~MainWindow()
 {
     delete ui;
+}
+
+void MainWindow::presetPort(const QString &portName)
+{
+    ui->comboBox->setCurrentText(portName);
 }

@@ -1,12 +1,17 @@
 #pragma once
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QMainWindow>
 #include <QSerialPort>
 #include <QString>
+#include <QTimer>
 
 #include <cstdint>
 #include <vector>
+
+class QLabel;
+class QProgressBar;
 
 QT_BEGIN_NAMESPACE
 namespace Ui {
@@ -25,6 +30,9 @@ class MainWindow : public QMainWindow
 public:
     explicit MainWindow(QWidget *parent = nullptr);
     ~MainWindow() override;
+
+    // Shows `portName` in the port box, as if the user had typed it.
+    void presetPort(const QString &portName);
 
 signals:
     // Declared for listeners of the traffic and event log; the window itself never emits them.
@@ -48,6 +56,7 @@ private:
     void handleBytesWritten(qint64 bytes);
     void handlePortError(QSerialPort::SerialPortError error);
     void showLinkClosed();
+    bool lacksDevicePermission() const;
 
     // Upgrade protocol
     void SerialPortReadData();
@@ -59,6 +68,14 @@ private:
     void handleUpgradeResult(const uint8_t *payload, uint16_t length);
     void sendFrame(uint8_t opcode, const std::vector<uint8_t> &payload);
     void UpgradeStartCmdAndChangeBaudRate();
+
+    // Upgrade status: progress in the status bar, and a hint when the module stays silent
+    void setupUpgradeStatus();
+    void startUpgradeStatus(qint64 imageSize);
+    void recordServed(qint64 sliceEnd);
+    void showUpgradeResult(bool succeeded);
+    void restartSilenceWait();
+    void showSilenceHint();
 
     // Firmware image
     bool loadFirmwareImage();
@@ -77,4 +94,13 @@ private:
     uint16_t rxCount = 0;
     QByteArray rxFrame;
     QByteArray ufwFileData;
+
+    QProgressBar *progressBar = nullptr;
+    QLabel *progressLabel = nullptr;
+    QElapsedTimer upgradeClock;
+    qint64 servedBytes = 0;      // highest end of a slice served in this upgrade
+    qint64 progressShownMs = -1; // when the status text was last written
+    QTimer silenceTimer;         // the module has been silent too long during an upgrade
+    bool awaitingResult = false;
+    bool silenceHintShown = false;
 };

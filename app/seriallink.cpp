@@ -5,7 +5,11 @@
 #include "ui_mainwindow.h"
 
 #include <QDebug>
+#include <QFile>
 #include <QSerialPortInfo>
+
+#include <cerrno>
+#include <unistd.h>
 
 void MainWindow::SerialAppInit()
 {
@@ -75,11 +79,25 @@ int MainWindow::OpenComPorts(QString portName, QString baudRateText)
     if (!serialPort.open(QIODevice::ReadWrite)) {
         ui->textBrowser->append(portName + QStringLiteral("串口打开失败: ") +
                                 serialPort.errorString());
+        if (lacksDevicePermission())
+            ui->textBrowser->append(QStringLiteral(
+                "提示：当前用户无权访问该串口。请把用户加入 dialout 组（sudo usermod -aG dialout "
+                "$USER，重新登录后生效），或以有权限的用户运行本工具。"));
         return 0;
     }
     qDebug() << "Serial port opened successfully.";
     portOpen = true;
     return 1;
+}
+
+// A permission error can also mean that another program holds the port's lock; only a device
+// that this user may not read and write calls for the dialout hint.
+bool MainWindow::lacksDevicePermission() const
+{
+    if (serialPort.error() != QSerialPort::PermissionError)
+        return false;
+    const QByteArray device = QFile::encodeName(QSerialPortInfo(serialPort).systemLocation());
+    return ::access(device.constData(), R_OK | W_OK) != 0 && errno == EACCES;
 }
 
 void MainWindow::changeBaudRate(quint64 baudrate)
@@ -104,6 +122,7 @@ void MainWindow::changeBaudRate(quint64 baudrate)
 void MainWindow::showLinkClosed()
 {
     portOpen = false;
+    silenceTimer.stop();
     ui->pushButton->setText(QStringLiteral("打开串口"));
     ui->radioButton->setChecked(false);
 }

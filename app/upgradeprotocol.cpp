@@ -35,6 +35,7 @@ void MainWindow::SerialPortReadData()
     if (!portOpen)
         return;
     handleReceivedChunk(serialPort.readAll());
+    restartSilenceWait();
 }
 
 // One chunk as the port delivered it: text phase first, then the frame machine.
@@ -183,6 +184,8 @@ void MainWindow::replyReadData(const uint8_t *payload, uint16_t length)
         std::copy(slice, slice + sliceSize, reply.begin() + ReadRequestSize);
     }
     sendFrame(ReadDataCmd, reply);
+    if (sliceSize > 0)
+        recordServed(qint64(address) + sliceSize);
 }
 
 void MainWindow::handleUpgradeResult(const uint8_t *payload, uint16_t length)
@@ -191,6 +194,7 @@ void MainWindow::handleUpgradeResult(const uint8_t *payload, uint16_t length)
         qDebug() << "<<<UpgradeResultCmd too short, ignored; length:" << length;
         return;
     }
+    showUpgradeResult(payload[0] == 0);
     if (payload[0] != 0)
         return;
     qDebug() << "升级成功！";
@@ -228,6 +232,7 @@ void MainWindow::on_pushButton_3_clicked()
     rxFrame.clear();
     if (!loadFirmwareImage())
         return;
+    startUpgradeStatus(ufwFileData.size());
     packetMode = 0;
     UpgradeStartCmdAndChangeBaudRate();
 }
@@ -244,4 +249,5 @@ void MainWindow::UpgradeStartCmdAndChangeBaudRate()
 void MainWindow::delaySendStartUpgradeCmd()
 {
     SerialPortSendData(QByteArray(StartFrame, int(sizeof StartFrame)));
+    restartSilenceWait();
 }

@@ -54,6 +54,16 @@ int main(int argc, char *argv[])
         QStringLiteral("pace"),
         QStringLiteral("Take as long as the bytes need on a real line at the rate the upgrader "
                        "has set (8N1)."));
+    const QCommandLineOption paceBaudOption(
+        QStringLiteral("pace-baud"),
+        QStringLiteral("Pace as if the line ran at RATE, whatever the upgrader has set."),
+        QStringLiteral("RATE"), QStringLiteral("0"));
+    const QCommandLineOption statsOption(
+        QStringLiteral("stats"),
+        QStringLiteral("After the summary, print turnaround percentiles and line use."));
+    const QCommandLineOption repeatOption(
+        QStringLiteral("repeat"),
+        QStringLiteral("Keep serving upgrades until interrupted instead of exiting after one."));
     const QCommandLineOption seedOption(QStringLiteral("seed"),
                                         QStringLiteral("Seed of the misbehaviour (default 1)."),
                                         QStringLiteral("N"), QStringLiteral("1"));
@@ -78,7 +88,7 @@ int main(int argc, char *argv[])
     const QCommandLineOption silentOption(QStringLiteral("silent"),
                                           QStringLiteral("Never answer anything."));
     parser.addOptions({imageOption, chunkOption, linkOption, timeoutOption, paceOption,
-                       seedOption, splitOption, noiseOption, corruptOption, badLengthOption,
+                       paceBaudOption, statsOption, repeatOption, seedOption, splitOption, noiseOption, corruptOption, badLengthOption,
                        shortOption, dropOption, silentOption});
     parser.process(app);
 
@@ -90,15 +100,16 @@ int main(int argc, char *argv[])
     const QByteArray image = imageFile.readAll();
 
     SimulatorOptions options;
-    bool valid[7] = {};
+    bool valid[8] = {};
     options.chunk = parser.value(chunkOption).toInt(&valid[0]);
     options.replyTimeoutMs = parser.value(timeoutOption).toInt(&valid[1]);
     options.seed = parser.value(seedOption).toUInt(&valid[2]);
     options.noise = parser.value(noiseOption).toDouble(&valid[3]);
     options.corruptCrc = parser.value(corruptOption).toDouble(&valid[4]);
     options.dropAfter = parser.value(dropOption).toInt(&valid[5]);
-    valid[6] = true;
-    options.pace = parser.isSet(paceOption);
+    options.paceBaud = parser.value(paceBaudOption).toInt(&valid[6]);
+    valid[7] = options.paceBaud >= 0;
+    options.pace = parser.isSet(paceOption) || options.paceBaud > 0;
     options.split = parser.isSet(splitOption);
     options.badLength = parser.isSet(badLengthOption);
     options.shortRequest = parser.isSet(shortOption);
@@ -136,7 +147,11 @@ int main(int argc, char *argv[])
                               .arg(succeeded ? QStringLiteral("succeeded")
                                              : QStringLiteral("FAILED"),
                                    module.summary()));
+        if (parser.isSet(statsOption))
+            printLine(stdout, module.statsLine());
         exitCode = succeeded ? 0 : 1;
+        if (parser.isSet(repeatOption) && pty.masterFd() >= 0)
+            return; // the line is still up: the module waits for the next AT command
         // Let the upgrader read the result before the line goes away.
         QTimer::singleShot(500, &app, &QCoreApplication::quit);
     });

@@ -6,6 +6,7 @@
 #include <QSocketNotifier>
 
 #include <algorithm>
+#include <cmath>
 #include <cerrno>
 #include <termios.h>
 #include <unistd.h>
@@ -83,6 +84,44 @@ QString ModuleSimulator::summary() const
         .arg(m_stats.requests)
         .arg(seconds, 0, 'f', 3)
         .arg(qRound64(rate));
+}
+
+namespace {
+
+// The p-th percentile of `values`, nearest rank.
+qint64 percentile(QVector<qint64> values, double p)
+{
+    if (values.isEmpty())
+        return -1;
+    std::sort(values.begin(), values.end());
+    const int rank = qBound(0, int(std::ceil(p / 100.0 * values.size())) - 1, values.size() - 1);
+    return values.at(rank);
+}
+
+} // namespace
+
+QString ModuleSimulator::statsLine() const
+{
+    const QVector<qint64> &t = m_stats.turnaroundUs;
+    const QVector<qint64> first = t.mid(0, 100);
+    const QVector<qint64> last = t.mid(qMax(0, t.size() - 100));
+    termios settings {};
+    const int baud = m_options.paceBaud > 0 ? m_options.paceBaud
+                     : tcgetattr(m_fd, &settings) == 0 ? baudOf(cfgetospeed(&settings))
+                                                       : 0;
+    return QStringLiteral("stats bytes=%1 requests=%2 timeouts=%3 elapsed_ms=%4 line_bytes=%5 "
+                          "baud=%6 first_p50_us=%7 first_p99_us=%8 last_p50_us=%9 "
+                          "last_p99_us=%10")
+        .arg(m_stats.bytesVerified)
+        .arg(m_stats.requests)
+        .arg(m_stats.timeouts)
+        .arg(m_stats.elapsedMs)
+        .arg(m_stats.lineBytes)
+        .arg(baud)
+        .arg(percentile(first, 50))
+        .arg(percentile(first, 99))
+        .arg(percentile(last, 50))
+        .arg(percentile(last, 99));
 }
 
 // ---- Receiving ----
@@ -389,6 +428,8 @@ bool ModuleSimulator::chance(double probability)
 // 8N1: ten bit times per byte, at the rate the upgrader has set on its side of the pty.
 qint64 ModuleSimulator::lineTimeUs(qint64 bytes) const
 {
+    if (m_options.paceBaud > 0)
+        return bytes * 10 * 1000000 / m_options.paceBaud;
     termios settings {};
     const int baud = tcgetattr(m_fd, &settings) == 0 ? baudOf(cfgetospeed(&settings)) : 115200;
     return bytes * 10 * 1000000 / baud;

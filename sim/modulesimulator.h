@@ -23,6 +23,7 @@ struct SimulatorOptions
     // Pace reads and writes to the time the bytes take on the line (8N1) at the rate the
     // upgrader has set on the pty, as a real module's UART would.
     bool pace = false;
+    int paceBaud = 0; // when pacing, this rate instead of the one set on the pty
 
     // Misbehaviour on purpose, to exercise the upgrader; all random choices come from `seed`.
     quint32 seed = 1;
@@ -59,6 +60,8 @@ public:
     };
     const Stats &stats() const { return m_stats; }
     QString summary() const;
+    // Turnaround percentiles and line use, one line of key=value pairs for tools.
+    QString statsLine() const;
 
 signals:
     void finished(bool succeeded);
