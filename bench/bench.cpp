@@ -53,14 +53,19 @@ int runOne(const QString &mode, int size, int chunk)
     const QString port = QString::fromLocal8Bit(banner.split(' ').value(3)).remove(',');
 
     WindowDriver driver;
+    driver.window.show(); // painted as on a desk, only offscreen
     driver.selectPort(port);
     driver.clickOpen();
     if (!driver.isOpen())
         return 3;
     driver.chooseFile(imagePath);
     driver.clickStart();
-    if (!QTest::qWaitFor([&] { return sim.state() == QProcess::NotRunning; }, 30 * 60 * 1000))
-        return 4;
+    // A plain event loop, as the application runs it (QTest's waits poll with sleeps).
+    QEventLoop loop;
+    QObject::connect(&sim, QOverload<int, QProcess::ExitStatus>::of(&QProcess::finished), &loop,
+                     &QEventLoop::quit);
+    if (sim.state() == QProcess::Running)
+        loop.exec();
     QByteArray statsLine;
     for (const QByteArray &line : sim.readAllStandardOutput().split('\n')) {
         if (line.startsWith("stats "))

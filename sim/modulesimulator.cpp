@@ -301,10 +301,10 @@ void ModuleSimulator::sendRequestOnce()
         ++m_stats.requests;
     if (chance(m_options.corruptCrc))
         bytes[bytes.size() - 1] = char(bytes.at(bytes.size() - 1) ^ 0x5A);
-    sendFrame(bytes);
     const qint64 expectedReply = m_request.at(4) == char(ReadDataCmd) ? m_count + 15 : 11;
     const int lineMs = m_options.pace ? ceilMs(lineTimeUs(m_request.size() + expectedReply)) : 0;
     m_replyTimer.start(m_options.replyTimeoutMs + lineMs);
+    sendFrame(bytes);
 }
 
 void ModuleSimulator::onReplyTimeout()
