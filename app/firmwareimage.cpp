@@ -28,12 +28,12 @@ bool MainWindow::loadFirmwareImage()
 {
     QFile file(ufwFilePath);
     if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
-        ui->textBrowser->append(
+        appendLogLine(
             QStringLiteral(">>>>>>>>>>>>>>>>>>>>>>>>>>>>无法打开文件!"));
         return false;
     }
     ufwFileData.clear();
-    ui->textBrowser->append(QStringLiteral("文件打开成功。"));
+    appendLogLine(QStringLiteral("文件打开成功。"));
 
     QDataStream stream(&file);
     char buffer[1024];

@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QIcon>
 
 static MainWindow *w = nullptr;
 
@@ -9,6 +10,8 @@ int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("rw47hn-upgrader"));
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/rw47hn-upgrader.png")));
+    QGuiApplication::setDesktopFileName(QStringLiteral("rw47hn-upgrader"));
 
     QCommandLineParser parser;
     parser.setApplicationDescription(

@@ -8,6 +8,7 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
 {
     ui->setupUi(this);
     SerialAppInit();
+    setupTrafficLog();
     setupUpgradeStatus();
 
     // The signals spell their parameter types uint8_t and uint64_t; make those names known

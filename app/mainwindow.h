@@ -5,6 +5,7 @@
 #include <QMainWindow>
 #include <QSerialPort>
 #include <QString>
+#include <QStringList>
 #include <QTimer>
 
 #include <cstdint>
@@ -63,6 +64,7 @@ private:
     void handleReceivedChunk(const QByteArray &chunk);
     void feedFrameByte(uint8_t byte);
     void dispatchFrame();
+    void answerFrame();
     void processCmdHandler(uint8_t opcode, const uint8_t *payload, uint16_t length);
     void replyReadData(const uint8_t *payload, uint16_t length);
     void handleUpgradeResult(const uint8_t *payload, uint16_t length);
@@ -81,6 +83,10 @@ private:
     bool loadFirmwareImage();
 
     // Traffic log
+    void setupTrafficLog();
+    void appendLogLine(const QString &line);
+    void releaseLogLines();
+    void holdLogRepaint();
     void ArrayToHexStringAppendTextBrowser(uint8_t flag, QByteArray data, const uint8_t *byteArray,
                                            uint64_t size);
 
@@ -95,6 +101,9 @@ private:
     QByteArray rxFrame;
     QByteArray ufwFileData;
 
+    bool holdingLogLines = false; // a received frame is being answered
+    QStringList heldLogLines;
+    QTimer logRepaintTimer; // the log area repaints when it runs out
     QProgressBar *progressBar = nullptr;
     QLabel *progressLabel = nullptr;
     QElapsedTimer upgradeClock;

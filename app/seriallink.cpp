@@ -61,8 +61,8 @@ void MainWindow::on_pushButton_clicked()
         return;
     ui->pushButton->setText(QStringLiteral("关闭串口"));
     ui->radioButton->setChecked(true);
-    ui->textBrowser->append(portName + QStringLiteral("串口打开成功"));
-    ui->textBrowser->append(QStringLiteral("波特率: ") + baudRateText);
+    appendLogLine(portName + QStringLiteral("串口打开成功"));
+    appendLogLine(QStringLiteral("波特率: ") + baudRateText);
 }
 
 int MainWindow::OpenComPorts(QString portName, QString baudRateText)
@@ -77,10 +77,10 @@ int MainWindow::OpenComPorts(QString portName, QString baudRateText)
     }
     serialPort.setBaudRate(baudRate, QSerialPort::AllDirections);
     if (!serialPort.open(QIODevice::ReadWrite)) {
-        ui->textBrowser->append(portName + QStringLiteral("串口打开失败: ") +
+        appendLogLine(portName + QStringLiteral("串口打开失败: ") +
                                 serialPort.errorString());
         if (lacksDevicePermission())
-            ui->textBrowser->append(QStringLiteral(
+            appendLogLine(QStringLiteral(
                 "提示：当前用户无权访问该串口。请把用户加入 dialout 组（sudo usermod -aG dialout "
                 "$USER，重新登录后生效），或以有权限的用户运行本工具。"));
         return 0;
@@ -112,11 +112,11 @@ void MainWindow::changeBaudRate(quint64 baudrate)
     if (!serialPort.open(QIODevice::ReadWrite)) {
         const QString reason = serialPort.errorString();
         showLinkClosed();
-        ui->textBrowser->append(
+        appendLogLine(
             QStringLiteral("切波特率失败: %1, %2").arg(baudrate).arg(reason));
         return;
     }
-    ui->textBrowser->append(QStringLiteral("切波特率到: ") + QString::number(baudrate));
+    appendLogLine(QStringLiteral("切波特率到: ") + QString::number(baudrate));
 }
 
 void MainWindow::showLinkClosed()
@@ -135,7 +135,7 @@ void MainWindow::handlePortError(QSerialPort::SerialPortError error)
         return;
     const QString reason = serialPort.errorString();
     showLinkClosed();
-    ui->textBrowser->append(QStringLiteral("串口已断开: ") + reason);
+    appendLogLine(QStringLiteral("串口已断开: ") + reason);
     // Closing from inside the port's own notification is not safe; close once control is
     // back in the event loop, unless the user has reopened the link by then.
     QMetaObject::invokeMethod(
@@ -152,10 +152,12 @@ void MainWindow::SerialPortSendData(const QByteArray &data)
     if (!portOpen)
         return;
     const qint64 written = serialPort.write(data.constData(), data.size());
+    // The module waits for every reply: hand it to the driver now, not after the log work.
+    serialPort.flush();
     ArrayToHexStringAppendTextBrowser(1, data, nullptr, 0);
     if (written != qint64(data.size())) {
         qDebug() << "Serial Written Error.";
-        ui->textBrowser->append(QStringLiteral("串口写入失败: ") + serialPort.errorString());
+        appendLogLine(QStringLiteral("串口写入失败: ") + serialPort.errorString());
         return;
     }
     pendingTxBytes += data.size();

@@ -5,6 +5,13 @@
 #include "ui_mainwindow.h"
 
 #include <QDebug>
+#include <QFontDatabase>
+
+namespace {
+
+constexpr int LogRepaintMs = 40;
+
+} // namespace
 
 void MainWindow::ArrayToHexStringAppendTextBrowser(uint8_t flag, QByteArray data,
                                                    const uint8_t * /*byteArray*/,
@@ -14,7 +21,53 @@ void MainWindow::ArrayToHexStringAppendTextBrowser(uint8_t flag, QByteArray data
     const QString line = QLatin1String(flag != 0 ? "MCU->RW47HN: [" : "RW47HN->MCU: [") +
                          QLatin1String(data.toHex(' ').toUpper()) + QLatin1Char(']');
     qDebug() << "Hex string:" << line;
+    appendLogLine(line);
+}
+
+// Hex dumps read best in a fixed-width font. Its lines need no shaping or kerning, and
+// leaving both out makes laying out the ever-growing log several times cheaper.
+void MainWindow::setupTrafficLog()
+{
+    QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    font.setStyleStrategy(QFont::PreferNoShaping);
+    font.setKerning(false);
+    ui->textBrowser->setFont(font);
+
+    logRepaintTimer.setSingleShot(true);
+    logRepaintTimer.setInterval(LogRepaintMs);
+    connect(&logRepaintTimer, &QTimer::timeout, this,
+            [this] { ui->textBrowser->viewport()->setUpdatesEnabled(true); });
+}
+
+// Adds one line to the log area. While a received frame is being answered the lines wait,
+// so that the reply leaves the port before the log area does any work; the order stays.
+void MainWindow::appendLogLine(const QString &line)
+{
+    if (holdingLogLines) {
+        heldLogLines.append(line);
+        return;
+    }
+    holdLogRepaint();
     ui->textBrowser->append(line);
+}
+
+// While traffic flows the log area repaints at most every LogRepaintMs: a repaint per
+// frame would keep the next request waiting. The lines themselves are in at once.
+void MainWindow::holdLogRepaint()
+{
+    if (logRepaintTimer.isActive())
+        return;
+    ui->textBrowser->viewport()->setUpdatesEnabled(false);
+    logRepaintTimer.start();
+}
+
+void MainWindow::releaseLogLines()
+{
+    holdingLogLines = false;
+    holdLogRepaint();
+    for (const QString &line : qAsConst(heldLogLines))
+        ui->textBrowser->append(line);
+    heldLogLines.clear();
 }
 
 void MainWindow::on_pushButton_2_clicked()

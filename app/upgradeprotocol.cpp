@@ -44,10 +44,10 @@ void MainWindow::handleReceivedChunk(const QByteArray &chunk)
     if (packetMode == 0) {
         // Shown as text up to the first NUL, as a QString conversion of the bytes would.
         const int textLength = int(qstrnlen(chunk.constData(), uint(chunk.size())));
-        ui->textBrowser->append(QStringLiteral("接收到数据：") +
+        appendLogLine(QStringLiteral("接收到数据：") +
                                 QString::fromUtf8(chunk.constData(), textLength));
         if (chunk == OkReply) {
-            ui->textBrowser->append(QString::fromLatin1(OkReply));
+            appendLogLine(QString::fromLatin1(OkReply));
             packetMode = 1;
             return;
         }
@@ -122,9 +122,16 @@ void MainWindow::feedFrameByte(uint8_t byte)
 
 void MainWindow::dispatchFrame()
 {
+    holdingLogLines = true;
+    answerFrame();
+    releaseLogLines();
+}
+
+void MainWindow::answerFrame()
+{
     ArrayToHexStringAppendTextBrowser(0, rxFrame, nullptr, 0);
     if (!frameCrcMatches(rxFrame)) {
-        ui->textBrowser->append(QStringLiteral("CRC校验错误，丢弃该帧"));
+        appendLogLine(QStringLiteral("CRC校验错误，丢弃该帧"));
         return;
     }
     const uint16_t length = uint16_t(uint8_t(rxFrame.at(2)) | uint8_t(rxFrame.at(3)) << 8);
@@ -199,7 +206,7 @@ void MainWindow::handleUpgradeResult(const uint8_t *payload, uint16_t length)
         return;
     qDebug() << "升级成功！";
     QTimer::singleShot(100, this, [this] {
-        ui->textBrowser->append(QStringLiteral("升级成功..."));
+        appendLogLine(QStringLiteral("升级成功..."));
         qDebug() << "<<<reset buadrate: " << ui->comboBox_2->currentText().toUInt();
         changeBaudRate(ui->comboBox_2->currentText().toUInt());
     });
@@ -220,11 +227,11 @@ void MainWindow::on_pushButton_3_clicked()
     ui->textBrowser->clearHistory();
     ui->textBrowser->clear();
     if (ufwFilePath.isEmpty()) {
-        ui->textBrowser->append(QStringLiteral("请选择ufw类型的升级文件"));
+        appendLogLine(QStringLiteral("请选择ufw类型的升级文件"));
         return;
     }
     if (!portOpen) {
-        ui->textBrowser->append(QStringLiteral("请先打开串口"));
+        appendLogLine(QStringLiteral("请先打开串口"));
         return;
     }
     rxState = 0;
@@ -239,10 +246,10 @@ void MainWindow::on_pushButton_3_clicked()
 
 void MainWindow::UpgradeStartCmdAndChangeBaudRate()
 {
-    ui->textBrowser->append(QStringLiteral("发送升级指令: AT+UPGRADE=1\r\n"));
+    appendLogLine(QStringLiteral("发送升级指令: AT+UPGRADE=1\r\n"));
     SerialPortSendData(AtUpgradeCommand);
     QTimer::singleShot(50, this, [this] { changeBaudRate(UpgradeBaudRate); });
-    ui->textBrowser->append(QStringLiteral("延时1s发送开始升级指令"));
+    appendLogLine(QStringLiteral("延时1s发送开始升级指令"));
     QTimer::singleShot(1000, this, &MainWindow::delaySendStartUpgradeCmd);
 }
 

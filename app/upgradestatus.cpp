@@ -92,5 +92,5 @@ void MainWindow::showSilenceHint()
     if (!awaitingResult || silenceHintShown || !portOpen)
         return;
     silenceHintShown = true;
-    ui->textBrowser->append(QStringLiteral("模块无应答，请检查连接和波特率"));
+    appendLogLine(QStringLiteral("模块无应答，请检查连接和波特率"));
 }

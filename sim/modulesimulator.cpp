@@ -69,9 +69,12 @@ ModuleSimulator::ModuleSimulator(PtyPair &line, const QByteArray &expectedImage,
     connect(m_writeNotifier, &QSocketNotifier::activated, this, &ModuleSimulator::flushWire);
     m_replyTimer.setSingleShot(true);
     connect(&m_replyTimer, &QTimer::timeout, this, &ModuleSimulator::onReplyTimeout);
-    m_pumpTimer.setSingleShot(true);
-    m_pumpTimer.setTimerType(Qt::PreciseTimer);
+    for (QTimer *timer : {&m_pumpTimer, &m_deliverTimer}) {
+        timer->setSingleShot(true);
+        timer->setTimerType(Qt::PreciseTimer);
+    }
     connect(&m_pumpTimer, &QTimer::timeout, this, &ModuleSimulator::pump);
+    connect(&m_deliverTimer, &QTimer::timeout, this, &ModuleSimulator::deliverArrived);
     m_lineClock.start();
 }
 
@@ -163,8 +166,22 @@ void ModuleSimulator::receive(const QByteArray &bytes)
     }
     // The bytes reach the module only when the line has had the time to carry them.
     m_rxLineFreeUs = std::max(nowUs, m_rxLineFreeUs) + lineTimeUs(bytes.size());
-    QTimer::singleShot(ceilMs(m_rxLineFreeUs - nowUs), Qt::PreciseTimer, this,
-                       [this, bytes] { handleBytes(bytes); });
+    m_arriving.append({bytes, 0, m_rxLineFreeUs});
+    deliverArrived();
+}
+
+// Hands the paced bytes to the module in order, each once the line has carried it.
+void ModuleSimulator::deliverArrived()
+{
+    while (!m_arriving.isEmpty() && m_phase != Phase::Gone) {
+        const qint64 nowUs = m_lineClock.nsecsElapsed() / 1000;
+        const qint64 dueUs = m_arriving.first().dueUs;
+        if (dueUs > nowUs + 500) {
+            m_deliverTimer.start(ceilMs(dueUs - nowUs));
+            return;
+        }
+        handleBytes(m_arriving.takeFirst().bytes);
+    }
 }
 
 void ModuleSimulator::handleBytes(const QByteArray &bytes)
@@ -332,6 +349,8 @@ void ModuleSimulator::hangUp()
     m_phase = Phase::Gone;
     m_replyTimer.stop();
     m_pumpTimer.stop();
+    m_deliverTimer.stop();
+    m_arriving.clear();
     m_pieces.clear();
     m_outgoing.clear();
     m_readNotifier->setEnabled(false);
@@ -382,14 +401,14 @@ void ModuleSimulator::pump()
         const qint64 nowUs = m_lineClock.nsecsElapsed() / 1000;
         if (m_options.pace) {
             // Written once its last byte would have left the UART.
-            if (m_txLineFreeUs < nowUs)
-                m_txLineFreeUs = nowUs;
-            const qint64 dueUs = m_txLineFreeUs + lineTimeUs(head.bytes.size());
-            if (dueUs > nowUs + 500) {
-                m_pumpTimer.start(ceilMs(dueUs - nowUs));
+            if (head.dueUs < 0) {
+                head.dueUs = std::max(nowUs, m_txLineFreeUs) + lineTimeUs(head.bytes.size());
+                m_txLineFreeUs = head.dueUs;
+            }
+            if (head.dueUs > nowUs + 500) {
+                m_pumpTimer.start(ceilMs(head.dueUs - nowUs));
                 return;
             }
-            m_txLineFreeUs = dueUs;
         }
         const Piece piece = m_pieces.takeFirst();
         m_outgoing.append(piece.bytes);

@@ -72,11 +72,13 @@ private:
     struct Piece
     {
         QByteArray bytes;
-        int pauseMs = 0; // before the piece
+        int pauseMs = 0;  // before the piece
+        qint64 dueUs = -1; // pace: when its last byte has left the UART, once known
     };
 
     void readMaster();
     void receive(const QByteArray &bytes);
+    void deliverArrived();
     void handleBytes(const QByteArray &bytes);
     void handleFrame(const FrameReader::Frame &frame);
     void checkBaudReply(const FrameReader::Frame &frame);
@@ -106,6 +108,8 @@ private:
     QVector<Piece> m_pieces; // waiting to be written, in order
     QTimer m_pumpTimer;
     QByteArray m_outgoing;   // handed to the line, not yet taken by it
+    QVector<Piece> m_arriving; // pace: received, not yet carried by the line
+    QTimer m_deliverTimer;
     Phase m_phase = Phase::WaitAt;
     QByteArray m_text;
     FrameReader m_reader;

@@ -11,7 +11,10 @@
 #include <QTextBrowser>
 #include <QTimer>
 
+#include "frame.h"
+
 #include <cerrno>
+#include <sys/resource.h>
 #include <unistd.h>
 
 namespace TestSupport {
@@ -60,6 +63,30 @@ int countDebug(const QString &prefix)
 QByteArray hex(const char *pairs)
 {
     return QByteArray::fromHex(QByteArray(pairs).replace(' ', ""));
+}
+
+QByteArray frame(uint8_t opcode, const QByteArray &payload)
+{
+    const std::vector<uint8_t> bytes =
+        DataFormatToPaket(opcode, std::vector<uint8_t>(payload.begin(), payload.end()));
+    return QByteArray(reinterpret_cast<const char *>(bytes.data()), int(bytes.size()));
+}
+
+QByteArray readRequest(quint32 address, quint32 count)
+{
+    QByteArray payload;
+    for (const quint32 value : {address, count})
+        for (int shift = 0; shift < 32; shift += 8)
+            payload.append(char(value >> shift));
+    return frame(ReadDataCmd, payload);
+}
+
+double cpuSeconds()
+{
+    rusage usage {};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
+           (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
 QString writeFile(const QString &path, const QByteArray &content)

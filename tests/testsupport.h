@@ -26,6 +26,12 @@ int countDebug(const QString &prefix);
 
 // Bytes of a string of hex pairs such as "AA 55 01 00".
 QByteArray hex(const char *pairs);
+// A protocol frame, built by the frame builder (which has its own known-answer tests).
+QByteArray frame(uint8_t opcode, const QByteArray &payload);
+// The module's request for `count` image bytes from `address`.
+QByteArray readRequest(quint32 address, quint32 count);
+// CPU time this process has used, in seconds.
+double cpuSeconds();
 // Writes a file and returns its path.
 QString writeFile(const QString &path, const QByteArray &content);
 QByteArray randomBytes(int size, quint32 seed);

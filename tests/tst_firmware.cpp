@@ -13,18 +13,9 @@
 #include <unistd.h>
 
 using TestSupport::hex;
+using TestSupport::readRequest;
 
 namespace {
-
-QByteArray readRequest(quint32 address, quint32 count)
-{
-    std::vector<uint8_t> payload;
-    for (quint32 value : {address, count})
-        for (int shift = 0; shift < 32; shift += 8)
-            payload.push_back(uint8_t(value >> shift));
-    const std::vector<uint8_t> bytes = DataFormatToPaket(ReadDataCmd, payload);
-    return QByteArray(reinterpret_cast<const char *>(bytes.data()), int(bytes.size()));
-}
 
 const QByteArray AtCommand = QByteArrayLiteral("AT+UPGRADE=1\r\n");
 const QString OpenFailure = QStringLiteral(">>>>>>>>>>>>>>>>>>>>>>>>>>>>无法打开文件!");

@@ -5,20 +5,17 @@
 
 #include <QComboBox>
 #include <QTemporaryDir>
+#include <QTextBrowser>
 #include <QtTest>
+
+#include <poll.h>
 
 #include <termios.h>
 
+using TestSupport::frame;
 using TestSupport::hex;
 
 namespace {
-
-QByteArray frame(uint8_t opcode, const QByteArray &payload)
-{
-    const std::vector<uint8_t> bytes =
-        DataFormatToPaket(opcode, std::vector<uint8_t>(payload.begin(), payload.end()));
-    return QByteArray(reinterpret_cast<const char *>(bytes.data()), int(bytes.size()));
-}
 
 QByteArray u32(quint32 value)
 {
@@ -177,6 +174,34 @@ private slots:
         QCOMPARE(lineSpeed(), speed_t(B460800));
         QVERIFY(replies().isEmpty());
         QCOMPARE(emitted, 0); // declared for listeners, never raised by the window
+    }
+
+    // The module waits for each reply: it leaves the port before the log area is touched,
+    // and the log still shows the request first, then the reply.
+    void replyLeavesBeforeTheLog()
+    {
+        QByteArray image = TestSupport::randomBytes(0x1000, 4);
+        startUpgrade(image);
+        const QByteArray request = frame(ReadDataCmd, hex("00 01 00 00 00 04 00 00"));
+        const QString requestLine = "RW47HN->MCU: [" + request.toHex(' ').toUpper() + ']';
+        bool checked = false;
+        bool replyWasOnTheLine = false;
+        auto *log = driver->widget<QTextBrowser>("textBrowser");
+        connect(log, &QTextEdit::textChanged, this, [&] {
+            if (checked || !log->toPlainText().contains(requestLine))
+                return;
+            checked = true;
+            // Still inside the window's handler: only bytes already written can arrive.
+            pollfd line {pty.masterFd(), POLLIN, 0};
+            replyWasOnTheLine = poll(&line, 1, 500) == 1;
+        });
+        tap->write(request);
+        QTRY_VERIFY(checked);
+        QVERIFY(replyWasOnTheLine);
+        const QByteArray reply = frame(ReadDataCmd, request.mid(5, 8) + image.mid(0x100, 0x400));
+        QTRY_COMPARE(replies(), reply);
+        QVERIFY(TestSupport::containsInOrder(
+            driver->log(), {requestLine, "MCU->RW47HN: [" + reply.toHex(' ').toUpper() + ']'}));
     }
 
 private:

@@ -7,19 +7,6 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include <sys/resource.h>
-
-namespace {
-
-double cpuSeconds()
-{
-    rusage usage {};
-    getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
-           (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
-} // namespace
 
 class tst_Misbehaviour : public QObject
 {
@@ -102,9 +89,9 @@ private slots:
         QTRY_VERIFY(!driver->isOpen());
         QCOMPARE(driver->logLines().filter("串口已断开: ").size(), 1);
 
-        const double before = cpuSeconds();
+        const double before = TestSupport::cpuSeconds();
         QTest::qWait(1000);
-        QVERIFY2(cpuSeconds() - before < 0.5, "busy after the line was dropped");
+        QVERIFY2(TestSupport::cpuSeconds() - before < 0.5, "busy after the line was dropped");
         QVERIFY(!driver->log().contains("升级成功"));
         QCOMPARE(driver->logLines().filter("串口已断开: ").size(), 1);
     }

@@ -6,16 +6,10 @@
 #include <QtTest>
 
 using TestSupport::countDebug;
+using TestSupport::frame;
 using TestSupport::hex;
 
 namespace {
-
-QByteArray frame(uint8_t opcode, const QByteArray &payload)
-{
-    const std::vector<uint8_t> bytes =
-        DataFormatToPaket(opcode, std::vector<uint8_t>(payload.begin(), payload.end()));
-    return QByteArray(reinterpret_cast<const char *>(bytes.data()), int(bytes.size()));
-}
 
 QString hexLine(const QByteArray &bytes)
 {

@@ -29,14 +29,6 @@ speed_t lineSpeed(const PtyPair &pty)
     return cfgetospeed(&settings);
 }
 
-double cpuSeconds()
-{
-    rusage usage {};
-    getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
-           (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
 } // namespace
 
 class tst_SerialLink : public QObject
@@ -222,9 +214,9 @@ private slots:
         QCOMPARE(driver.logLines().size(), 1);
         QVERIFY(driver.log().startsWith("串口已断开: "));
 
-        const double before = cpuSeconds();
+        const double before = TestSupport::cpuSeconds();
         QTest::qWait(1000);
-        const double used = cpuSeconds() - before;
+        const double used = TestSupport::cpuSeconds() - before;
         QVERIFY2(used < 0.5, qPrintable(QString("CPU busy after port loss: %1 s").arg(used)));
         QCOMPARE(driver.logLines().size(), 1);
 

@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# Takes the README's picture: a finished demo upgrade in a real X server (Xvfb).
+set -euo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+build="$root/build"
+out="${1:-$root/docs/window.png}"
+
+bash "$root/scripts/deps.sh" xvfb xauth fonts-wqy-microhei
+bash "$root/scripts/build.sh" "$build"
+
+work="$(mktemp -d)"
+trap 'kill "$sim" 2>/dev/null || true; rm -rf "$work"' EXIT
+head -c $((256 * 1024)) /dev/urandom >"$work/demo.ufw"
+"$build/sim/rw47hn-sim" --image "$work/demo.ufw" --link "$work/ttyRW47HN" --pace >"$work/sim.log" &
+sim=$!
+for _ in $(seq 100); do
+    [ -e "$work/ttyRW47HN" ] && break
+    sleep 0.05
+done
+mkdir -p "$(dirname "$out")"
+(cd "$work" && xvfb-run -a -s "-screen 0 1280x800x24" env QT_QPA_PLATFORM=xcb \
+    "$build/tests/demo_autopilot" --port "$work/ttyRW47HN" --image "$work/demo.ufw" \
+    --screenshot "$out" --timeout 120 2>/dev/null)
+cat "$work/sim.log"
+echo "saved $out"
