@@ -11,9 +11,9 @@
 
 void MainWindow::on_toolButton_clicked()
 {
-    ufwFilePath = QFileDialog::getOpenFileName(this, QStringLiteral("选择ufw文件"),
-                                               QStringLiteral("./"),
-                                               QStringLiteral("ufw files(*.ufw)"));
+    ufwFilePath =
+        QFileDialog::getOpenFileName(this, QStringLiteral("选择ufw文件"), QStringLiteral("./"),
+                                     QStringLiteral("ufw files(*.ufw)"));
     qDebug() << ufwFilePath << Qt::endl;
     if (ufwFilePath != QLatin1String("")) {
         ui->lineEdit->setText(ufwFilePath);
@@ -28,8 +28,7 @@ bool MainWindow::loadFirmwareImage()
 {
     QFile file(ufwFilePath);
     if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
-        appendLogLine(
-            QStringLiteral(">>>>>>>>>>>>>>>>>>>>>>>>>>>>无法打开文件!"));
+        appendLogLine(QStringLiteral(">>>>>>>>>>>>>>>>>>>>>>>>>>>>无法打开文件!"));
         return false;
     }
     ufwFileData.clear();

@@ -77,8 +77,7 @@ int MainWindow::OpenComPorts(QString portName, QString baudRateText)
     }
     serialPort.setBaudRate(baudRate, QSerialPort::AllDirections);
     if (!serialPort.open(QIODevice::ReadWrite)) {
-        appendLogLine(portName + QStringLiteral("串口打开失败: ") +
-                                serialPort.errorString());
+        appendLogLine(portName + QStringLiteral("串口打开失败: ") + serialPort.errorString());
         if (lacksDevicePermission())
             appendLogLine(QStringLiteral(
                 "提示：当前用户无权访问该串口。请把用户加入 dialout 组（sudo usermod -aG dialout "
@@ -112,8 +111,7 @@ void MainWindow::changeBaudRate(quint64 baudrate)
     if (!serialPort.open(QIODevice::ReadWrite)) {
         const QString reason = serialPort.errorString();
         showLinkClosed();
-        appendLogLine(
-            QStringLiteral("切波特率失败: %1, %2").arg(baudrate).arg(reason));
+        appendLogLine(QStringLiteral("切波特率失败: %1, %2").arg(baudrate).arg(reason));
         return;
     }
     appendLogLine(QStringLiteral("切波特率到: ") + QString::number(baudrate));

@@ -14,8 +14,7 @@ constexpr int LogRepaintMs = 40;
 } // namespace
 
 void MainWindow::ArrayToHexStringAppendTextBrowser(uint8_t flag, QByteArray data,
-                                                   const uint8_t * /*byteArray*/,
-                                                   uint64_t /*size*/)
+                                                   const uint8_t * /*byteArray*/, uint64_t /*size*/)
 {
     // Two upper-case digits per byte, one space between bytes, built in one pass.
     const QString line = QLatin1String(flag != 0 ? "MCU->RW47HN: [" : "RW47HN->MCU: [") +

@@ -45,7 +45,7 @@ void MainWindow::handleReceivedChunk(const QByteArray &chunk)
         // Shown as text up to the first NUL, as a QString conversion of the bytes would.
         const int textLength = int(qstrnlen(chunk.constData(), uint(chunk.size())));
         appendLogLine(QStringLiteral("接收到数据：") +
-                                QString::fromUtf8(chunk.constData(), textLength));
+                      QString::fromUtf8(chunk.constData(), textLength));
         if (chunk == OkReply) {
             appendLogLine(QString::fromLatin1(OkReply));
             packetMode = 1;

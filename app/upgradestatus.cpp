@@ -74,8 +74,8 @@ void MainWindow::showUpgradeResult(bool succeeded)
                                    .arg(ufwFileData.size())
                                    .arg(seconds, 0, 'f', 1));
     } else {
-        progressLabel->setText(QStringLiteral("升级失败：模块报告升级未成功，用时 %1 s")
-                                   .arg(seconds, 0, 'f', 1));
+        progressLabel->setText(
+            QStringLiteral("升级失败：模块报告升级未成功，用时 %1 s").arg(seconds, 0, 'f', 1));
     }
 }
 

@@ -37,11 +37,12 @@ QMap<QString, qint64> parseStats(const QByteArray &line)
 int runOne(const QString &mode, int size, int chunk)
 {
     QTemporaryDir dir;
-    const QString imagePath = TestSupport::writeFile(dir.filePath("bench.ufw"),
-                                                     TestSupport::randomBytes(size, 99));
+    const QString imagePath =
+        TestSupport::writeFile(dir.filePath("bench.ufw"), TestSupport::randomBytes(size, 99));
     QStringList arguments = {"--image", imagePath, "--chunk", QString::number(chunk), "--stats"};
     if (mode == "turnaround")
-        arguments << "--pace-baud" << "1000000";
+        arguments << "--pace-baud"
+                  << "1000000";
     else if (mode == "line")
         arguments << "--pace";
     QProcess sim;
@@ -71,7 +72,7 @@ int runOne(const QString &mode, int size, int chunk)
         if (line.startsWith("stats "))
             statsLine = line;
     }
-    rusage usage {};
+    rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
     std::printf("result ok=%d %s peak_rss_kb=%ld\n", sim.exitCode() == 0 ? 1 : 0,
                 statsLine.mid(6).constData(), usage.ru_maxrss);
@@ -121,9 +122,8 @@ int main(int argc, char *argv[])
     std::printf("%-7s %5s | %-33s | %-20s | %-24s | %s\n", "image", "slice",
                 "turnaround ms @1Mbaud first/last", "headroom", "line efficiency @115200",
                 "peak RSS");
-    std::printf("%-7s %5s | %-33s | %-20s | %-24s | %s\n", "", "",
-                "p50    p99    | p50    p99", "bytes/s    x ceiling", "took/line s   overhead",
-                "MiB");
+    std::printf("%-7s %5s | %-33s | %-20s | %-24s | %s\n", "", "", "p50    p99    | p50    p99",
+                "bytes/s    x ceiling", "took/line s   overhead", "MiB");
     for (const int size : sizes) {
         for (const int chunk : chunks) {
             const auto t = runChild("turnaround", size, chunk);
@@ -131,9 +131,8 @@ int main(int argc, char *argv[])
             QMap<QString, qint64> l;
             if (size <= (1 << 20))
                 l = runChild("line", size, chunk);
-            const double headroom = h.value("elapsed_ms") > 0
-                                        ? h.value("bytes") * 1000.0 / h.value("elapsed_ms")
-                                        : 0.0;
+            const double headroom =
+                h.value("elapsed_ms") > 0 ? h.value("bytes") * 1000.0 / h.value("elapsed_ms") : 0.0;
             QString line = "-";
             if (!l.isEmpty() && l.value("baud") > 0) {
                 const double lineSeconds = l.value("line_bytes") * 10.0 / l.value("baud");
@@ -141,16 +140,16 @@ int main(int argc, char *argv[])
                 line = QString::asprintf("%6.2f/%6.2f %+6.2f%%", took, lineSeconds,
                                          (took / lineSeconds - 1) * 100);
             }
-            const qint64 rss = std::max({t.value("peak_rss_kb"), h.value("peak_rss_kb"),
-                                         l.value("peak_rss_kb")});
-            std::printf("%-7s %5d | %5.2f  %5.2f  | %5.2f  %5.2f  | %9.0f  %6.1f  | %-24s | %.0f%s\n",
-                        qPrintable(sizeName(size)), chunk, ms(t.value("first_p50_us")),
-                        ms(t.value("first_p99_us")), ms(t.value("last_p50_us")),
-                        ms(t.value("last_p99_us")), headroom, headroom / Ceiling115200,
-                        qPrintable(line), rss / 1024.0,
-                        t.value("ok") && h.value("ok") && (l.isEmpty() || l.value("ok"))
-                            ? ""
-                            : "  (an upgrade FAILED)");
+            const qint64 rss =
+                std::max({t.value("peak_rss_kb"), h.value("peak_rss_kb"), l.value("peak_rss_kb")});
+            std::printf(
+                "%-7s %5d | %5.2f  %5.2f  | %5.2f  %5.2f  | %9.0f  %6.1f  | %-24s | %.0f%s\n",
+                qPrintable(sizeName(size)), chunk, ms(t.value("first_p50_us")),
+                ms(t.value("first_p99_us")), ms(t.value("last_p50_us")), ms(t.value("last_p99_us")),
+                headroom, headroom / Ceiling115200, qPrintable(line), rss / 1024.0,
+                t.value("ok") && h.value("ok") && (l.isEmpty() || l.value("ok"))
+                    ? ""
+                    : "  (an upgrade FAILED)");
             std::fflush(stdout);
         }
     }

@@ -88,8 +88,9 @@ int main(int argc, char *argv[])
     const QCommandLineOption silentOption(QStringLiteral("silent"),
                                           QStringLiteral("Never answer anything."));
     parser.addOptions({imageOption, chunkOption, linkOption, timeoutOption, paceOption,
-                       paceBaudOption, statsOption, repeatOption, seedOption, splitOption, noiseOption, corruptOption, badLengthOption,
-                       shortOption, dropOption, silentOption});
+                       paceBaudOption, statsOption, repeatOption, seedOption, splitOption,
+                       noiseOption, corruptOption, badLengthOption, shortOption, dropOption,
+                       silentOption});
     parser.process(app);
 
     if (!parser.isSet(imageOption))
@@ -120,8 +121,7 @@ int main(int argc, char *argv[])
         return fail(QStringLiteral("--chunk must be between 1 and 65526"));
     if (options.replyTimeoutMs < 1)
         return fail(QStringLiteral("--timeout must be positive"));
-    if (options.noise < 0 || options.noise > 1 || options.corruptCrc < 0 ||
-        options.corruptCrc > 1)
+    if (options.noise < 0 || options.noise > 1 || options.corruptCrc < 0 || options.corruptCrc > 1)
         return fail(QStringLiteral("probabilities must be between 0 and 1"));
 
     PtyPair pty;
@@ -143,10 +143,10 @@ int main(int argc, char *argv[])
     ModuleSimulator module(pty, image, options);
     int exitCode = 1;
     QObject::connect(&module, &ModuleSimulator::finished, &app, [&](bool succeeded) {
-        printLine(stdout, QStringLiteral("rw47hn-sim: upgrade %1: %2")
-                              .arg(succeeded ? QStringLiteral("succeeded")
-                                             : QStringLiteral("FAILED"),
-                                   module.summary()));
+        printLine(stdout,
+                  QStringLiteral("rw47hn-sim: upgrade %1: %2")
+                      .arg(succeeded ? QStringLiteral("succeeded") : QStringLiteral("FAILED"),
+                           module.summary()));
         if (parser.isSet(statsOption))
             printLine(stdout, module.statsLine());
         exitCode = succeeded ? 0 : 1;

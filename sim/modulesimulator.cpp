@@ -6,8 +6,8 @@
 #include <QSocketNotifier>
 
 #include <algorithm>
-#include <cmath>
 #include <cerrno>
+#include <cmath>
 #include <termios.h>
 #include <unistd.h>
 
@@ -108,8 +108,8 @@ QString ModuleSimulator::statsLine() const
     const QVector<qint64> &t = m_stats.turnaroundUs;
     const QVector<qint64> first = t.mid(0, 100);
     const QVector<qint64> last = t.mid(qMax(0, t.size() - 100));
-    termios settings {};
-    const int baud = m_options.paceBaud > 0 ? m_options.paceBaud
+    termios settings{};
+    const int baud = m_options.paceBaud > 0            ? m_options.paceBaud
                      : tcgetattr(m_fd, &settings) == 0 ? baudOf(cfgetospeed(&settings))
                                                        : 0;
     return QStringLiteral("stats bytes=%1 requests=%2 timeouts=%3 elapsed_ms=%4 line_bytes=%5 "
@@ -174,12 +174,8 @@ void ModuleSimulator::receive(const QByteArray &bytes)
 void ModuleSimulator::deliverArrived()
 {
     while (!m_arriving.isEmpty() && m_phase != Phase::Gone) {
-        const qint64 nowUs = m_lineClock.nsecsElapsed() / 1000;
-        const qint64 dueUs = m_arriving.first().dueUs;
-        if (dueUs > nowUs + 500) {
-            m_deliverTimer.start(ceilMs(dueUs - nowUs));
+        if (!waitUntil(m_arriving.first().dueUs, m_deliverTimer))
             return;
-        }
         handleBytes(m_arriving.takeFirst().bytes);
     }
 }
@@ -405,10 +401,8 @@ void ModuleSimulator::pump()
                 head.dueUs = std::max(nowUs, m_txLineFreeUs) + lineTimeUs(head.bytes.size());
                 m_txLineFreeUs = head.dueUs;
             }
-            if (head.dueUs > nowUs + 500) {
-                m_pumpTimer.start(ceilMs(head.dueUs - nowUs));
+            if (!waitUntil(head.dueUs, m_pumpTimer))
                 return;
-            }
         }
         const Piece piece = m_pieces.takeFirst();
         m_outgoing.append(piece.bytes);
@@ -439,6 +433,18 @@ void ModuleSimulator::flushWire()
     m_writeNotifier->setEnabled(!m_outgoing.isEmpty());
 }
 
+// True when `dueUs` has come (to within half a millisecond); otherwise `timer` is started to
+// call back then. Timers count whole milliseconds: rounding to the nearest keeps the pace
+// right on average, where rounding up would slow every frame by half a millisecond.
+bool ModuleSimulator::waitUntil(qint64 dueUs, QTimer &timer)
+{
+    const qint64 remainingUs = dueUs - m_lineClock.nsecsElapsed() / 1000;
+    if (remainingUs <= 500)
+        return true;
+    timer.start(int((remainingUs + 500) / 1000));
+    return false;
+}
+
 bool ModuleSimulator::chance(double probability)
 {
     return probability > 0 && m_random.generateDouble() < probability;
@@ -449,7 +455,7 @@ qint64 ModuleSimulator::lineTimeUs(qint64 bytes) const
 {
     if (m_options.paceBaud > 0)
         return bytes * 10 * 1000000 / m_options.paceBaud;
-    termios settings {};
+    termios settings{};
     const int baud = tcgetattr(m_fd, &settings) == 0 ? baudOf(cfgetospeed(&settings)) : 115200;
     return bytes * 10 * 1000000 / baud;
 }

@@ -50,12 +50,12 @@ public:
 
     struct Stats
     {
-        qint64 bytesVerified = 0; // image bytes that came back right
-        int requests = 0;         // ReadDataCmd frames sent, retries included
-        int mismatches = 0;       // replies whose content was wrong, or unasked for
-        int timeouts = 0;         // requests sent again for want of a valid reply
-        qint64 elapsedMs = 0;     // from the first request to the result
-        qint64 lineBytes = 0;     // bytes of all requests and replies on the line
+        qint64 bytesVerified = 0;     // image bytes that came back right
+        int requests = 0;             // ReadDataCmd frames sent, retries included
+        int mismatches = 0;           // replies whose content was wrong, or unasked for
+        int timeouts = 0;             // requests sent again for want of a valid reply
+        qint64 elapsedMs = 0;         // from the first request to the result
+        qint64 lineBytes = 0;         // bytes of all requests and replies on the line
         QVector<qint64> turnaroundUs; // last request byte out to first reply byte in
     };
     const Stats &stats() const { return m_stats; }
@@ -72,7 +72,7 @@ private:
     struct Piece
     {
         QByteArray bytes;
-        int pauseMs = 0;  // before the piece
+        int pauseMs = 0;   // before the piece
         qint64 dueUs = -1; // pace: when its last byte has left the UART, once known
     };
 
@@ -95,6 +95,7 @@ private:
     void queue(const QByteArray &bytes, int pauseMs = 0);
     void pump();
     void flushWire();
+    bool waitUntil(qint64 dueUs, QTimer &timer);
     bool chance(double probability);
     qint64 lineTimeUs(qint64 bytes) const;
 
@@ -107,7 +108,7 @@ private:
     QSocketNotifier *m_writeNotifier;
     QVector<Piece> m_pieces; // waiting to be written, in order
     QTimer m_pumpTimer;
-    QByteArray m_outgoing;   // handed to the line, not yet taken by it
+    QByteArray m_outgoing;     // handed to the line, not yet taken by it
     QVector<Piece> m_arriving; // pace: received, not yet carried by the line
     QTimer m_deliverTimer;
     Phase m_phase = Phase::WaitAt;

@@ -35,7 +35,7 @@ bool PtyPair::open(QString *error)
     if (m_slave < 0)
         return fail("open slave");
     // Raw line discipline, so nothing is echoed or translated while no port has it open.
-    termios settings {};
+    termios settings{};
     if (tcgetattr(m_slave, &settings) != 0)
         return fail("tcgetattr");
     cfmakeraw(&settings);

@@ -16,8 +16,7 @@ int main(int argc, char *argv[])
     QCommandLineParser parser;
     const QCommandLineOption port("port", "Port to open.", "NAME");
     const QCommandLineOption image("image", "Firmware image to upgrade with.", "FILE");
-    const QCommandLineOption screenshot("screenshot", "Save the window as PNG at the end.",
-                                        "PNG");
+    const QCommandLineOption screenshot("screenshot", "Save the window as PNG at the end.", "PNG");
     const QCommandLineOption timeout("timeout", "Give up after S seconds.", "S", "120");
     parser.addOptions({port, image, screenshot, timeout});
     parser.process(app);

@@ -20,14 +20,16 @@
 namespace {
 
 const QByteArray OkReply = QByteArrayLiteral("\r\nOK\r\n");
-const QByteArray BaudReply = QByteArray::fromHex("AA550500" "0100C20100" "5CDC");
+const QByteArray BaudReply = QByteArray::fromHex("AA550500"
+                                                 "0100C20100"
+                                                 "5CDC");
 constexpr qint64 MaxSlice = 65526;
 
 // CRC-16/XMODEM again, table-driven, so the model does not share the code it checks.
 uint16_t referenceCrc(const QByteArray &bytes)
 {
     static const auto table = [] {
-        std::array<uint16_t, 256> t {};
+        std::array<uint16_t, 256> t{};
         for (int i = 0; i < 256; ++i) {
             uint16_t crc = uint16_t(i << 8);
             for (int bit = 0; bit < 8; ++bit)
@@ -59,8 +61,8 @@ bool wellFormed(const QByteArray &frame)
     const int length = uint8_t(frame[2]) | uint8_t(frame[3]) << 8;
     if (length + 6 != frame.size())
         return false;
-    const uint16_t crc = uint16_t(uint8_t(frame[frame.size() - 2]) |
-                                  uint8_t(frame[frame.size() - 1]) << 8);
+    const uint16_t crc =
+        uint16_t(uint8_t(frame[frame.size() - 2]) | uint8_t(frame[frame.size() - 1]) << 8);
     return referenceCrc(frame.left(frame.size() - 2)) == crc;
 }
 
@@ -233,11 +235,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
                     return qint64(value);
                 };
                 const qint64 address = u32(0), count = u32(4);
-                const qint64 served =
-                    address < image.size() ? std::min({count, image.size() - address, MaxSlice})
-                                           : 0;
-                expected.append(referenceFrame(
-                    0x02, payload.left(8) + image.mid(int(address), int(served))));
+                const qint64 served = address < image.size()
+                                          ? std::min({count, image.size() - address, MaxSlice})
+                                          : 0;
+                expected.append(
+                    referenceFrame(0x02, payload.left(8) + image.mid(int(address), int(served))));
             } else if (opcode == 0x03 && !payload.isEmpty() && payload[0] == 0) {
                 ++expectedSuccesses;
             }
@@ -257,8 +259,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     }
     if (capture.successes != expectedSuccesses)
         fail("success reported without a valid result frame");
-    const QString log = window->findChild<QTextBrowser *>(QStringLiteral("textBrowser"))
-                            ->toPlainText();
+    const QString log =
+        window->findChild<QTextBrowser *>(QStringLiteral("textBrowser"))->toPlainText();
     if (log.count(QStringLiteral("CRC校验错误，丢弃该帧")) != expectedCrcErrors)
         fail("CRC errors not reported one for one");
     if (capture.writeErrors != 0 || !ReceiveFuzzHarness::linkOpen(*window))

@@ -108,8 +108,8 @@ private slots:
         const QByteArray chosen = TestSupport::randomBytes(64, 13);
         driver->clickOpen();
         driver->chooseFile(TestSupport::writeFile(dir.filePath("chosen.ufw"), chosen));
-        driver->widget<QLineEdit>("lineEdit")->setText(
-            TestSupport::writeFile(dir.filePath("typed.ufw"), "typed"));
+        driver->widget<QLineEdit>("lineEdit")
+            ->setText(TestSupport::writeFile(dir.filePath("typed.ufw"), "typed"));
         driver->clickStart();
         QCOMPARE(imageServed(100), chosen);
     }

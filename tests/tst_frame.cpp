@@ -52,8 +52,8 @@ private slots:
         QTest::addColumn<QByteArray>("payload");
         QTest::addColumn<QByteArray>("frame");
         QTest::addColumn<QString>("crcLine");
-        QTest::newRow("baud rate reply") << 1 << hex("00 C2 01 00")
-                                         << hex("AA 55 05 00 01 00 C2 01 00 5C DC") << " DC5C";
+        QTest::newRow("baud rate reply")
+            << 1 << hex("00 C2 01 00") << hex("AA 55 05 00 01 00 C2 01 00 5C DC") << " DC5C";
         QTest::newRow("start") << 6 << QByteArray() << hex("AA 55 01 00 06 42 F2") << " F242";
         QTest::newRow("result") << 3 << hex("00") << hex("AA 55 02 00 03 00 74 E9") << " E974";
         QTest::newRow("slice") << 2 << hex("00 01 00 00 04 00 00 00 11 22 33 44")
@@ -132,8 +132,8 @@ private slots:
         QFETCH(int, frames);
         for (int cut = 0; cut <= stream.size(); ++cut) {
             FrameReader reader;
-            const int found = reader.feed(stream.left(cut)).size() +
-                              reader.feed(stream.mid(cut)).size();
+            const int found =
+                reader.feed(stream.left(cut)).size() + reader.feed(stream.mid(cut)).size();
             QCOMPARE(found, frames);
         }
     }

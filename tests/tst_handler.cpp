@@ -102,13 +102,13 @@ private slots:
     {
         QTest::addColumn<QByteArray>("request");
         QTest::addColumn<QString>("debugLine");
-        QTest::newRow("read, 3 bytes") << frame(ReadDataCmd, hex("00 01 00"))
-                                       << "<<<ReadDataCmd too short";
-        QTest::newRow("read, 7 bytes") << frame(ReadDataCmd, hex("00 00 00 00 04 00 00"))
-                                       << "<<<ReadDataCmd too short";
+        QTest::newRow("read, 3 bytes")
+            << frame(ReadDataCmd, hex("00 01 00")) << "<<<ReadDataCmd too short";
+        QTest::newRow("read, 7 bytes")
+            << frame(ReadDataCmd, hex("00 00 00 00 04 00 00")) << "<<<ReadDataCmd too short";
         QTest::newRow("read, none") << frame(ReadDataCmd, {}) << "<<<ReadDataCmd too short";
-        QTest::newRow("result, none") << frame(UpgradeResultCmd, {})
-                                      << "<<<UpgradeResultCmd too short";
+        QTest::newRow("result, none")
+            << frame(UpgradeResultCmd, {}) << "<<<UpgradeResultCmd too short";
         QTest::newRow("result 1") << frame(UpgradeResultCmd, hex("01")) << "<<<opcode:  3";
         QTest::newRow("start echoed") << StartFrame << "<<<opcode:  6";
         QTest::newRow("opcode 0") << frame(0x00, hex("01 02")) << "<<<opcode:  0";
@@ -168,8 +168,7 @@ private slots:
         QTRY_VERIFY(TestSupport::debugLines().contains("升级成功！"));
         QVERIFY(!driver->log().contains("升级成功..."));
         QTRY_VERIFY(driver->log().contains("升级成功..."));
-        QVERIFY(TestSupport::containsInOrder(driver->log(),
-                                             {"升级成功...", "切波特率到: 460800"}));
+        QVERIFY(TestSupport::containsInOrder(driver->log(), {"升级成功...", "切波特率到: 460800"}));
         QVERIFY(TestSupport::debugLines().contains("<<<reset buadrate:  460800"));
         QCOMPARE(lineSpeed(), speed_t(B460800));
         QVERIFY(replies().isEmpty());
@@ -192,7 +191,7 @@ private slots:
                 return;
             checked = true;
             // Still inside the window's handler: only bytes already written can arrive.
-            pollfd line {pty.masterFd(), POLLIN, 0};
+            pollfd line{pty.masterFd(), POLLIN, 0};
             replyWasOnTheLine = poll(&line, 1, 500) == 1;
         });
         tap->write(request);
@@ -229,7 +228,7 @@ private:
 
     speed_t lineSpeed() const
     {
-        termios settings {};
+        termios settings{};
         tcgetattr(pty.masterFd(), &settings);
         return cfgetospeed(&settings);
     }

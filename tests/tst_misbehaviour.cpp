@@ -7,7 +7,6 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-
 class tst_Misbehaviour : public QObject
 {
     Q_OBJECT
@@ -35,12 +34,18 @@ private slots:
     {
         QTest::addColumn<QString>("scenario");
         QTest::addColumn<QString>("evidence"); // a log line or debug line the scenario leaves
-        QTest::newRow("split") << "split" << "";
-        QTest::newRow("noise") << "noise" << "";
-        QTest::newRow("corrupted crc") << "corrupt-crc" << "CRC校验错误，丢弃该帧";
-        QTest::newRow("bad length") << "bad-length" << "";
-        QTest::newRow("short request") << "short-request" << "<<<ReadDataCmd too short";
-        QTest::newRow("everything at once") << "all" << "CRC校验错误，丢弃该帧";
+        QTest::newRow("split") << "split"
+                               << "";
+        QTest::newRow("noise") << "noise"
+                               << "";
+        QTest::newRow("corrupted crc") << "corrupt-crc"
+                                       << "CRC校验错误，丢弃该帧";
+        QTest::newRow("bad length") << "bad-length"
+                                    << "";
+        QTest::newRow("short request") << "short-request"
+                                       << "<<<ReadDataCmd too short";
+        QTest::newRow("everything at once") << "all"
+                                            << "CRC校验错误，丢弃该帧";
     }
     void upgradeSurvives()
     {
@@ -68,8 +73,7 @@ private slots:
         QCOMPARE(module.stats().mismatches, 0);
         QTRY_VERIFY(driver->logLines().contains("升级成功..."));
         if (!evidence.isEmpty()) {
-            QVERIFY(driver->logLines().contains(evidence) ||
-                    TestSupport::countDebug(evidence) > 0);
+            QVERIFY(driver->logLines().contains(evidence) || TestSupport::countDebug(evidence) > 0);
         }
         if (options.corruptCrc > 0)
             QVERIFY(module.stats().timeouts > 0);

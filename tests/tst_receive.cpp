@@ -64,7 +64,7 @@ private slots:
         QCOMPARE(driver->log().count("接收到数据："), 2);
         send(unknownFrame);
         QCOMPARE(driver->log().count("接收到数据："), 3); // still the text phase
-        QCOMPARE(countDebug("<<<opcode:  127"), 1);     // the frame is handled all the same
+        QCOMPARE(countDebug("<<<opcode:  127"), 1);       // the frame is handled all the same
     }
 
     void textEntryStopsAtNul()
@@ -95,12 +95,12 @@ private slots:
         QByteArray badCrc = b;
         badCrc[badCrc.size() - 1] = char(badCrc.at(badCrc.size() - 1) ^ 0x01);
         QTest::newRow("two frames in one chunk") << a + b << QStringList{"126", "127"} << 0;
-        QTest::newRow("garbage between") << hex("00 13 55") + a + hex("FF AA 00") + b
-                                         << QStringList{"126", "127"} << 0;
+        QTest::newRow("garbage between")
+            << hex("00 13 55") + a + hex("FF AA 00") + b << QStringList{"126", "127"} << 0;
         QTest::newRow("AA AA 55 loses a frame") << hex("AA") + a + b << QStringList{"127"} << 0;
         QTest::newRow("wrong crc dropped") << badCrc + a << QStringList{"126"} << 1;
-        QTest::newRow("zero length is no frame") << hex("AA 55 00 00") + a
-                                                 << QStringList{"126"} << 0;
+        QTest::newRow("zero length is no frame")
+            << hex("AA 55 00 00") + a << QStringList{"126"} << 0;
     }
     void streams()
     {
@@ -125,9 +125,8 @@ private slots:
         QByteArray request = frame(BaudRateCmd, hex("00 C2 01 00"));
         request[6] = char(request.at(6) ^ 0x40);
         send(request);
-        QCOMPARE(driver->logLines(),
-                 (QStringList{"接收到数据：", "OK", "", "", "OK", "", hexLine(request),
-                              "CRC校验错误，丢弃该帧"}));
+        QCOMPARE(driver->logLines(), (QStringList{"接收到数据：", "OK", "", "", "OK", "",
+                                                  hexLine(request), "CRC校验错误，丢弃该帧"}));
         QTest::qWait(100); // proving an absence
         QVERIFY(tap->received.isEmpty());
     }

@@ -13,8 +13,8 @@
 
 #include <cstdio>
 #include <sys/resource.h>
-#include <unistd.h>
 #include <termios.h>
+#include <unistd.h>
 
 using TestSupport::hex;
 
@@ -23,7 +23,7 @@ namespace {
 // The line speed the port has set, as the far end of the pty sees it.
 speed_t lineSpeed(const PtyPair &pty)
 {
-    termios settings {};
+    termios settings{};
     if (tcgetattr(pty.masterFd(), &settings) != 0)
         return 0;
     return cfgetospeed(&settings);
@@ -69,9 +69,9 @@ private slots:
         QCOMPARE(driver.logLines(),
                  (QStringList{pty.slavePath() + "串口打开成功", "波特率: " + rate}));
         const QStringList lines = TestSupport::debugLines();
-        QVERIFY(TestSupport::containsInOrder(
-            lines.join('\n'), {'"' + pty.slavePath() + "\" \n", '"' + rate + "\" \n",
-                               "Serial port opened successfully."}));
+        QVERIFY(TestSupport::containsInOrder(lines.join('\n'),
+                                             {'"' + pty.slavePath() + "\" \n", '"' + rate + "\" \n",
+                                              "Serial port opened successfully."}));
     }
 
     void closeAndReopenAtAnotherRate()
@@ -97,8 +97,8 @@ private slots:
         driver.selectPort(pty.slavePath());
         driver.clickOpen();
         driver.clickClear();
-        QVERIFY(QMetaObject::invokeMethod(&driver.window, "changeBaudRate",
-                                          Q_ARG(quint64, 921600)));
+        QVERIFY(
+            QMetaObject::invokeMethod(&driver.window, "changeBaudRate", Q_ARG(quint64, 921600)));
         QCOMPARE(driver.logLines(), QStringList{"切波特率到: 921600"});
         QCOMPARE(lineSpeed(pty), speed_t(B921600));
         QVERIFY(driver.isOpen());
@@ -113,8 +113,7 @@ private slots:
         driver.clickOpen();
         driver.clickOpen();
         driver.clickClear();
-        QVERIFY(QMetaObject::invokeMethod(&driver.window, "changeBaudRate",
-                                          Q_ARG(quint64, 9600)));
+        QVERIFY(QMetaObject::invokeMethod(&driver.window, "changeBaudRate", Q_ARG(quint64, 9600)));
         QVERIFY(driver.log().isEmpty());
         QVERIFY(lineSpeed(pty) != speed_t(B9600)); // not reopened at the new rate
         QVERIFY(!driver.isOpen());
@@ -132,8 +131,8 @@ private slots:
         QVERIFY(QFile::remove(link));
         driver.clickClear();
 
-        QVERIFY(QMetaObject::invokeMethod(&driver.window, "changeBaudRate",
-                                          Q_ARG(quint64, 115200)));
+        QVERIFY(
+            QMetaObject::invokeMethod(&driver.window, "changeBaudRate", Q_ARG(quint64, 115200)));
         QCOMPARE(driver.logLines().size(), 1);
         QVERIFY(driver.log().startsWith("切波特率失败: 115200, "));
         QVERIFY(driver.log().size() > QString("切波特率失败: 115200, ").size());

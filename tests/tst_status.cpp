@@ -86,8 +86,8 @@ private slots:
         {
             quint32 address, count;
             int progress;
-        } steps[] = {{0, 1000, 1000},    {0, 1000, 1000},       {500, 100, 1000},
-                     {1000, 1000, 2000}, {99999, 10, 2000},     {0x80000000u, 9, 2000},
+        } steps[] = {{0, 1000, 1000},    {0, 1000, 1000},   {500, 100, 1000},
+                     {1000, 1000, 2000}, {99999, 10, 2000}, {0x80000000u, 9, 2000},
                      {4000, 4096, 5000}, {2000, 2000, 5000}};
         for (const auto &step : steps) {
             const QByteArray echo = readRequest(step.address, step.count).mid(5, 8);

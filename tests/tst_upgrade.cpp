@@ -91,9 +91,9 @@ private slots:
         QVERIFY(TestSupport::containsInOrder(
             lines.join('\n'),
             {"文件打开成功。", "发送升级指令: AT+UPGRADE=1",
-             "MCU->RW47HN: [41 54 2B 55 50 47 52 41 44 45 3D 31 0D 0A]",
-             "延时1s发送开始升级指令", "切波特率到: 9600", "MCU->RW47HN: [AA 55 01 00 06 42 F2]",
-             "接收到数据：\nOK\n\n\nOK", "RW47HN->MCU: [AA 55 05 00 01 00 C2 01 00 5C DC]",
+             "MCU->RW47HN: [41 54 2B 55 50 47 52 41 44 45 3D 31 0D 0A]", "延时1s发送开始升级指令",
+             "切波特率到: 9600", "MCU->RW47HN: [AA 55 01 00 06 42 F2]", "接收到数据：\nOK\n\n\nOK",
+             "RW47HN->MCU: [AA 55 05 00 01 00 C2 01 00 5C DC]",
              "MCU->RW47HN: [AA 55 05 00 01 00 C2 01 00 5C DC]", "切波特率到: 115200",
              "RW47HN->MCU: [AA 55 02 00 03 00 74 E9]", "升级成功...", "切波特率到: 115200"}));
         const int requests = lines.filter("RW47HN->MCU: [AA 55 09 00 02").size();
@@ -145,8 +145,8 @@ private slots:
             if (line.second == "切波特率到: 9600")
                 events.append({line.first, "switch"});
         }
-        for (const auto &[pattern, name] :
-             {std::pair{AtCommand, QStringLiteral("AT")}, std::pair{StartFrame, QStringLiteral("start")}}) {
+        for (const auto &[pattern, name] : {std::pair{AtCommand, QStringLiteral("AT")},
+                                            std::pair{StartFrame, QStringLiteral("start")}}) {
             for (int at = tap.received.indexOf(pattern); at >= 0;
                  at = tap.received.indexOf(pattern, at + 1))
                 events.append({tap.arrivalMs.at(at), name});

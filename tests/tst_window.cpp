@@ -34,44 +34,64 @@ private slots:
         QTest::addColumn<int>("pointSize");  // 0 for the default font
         QTest::addColumn<QString>("text");
         const QRect laidOut;
-        QTest::newRow("layoutWidget") << "layoutWidget" << "QWidget" << "centralwidget"
-                                      << QRect(20, 20, 971, 591) << 0 << "";
-        QTest::newRow("groupBox") << "groupBox" << "QGroupBox" << "layoutWidget" << laidOut
-                                  << 0 << "串口配置区";
-        QTest::newRow("layoutWidget1") << "layoutWidget1" << "QWidget" << "groupBox"
-                                       << QRect(380, 20, 361, 41) << 0 << "";
-        QTest::newRow("label_2") << "label_2" << "QLabel" << "layoutWidget1" << laidOut << 18
-                                 << "波特率";
-        QTest::newRow("comboBox_2") << "comboBox_2" << "QComboBox" << "layoutWidget1" << laidOut
-                                    << 18 << "115200";
-        QTest::newRow("layoutWidget2") << "layoutWidget2" << "QWidget" << "groupBox"
-                                       << QRect(20, 70, 161, 37) << 0 << "";
-        QTest::newRow("radioButton") << "radioButton" << "QRadioButton" << "layoutWidget2"
-                                     << laidOut << 18 << "";
-        QTest::newRow("pushButton") << "pushButton" << "QPushButton" << "layoutWidget2"
-                                    << laidOut << 20 << "打开串口";
-        QTest::newRow("layoutWidget3") << "layoutWidget3" << "QWidget" << "groupBox"
-                                       << QRect(21, 20, 361, 41) << 0 << "";
-        QTest::newRow("label") << "label" << "QLabel" << "layoutWidget3" << laidOut << 18
-                               << "端口号";
-        QTest::newRow("comboBox") << "comboBox" << "QComboBox" << "layoutWidget3" << laidOut
-                                  << 18 << "";
-        QTest::newRow("groupBox_2") << "groupBox_2" << "QGroupBox" << "layoutWidget" << laidOut
-                                    << 0 << "升级显示区";
-        QTest::newRow("textBrowser") << "textBrowser" << "QTextBrowser" << "groupBox_2"
-                                     << QRect(0, 70, 791, 391) << 0 << "";
-        QTest::newRow("pushButton_2") << "pushButton_2" << "QPushButton" << "groupBox_2"
-                                      << QRect(820, 70, 111, 31) << 12 << "清除窗口";
-        QTest::newRow("pushButton_3") << "pushButton_3" << "QPushButton" << "groupBox_2"
-                                      << QRect(820, 20, 111, 31) << 18 << "升级";
-        QTest::newRow("layoutWidget4") << "layoutWidget4" << "QWidget" << "groupBox_2"
-                                       << QRect(1, 20, 791, 32) << 0 << "";
-        QTest::newRow("label_3") << "label_3" << "QLabel" << "layoutWidget4" << laidOut << 18
-                                 << "升级文件";
-        QTest::newRow("lineEdit") << "lineEdit" << "QLineEdit" << "layoutWidget4" << laidOut
-                                  << 16 << "";
-        QTest::newRow("toolButton") << "toolButton" << "QToolButton" << "layoutWidget4"
-                                    << laidOut << 18 << "...";
+        QTest::newRow("layoutWidget") << "layoutWidget"
+                                      << "QWidget"
+                                      << "centralwidget" << QRect(20, 20, 971, 591) << 0 << "";
+        QTest::newRow("groupBox") << "groupBox"
+                                  << "QGroupBox"
+                                  << "layoutWidget" << laidOut << 0 << "串口配置区";
+        QTest::newRow("layoutWidget1") << "layoutWidget1"
+                                       << "QWidget"
+                                       << "groupBox" << QRect(380, 20, 361, 41) << 0 << "";
+        QTest::newRow("label_2") << "label_2"
+                                 << "QLabel"
+                                 << "layoutWidget1" << laidOut << 18 << "波特率";
+        QTest::newRow("comboBox_2") << "comboBox_2"
+                                    << "QComboBox"
+                                    << "layoutWidget1" << laidOut << 18 << "115200";
+        QTest::newRow("layoutWidget2") << "layoutWidget2"
+                                       << "QWidget"
+                                       << "groupBox" << QRect(20, 70, 161, 37) << 0 << "";
+        QTest::newRow("radioButton") << "radioButton"
+                                     << "QRadioButton"
+                                     << "layoutWidget2" << laidOut << 18 << "";
+        QTest::newRow("pushButton") << "pushButton"
+                                    << "QPushButton"
+                                    << "layoutWidget2" << laidOut << 20 << "打开串口";
+        QTest::newRow("layoutWidget3") << "layoutWidget3"
+                                       << "QWidget"
+                                       << "groupBox" << QRect(21, 20, 361, 41) << 0 << "";
+        QTest::newRow("label") << "label"
+                               << "QLabel"
+                               << "layoutWidget3" << laidOut << 18 << "端口号";
+        QTest::newRow("comboBox") << "comboBox"
+                                  << "QComboBox"
+                                  << "layoutWidget3" << laidOut << 18 << "";
+        QTest::newRow("groupBox_2") << "groupBox_2"
+                                    << "QGroupBox"
+                                    << "layoutWidget" << laidOut << 0 << "升级显示区";
+        QTest::newRow("textBrowser") << "textBrowser"
+                                     << "QTextBrowser"
+                                     << "groupBox_2" << QRect(0, 70, 791, 391) << 0 << "";
+        QTest::newRow("pushButton_2")
+            << "pushButton_2"
+            << "QPushButton"
+            << "groupBox_2" << QRect(820, 70, 111, 31) << 12 << "清除窗口";
+        QTest::newRow("pushButton_3") << "pushButton_3"
+                                      << "QPushButton"
+                                      << "groupBox_2" << QRect(820, 20, 111, 31) << 18 << "升级";
+        QTest::newRow("layoutWidget4") << "layoutWidget4"
+                                       << "QWidget"
+                                       << "groupBox_2" << QRect(1, 20, 791, 32) << 0 << "";
+        QTest::newRow("label_3") << "label_3"
+                                 << "QLabel"
+                                 << "layoutWidget4" << laidOut << 18 << "升级文件";
+        QTest::newRow("lineEdit") << "lineEdit"
+                                  << "QLineEdit"
+                                  << "layoutWidget4" << laidOut << 16 << "";
+        QTest::newRow("toolButton") << "toolButton"
+                                    << "QToolButton"
+                                    << "layoutWidget4" << laidOut << 18 << "...";
     }
     void widgets()
     {
@@ -177,8 +197,8 @@ private slots:
     void slotsByNameOnClosedLink()
     {
         WindowDriver driver;
-        QVERIFY(QMetaObject::invokeMethod(&driver.window, "changeBaudRate",
-                                          Q_ARG(quint64, 115200)));
+        QVERIFY(
+            QMetaObject::invokeMethod(&driver.window, "changeBaudRate", Q_ARG(quint64, 115200)));
         QVERIFY(QMetaObject::invokeMethod(&driver.window, "delaySendStartUpgradeCmd"));
         QVERIFY(driver.log().isEmpty());
         QCOMPARE(TestSupport::countDebug("Hex string:"), 0);
@@ -191,8 +211,8 @@ private slots:
         QTest::addColumn<QString>("line");
         QTest::newRow("high bytes") << hex("AA 55 04 00 7F FF 80 0A 2E 61")
                                     << "RW47HN->MCU: [AA 55 04 00 7F FF 80 0A 2E 61]";
-        QTest::newRow("no payload") << hex("AA 55 01 00 7E DD 0D")
-                                    << "RW47HN->MCU: [AA 55 01 00 7E DD 0D]";
+        QTest::newRow("no payload")
+            << hex("AA 55 01 00 7E DD 0D") << "RW47HN->MCU: [AA 55 01 00 7E DD 0D]";
     }
     // Frames from the module and bytes to it, as shown in the log and the debug log.
     void hexLines()
