@@ -6,7 +6,8 @@ root="$(cd "$(dirname "$0")/.." && pwd)"
 build="$root/build-pkg"
 
 bash "$root/scripts/deps.sh" dpkg-dev desktop-file-utils
-bash "$root/scripts/build.sh" "$build" -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr
+bash "$root/scripts/build.sh" "$build" -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr \
+    -DRW47HN_BUILD_TESTS=OFF
 (cd "$build" && cpack -G DEB >/dev/null)
 deb="$(ls "$build"/rw47hn-upgrader_*.deb)"
 echo "== $(basename "$deb")"

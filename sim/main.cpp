@@ -6,6 +6,7 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QFile>
+#include <QLoggingCategory>
 #include <QTimer>
 
 #include <algorithm>
@@ -31,6 +32,9 @@ int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("rw47hn-sim"));
+    // The frame builder logs every CRC for the upgrader's console; the simulator's own
+    // output is its summary.
+    QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false"));
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
