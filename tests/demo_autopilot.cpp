@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QEventLoop>
+#include <QTextBlock>
 #include <QTextBrowser>
 #include <QTimer>
 
@@ -34,7 +35,7 @@ int main(int argc, char *argv[])
     int result = 1;
     auto *log = driver.widget<QTextBrowser>("textBrowser");
     QObject::connect(log, &QTextEdit::textChanged, &loop, [&] {
-        if (result != 0 && log->toPlainText().contains(QStringLiteral("升级成功...")))
+        if (result != 0 && log->document()->lastBlock().text() == QStringLiteral("升级成功..."))
             QTimer::singleShot(300, &loop, [&] { // let the return to the user's rate show
                 result = 0;
                 loop.quit();
