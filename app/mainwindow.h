@@ -87,6 +87,8 @@ private:
     void appendLogLine(const QString &line);
     void releaseLogLines();
     void holdLogRepaint();
+    void repaintLogSoon();
+    void repaintLogNow();
     void ArrayToHexStringAppendTextBrowser(uint8_t flag, QByteArray data, const uint8_t *byteArray,
                                            uint64_t size);
 
@@ -103,7 +105,9 @@ private:
 
     bool holdingLogLines = false; // a received frame is being answered
     QStringList heldLogLines;
-    QTimer logRepaintTimer; // the log area repaints when it runs out
+    QTimer logRepaintTimer;         // the log area repaints when it runs out
+    bool repaintAfterReply = false; // the repaint waits for the next reply
+    QElapsedTimer lastAnswerClock;  // since the last received frame was answered
     QProgressBar *progressBar = nullptr;
     QLabel *progressLabel = nullptr;
     QElapsedTimer upgradeClock;

@@ -10,6 +10,8 @@
 namespace {
 
 constexpr int LogRepaintMs = 40;
+// Frames closer together than this mean the module is being served.
+constexpr int ServingGapMs = 100;
 
 } // namespace
 
@@ -33,9 +35,7 @@ void MainWindow::setupTrafficLog()
     ui->textBrowser->setFont(font);
 
     logRepaintTimer.setSingleShot(true);
-    logRepaintTimer.setInterval(LogRepaintMs);
-    connect(&logRepaintTimer, &QTimer::timeout, this,
-            [this] { ui->textBrowser->viewport()->setUpdatesEnabled(true); });
+    connect(&logRepaintTimer, &QTimer::timeout, this, &MainWindow::repaintLogSoon);
 }
 
 // Adds one line to the log area. While a received frame is being answered the lines wait,
@@ -54,19 +54,44 @@ void MainWindow::appendLogLine(const QString &line)
 // frame would keep the next request waiting. The lines themselves are in at once.
 void MainWindow::holdLogRepaint()
 {
-    if (logRepaintTimer.isActive())
+    if (logRepaintTimer.isActive() || repaintAfterReply)
         return;
     ui->textBrowser->viewport()->setUpdatesEnabled(false);
-    logRepaintTimer.start();
+    logRepaintTimer.start(LogRepaintMs);
 }
 
+// A repaint is due. While the module is being served it waits for the next reply: right
+// after a reply the module is busy receiving it, so the repaint costs no turnaround. When
+// no reply comes, the fallback paints anyway.
+void MainWindow::repaintLogSoon()
+{
+    if (!repaintAfterReply && lastAnswerClock.isValid() &&
+        lastAnswerClock.elapsed() < ServingGapMs) {
+        repaintAfterReply = true;
+        logRepaintTimer.start(ServingGapMs);
+        return;
+    }
+    repaintLogNow();
+}
+
+void MainWindow::repaintLogNow()
+{
+    repaintAfterReply = false;
+    logRepaintTimer.stop();
+    ui->textBrowser->viewport()->setUpdatesEnabled(true);
+}
+
+// After a received frame has been answered: its lines go in, in their order.
 void MainWindow::releaseLogLines()
 {
     holdingLogLines = false;
+    lastAnswerClock.start();
     holdLogRepaint();
     for (const QString &line : qAsConst(heldLogLines))
         ui->textBrowser->append(line);
     heldLogLines.clear();
+    if (repaintAfterReply)
+        repaintLogNow();
 }
 
 void MainWindow::on_pushButton_2_clicked()
