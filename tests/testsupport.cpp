@@ -226,3 +226,24 @@ QStringList WindowDriver::logLines() const
     const QString text = log();
     return text.isEmpty() ? QStringList() : text.split(QLatin1Char('\n'));
 }
+
+bool PtyWindowTest::startWindow(MasterSide master)
+{
+    if (!pty.open())
+        return false;
+    if (master == Tapped)
+        tap = new WireTap(pty.masterFd());
+    driver = new WindowDriver;
+    driver->selectPort(pty.slavePath());
+    return true;
+}
+
+void PtyWindowTest::stopWindow()
+{
+    delete driver;
+    driver = nullptr;
+    delete tap; // before the master it watches is closed
+    tap = nullptr;
+    pty.closeMaster();
+    pty.closeSlave();
+}

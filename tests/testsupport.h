@@ -79,3 +79,19 @@ public:
 
     MainWindow window;
 };
+
+// Base of the tests that drive one window on a fresh pty pair: the test holds the master
+// side (through a wire tap when it reads what the window sends), the port box shows the slave.
+class PtyWindowTest : public QObject
+{
+protected:
+    enum MasterSide { Untapped, Tapped };
+    // Opens the pair and makes the window; check the result with QVERIFY.
+    bool startWindow(MasterSide master);
+    // Ends what startWindow began, window first; harmless when nothing was started.
+    void stopWindow();
+
+    PtyPair pty;
+    WireTap *tap = nullptr;
+    WindowDriver *driver = nullptr;
+};

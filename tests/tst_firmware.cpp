@@ -22,26 +22,14 @@ const QString OpenFailure = QStringLiteral(">>>>>>>>>>>>>>>>>>>>>>>>>>>>无法�
 
 } // namespace
 
-class tst_Firmware : public QObject
+class tst_Firmware : public PtyWindowTest
 {
     Q_OBJECT
 
 private slots:
     void initTestCase() { TestSupport::captureDebug(); }
-    void init()
-    {
-        QVERIFY(pty.open());
-        tap = new WireTap(pty.masterFd());
-        driver = new WindowDriver;
-        driver->selectPort(pty.slavePath());
-    }
-    void cleanup()
-    {
-        delete driver;
-        delete tap;
-        pty.closeMaster();
-        pty.closeSlave();
-    }
+    void init() { QVERIFY(startWindow(Tapped)); }
+    void cleanup() { stopWindow(); }
 
     void imageLoadsExactly_data()
     {
@@ -209,9 +197,6 @@ private:
     }
 
     QTemporaryDir dir;
-    PtyPair pty;
-    WireTap *tap = nullptr;
-    WindowDriver *driver = nullptr;
 };
 
 QTEST_MAIN(tst_Firmware)

@@ -30,21 +30,13 @@ const QByteArray BaudReply = hex("AA 55 05 00 01 00 C2 01 00 5C DC");
 
 } // namespace
 
-class tst_Handler : public QObject
+class tst_Handler : public PtyWindowTest
 {
     Q_OBJECT
 
 private slots:
     void initTestCase() { TestSupport::captureDebug(); }
-    void cleanup()
-    {
-        delete driver;
-        driver = nullptr;
-        delete tap;
-        tap = nullptr;
-        pty.closeMaster();
-        pty.closeSlave();
-    }
+    void cleanup() { stopWindow(); }
 
     void workedReplies_data()
     {
@@ -209,10 +201,7 @@ private:
     {
         QVERIFY(dir.isValid());
         const QString path = TestSupport::writeFile(dir.filePath("image.ufw"), image);
-        QVERIFY(pty.open());
-        tap = new WireTap(pty.masterFd());
-        driver = new WindowDriver;
-        driver->selectPort(pty.slavePath());
+        QVERIFY(startWindow(Tapped));
         driver->selectBaudRate(rate);
         driver->clickOpen();
         driver->chooseFile(path);
@@ -234,9 +223,6 @@ private:
     }
 
     QTemporaryDir dir;
-    PtyPair pty;
-    WireTap *tap = nullptr;
-    WindowDriver *driver = nullptr;
 };
 
 QTEST_MAIN(tst_Handler)

@@ -7,7 +7,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-class tst_Misbehaviour : public QObject
+class tst_Misbehaviour : public PtyWindowTest
 {
     Q_OBJECT
 
@@ -17,18 +17,11 @@ private slots:
     {
         TestSupport::clearDebug();
         QVERIFY(dir.isValid());
-        QVERIFY(pty.open());
-        driver = new WindowDriver;
-        driver->selectPort(pty.slavePath());
+        QVERIFY(startWindow(Untapped));
         driver->clickOpen();
         QVERIFY(driver->isOpen());
     }
-    void cleanup()
-    {
-        delete driver;
-        pty.closeMaster();
-        pty.closeSlave();
-    }
+    void cleanup() { stopWindow(); }
 
     void upgradeSurvives_data()
     {
@@ -119,8 +112,6 @@ private slots:
 
 private:
     QTemporaryDir dir;
-    PtyPair pty;
-    WindowDriver *driver = nullptr;
 };
 
 QTEST_MAIN(tst_Misbehaviour)

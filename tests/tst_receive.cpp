@@ -20,7 +20,7 @@ const QByteArray Ok = QByteArrayLiteral("\r\nOK\r\n");
 
 } // namespace
 
-class tst_Receive : public QObject
+class tst_Receive : public PtyWindowTest
 {
     Q_OBJECT
 
@@ -29,23 +29,14 @@ private slots:
 
     void init()
     {
-        QVERIFY(pty.open());
-        tap = new WireTap(pty.masterFd());
-        driver = new WindowDriver;
-        driver->selectPort(pty.slavePath());
+        QVERIFY(startWindow(Tapped));
         driver->clickOpen();
         QVERIFY(driver->isOpen());
         driver->clickClear();
         TestSupport::clearDebug();
     }
 
-    void cleanup()
-    {
-        delete driver;
-        delete tap;
-        pty.closeMaster();
-        pty.closeSlave();
-    }
+    void cleanup() { stopWindow(); }
 
     void okReplyStartsFramePhase()
     {
@@ -141,9 +132,6 @@ private:
     }
 
     const QByteArray unknownFrame = frame(0x7F, hex("10 20 30"));
-    PtyPair pty;
-    WireTap *tap = nullptr;
-    WindowDriver *driver = nullptr;
 };
 
 QTEST_MAIN(tst_Receive)

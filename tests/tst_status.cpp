@@ -24,7 +24,7 @@ const QString NoAnswerHint = QStringLiteral("模块无应答，请检查连接�
 
 } // namespace
 
-class tst_Status : public QObject
+class tst_Status : public PtyWindowTest
 {
     Q_OBJECT
 
@@ -34,14 +34,9 @@ private slots:
     {
         QVERIFY(dir.isValid());
         QVERIFY(pty.open());
-        driver = new WindowDriver;
+        driver = new WindowDriver; // each test chooses its port its own way
     }
-    void cleanup()
-    {
-        delete driver;
-        pty.closeMaster();
-        pty.closeSlave();
-    }
+    void cleanup() { stopWindow(); }
 
     void typedPortName_data()
     {
@@ -158,8 +153,6 @@ private:
     }
 
     QTemporaryDir dir;
-    PtyPair pty;
-    WindowDriver *driver = nullptr;
 };
 
 QTEST_MAIN(tst_Status)

@@ -38,7 +38,7 @@ private:
 
 } // namespace
 
-class tst_Upgrade : public QObject
+class tst_Upgrade : public PtyWindowTest
 {
     Q_OBJECT
 
@@ -47,18 +47,11 @@ private slots:
     void init()
     {
         QVERIFY(dir.isValid());
-        QVERIFY(pty.open());
-        driver = new WindowDriver;
-        driver->selectPort(pty.slavePath());
+        QVERIFY(startWindow(Untapped));
         driver->clickOpen();
         QVERIFY(driver->isOpen());
     }
-    void cleanup()
-    {
-        delete driver;
-        pty.closeMaster();
-        pty.closeSlave();
-    }
+    void cleanup() { stopWindow(); }
 
     void fullUpgrade_data()
     {
@@ -171,8 +164,6 @@ private slots:
 
 private:
     QTemporaryDir dir;
-    PtyPair pty;
-    WindowDriver *driver = nullptr;
 };
 
 QTEST_MAIN(tst_Upgrade)
