@@ -4,7 +4,6 @@
 
 #include "ui_mainwindow.h"
 
-#include <QDataStream>
 #include <QDebug>
 #include <QFile>
 #include <QFileDialog>
@@ -23,7 +22,16 @@ void MainWindow::on_toolButton_clicked()
     }
 }
 
-// Reads the chosen file into ufwFileData. On failure the previous image is kept.
+namespace {
+
+// Larger files are refused before any of it is read: no module takes an image that size, and
+// holding it would exhaust the memory of the machine that runs the window.
+constexpr qint64 MaxImageSize = 1073741824; // 1 GiB
+
+} // namespace
+
+// Reads the chosen file into ufwFileData. On any failure the previous image is kept and the
+// log area says why.
 bool MainWindow::loadFirmwareImage()
 {
     QFile file(ufwFilePath);
@@ -31,16 +39,25 @@ bool MainWindow::loadFirmwareImage()
         appendLogLine(QStringLiteral(">>>>>>>>>>>>>>>>>>>>>>>>>>>>无法打开文件!"));
         return false;
     }
-    ufwFileData.clear();
+    const qint64 size = file.size();
+    if (size > MaxImageSize) {
+        appendLogLine(
+            QStringLiteral("文件过大: %1 字节，最大 %2 字节").arg(size).arg(MaxImageSize));
+        return false;
+    }
     appendLogLine(QStringLiteral("文件打开成功。"));
 
-    QDataStream stream(&file);
+    QByteArray image;
+    image.reserve(int(size));
     char buffer[1024];
-    while (!stream.atEnd()) {
-        const int count = stream.readRawData(buffer, int(sizeof buffer));
-        if (count <= 0) // a read error ends the image here
-            break;
-        ufwFileData.append(buffer, count);
+    qint64 count;
+    while ((count = file.read(buffer, qint64(sizeof buffer))) > 0)
+        image.append(buffer, int(count));
+    // A read error, or a file that delivers less than it claims: the image would be cut short.
+    if (count < 0 || image.size() < size) {
+        appendLogLine(QStringLiteral("文件读取失败: ") + file.errorString());
+        return false;
     }
+    ufwFileData = image;
     return true;
 }

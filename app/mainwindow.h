@@ -54,6 +54,7 @@ private:
     void SearchAvailablePorts();
     int OpenComPorts(QString portName, QString baudRateText);
     void SerialPortSendData(const QByteArray &data);
+    bool portAcceptsBytes() const;
     void handleBytesWritten(qint64 bytes);
     void handlePortError(QSerialPort::SerialPortError error);
     void showLinkClosed();
@@ -68,6 +69,7 @@ private:
     void processCmdHandler(uint8_t opcode, const uint8_t *payload, uint16_t length);
     void replyReadData(const uint8_t *payload, uint16_t length);
     void handleUpgradeResult(const uint8_t *payload, uint16_t length);
+    void returnToChosenRate();
     void sendFrame(uint8_t opcode, const std::vector<uint8_t> &payload);
     void UpgradeStartCmdAndChangeBaudRate();
 
@@ -85,6 +87,7 @@ private:
     // Traffic log
     void setupTrafficLog();
     void appendLogLine(const QString &line);
+    void addLogLine(const QString &line);
     void releaseLogLines();
     void holdLogRepaint();
     void repaintLogSoon();

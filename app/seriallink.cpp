@@ -9,6 +9,7 @@
 #include <QSerialPortInfo>
 
 #include <cerrno>
+#include <poll.h>
 #include <unistd.h>
 
 void MainWindow::SerialAppInit()
@@ -151,7 +152,10 @@ void MainWindow::SerialPortSendData(const QByteArray &data)
         return;
     const qint64 written = serialPort.write(data.constData(), data.size());
     // The module waits for every reply: hand it to the driver now, not after the log work.
-    serialPort.flush();
+    // Only when the driver can take bytes: flush() on a full descriptor fails with EAGAIN,
+    // which the port reports as a lost device. Otherwise its own notifier writes them later.
+    if (portAcceptsBytes())
+        serialPort.flush();
     ArrayToHexStringAppendTextBrowser(1, data, nullptr, 0);
     if (written != qint64(data.size())) {
         qDebug() << "Serial Written Error.";
@@ -159,6 +163,12 @@ void MainWindow::SerialPortSendData(const QByteArray &data)
         return;
     }
     pendingTxBytes += data.size();
+}
+
+bool MainWindow::portAcceptsBytes() const
+{
+    pollfd descriptor{int(serialPort.handle()), POLLOUT, 0};
+    return ::poll(&descriptor, 1, 0) == 1 && (descriptor.revents & POLLOUT) != 0;
 }
 
 void MainWindow::handleBytesWritten(qint64 bytes)

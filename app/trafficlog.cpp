@@ -6,6 +6,8 @@
 
 #include <QDebug>
 #include <QFontDatabase>
+#include <QScrollBar>
+#include <QTextCursor>
 
 namespace {
 
@@ -47,7 +49,23 @@ void MainWindow::appendLogLine(const QString &line)
         return;
     }
     holdLogRepaint();
-    ui->textBrowser->append(line);
+    addLogLine(line);
+}
+
+// What QTextEdit::append does, except that the line is always plain text: append would
+// guess rich text from a module's banner or a typed port name that contains a tag.
+void MainWindow::addLogLine(const QString &line)
+{
+    QTextBrowser *log = ui->textBrowser;
+    QScrollBar *scrollBar = log->verticalScrollBar();
+    const bool atBottom = scrollBar->value() >= scrollBar->maximum();
+    QTextCursor cursor(log->document());
+    cursor.movePosition(QTextCursor::End);
+    if (!log->document()->isEmpty())
+        cursor.insertBlock();
+    cursor.insertText(line);
+    if (atBottom)
+        scrollBar->setValue(scrollBar->maximum());
 }
 
 // While traffic flows the log area repaints at most every LogRepaintMs: a repaint per
@@ -88,7 +106,7 @@ void MainWindow::releaseLogLines()
     lastAnswerClock.start();
     holdLogRepaint();
     for (const QString &line : qAsConst(heldLogLines))
-        ui->textBrowser->append(line);
+        addLogLine(line);
     heldLogLines.clear();
     if (repaintAfterReply)
         repaintLogNow();

@@ -75,6 +75,9 @@ void MainWindow::feedFrameByte(uint8_t byte)
         if (byte == FrameHeader2) {
             rxFrame.append(char(byte));
             rxState = 2;
+        } else if (byte == FrameHeader1) {
+            // A stray first header byte just before a frame: this one may start the frame.
+            rxFrame = QByteArray(1, char(byte));
         } else {
             rxFrame.clear();
             rxState = 0;
@@ -201,15 +204,26 @@ void MainWindow::handleUpgradeResult(const uint8_t *payload, uint16_t length)
         qDebug() << "<<<UpgradeResultCmd too short, ignored; length:" << length;
         return;
     }
-    showUpgradeResult(payload[0] == 0);
-    if (payload[0] != 0)
+    const uint8_t result = payload[0];
+    showUpgradeResult(result == 0);
+    if (result != 0) {
+        // The module has left its upgrade mode either way: the line goes back to the rate
+        // the window shows, so that the next attempt starts where the user expects.
+        appendLogLine(QStringLiteral("升级失败，错误码: %1").arg(result));
+        QTimer::singleShot(100, this, &MainWindow::returnToChosenRate);
         return;
+    }
     qDebug() << "升级成功！";
     QTimer::singleShot(100, this, [this] {
         appendLogLine(QStringLiteral("升级成功..."));
-        qDebug() << "<<<reset buadrate: " << ui->comboBox_2->currentText().toUInt();
-        changeBaudRate(ui->comboBox_2->currentText().toUInt());
+        returnToChosenRate();
     });
+}
+
+void MainWindow::returnToChosenRate()
+{
+    qDebug() << "<<<reset buadrate: " << ui->comboBox_2->currentText().toUInt();
+    changeBaudRate(ui->comboBox_2->currentText().toUInt());
 }
 
 void MainWindow::sendFrame(uint8_t opcode, const std::vector<uint8_t> &payload)
@@ -239,6 +253,14 @@ void MainWindow::on_pushButton_3_clicked()
     rxFrame.clear();
     if (!loadFirmwareImage())
         return;
+    // The AT command must go out at the rate the window shows, also when an abandoned
+    // upgrade or a changed choice left the port at another one.
+    const quint64 chosenRate = ui->comboBox_2->currentText().toUInt();
+    if (chosenRate > 0 && quint64(serialPort.baudRate()) != chosenRate) {
+        changeBaudRate(chosenRate);
+        if (!portOpen)
+            return;
+    }
     startUpgradeStatus(ufwFileData.size());
     packetMode = 0;
     UpgradeStartCmdAndChangeBaudRate();

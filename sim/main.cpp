@@ -75,7 +75,7 @@ int main(int argc, char *argv[])
         QStringLiteral("split"), QStringLiteral("Write every frame in random pieces with pauses."));
     const QCommandLineOption noiseOption(
         QStringLiteral("noise"),
-        QStringLiteral("Garbage bytes before a frame with probability P (never 0xAA)."),
+        QStringLiteral("Garbage bytes before a frame with probability P (never a header)."),
         QStringLiteral("P"), QStringLiteral("0"));
     const QCommandLineOption corruptOption(
         QStringLiteral("corrupt-crc"),

@@ -363,8 +363,12 @@ void ModuleSimulator::sendFrame(const QByteArray &bytes)
 {
     if (chance(m_options.noise)) {
         QByteArray garbage(1 + int(m_random.bounded(16)), Qt::Uninitialized);
-        for (char &byte : garbage) // never a header byte, which would hold back the next frame
-            byte = char(m_random.bounded(FrameHeader1));
+        // Any byte up to 0xAA but never 0x55: garbage may end in a stray first header byte,
+        // which the upgrader must not let cost the frame behind it, but never forms a header.
+        for (char &byte : garbage) {
+            const auto value = uint8_t(m_random.bounded(FrameHeader1 + 1));
+            byte = char(value == FrameHeader2 ? FrameHeader1 : value);
+        }
         queue(garbage);
     }
     if (!m_options.split) {

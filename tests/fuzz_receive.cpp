@@ -67,8 +67,8 @@ bool wellFormed(const QByteArray &frame)
 }
 
 // The receive rules, restated: the OK handshake as one chunk in the text phase; then
-// AA 55, a length of at least 1, opcode and payload, two CRC bytes. A wrong second header
-// byte restarts the search without being looked at again.
+// AA 55, a length of at least 1, opcode and payload, two CRC bytes. A second AA where the 55
+// is awaited starts the header anew; any other wrong second header byte restarts the search.
 struct ReferenceReceiver
 {
     bool framePhase = false;
@@ -95,6 +95,10 @@ struct ReferenceReceiver
                 }
                 break;
             case 1:
+                if (b == 0xAA) {
+                    frame = QByteArray(1, c);
+                    break;
+                }
                 state = b == 0x55 ? 2 : 0;
                 frame.append(c);
                 break;
@@ -133,7 +137,7 @@ struct Capture
 {
     QVector<QByteArray> sent; // buffers the window wrote, from their hex lines
     int successes = 0;        // "升级成功！" debug lines
-    int baudResets = 0;       // the delayed return to the user's rate after a success
+    int baudResets = 0;       // the delayed return to the user's rate after a result
     int writeErrors = 0;
 } capture;
 
@@ -162,7 +166,7 @@ QApplication *application;
 PtyPair *line;
 MainWindow *window;
 QByteArray image;
-qint64 successFramesSoFar = 0;
+qint64 resultFramesSoFar = 0;
 
 } // namespace
 
@@ -211,6 +215,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     ReferenceReceiver reference;
     QVector<QByteArray> expected;
     int expectedSuccesses = 0;
+    int expectedResults = 0;
     int expectedCrcErrors = 0;
 
     for (size_t at = 0; at < size;) {
@@ -240,8 +245,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
                                           : 0;
                 expected.append(
                     referenceFrame(0x02, payload.left(8) + image.mid(int(address), int(served))));
-            } else if (opcode == 0x03 && !payload.isEmpty() && payload[0] == 0) {
-                ++expectedSuccesses;
+            } else if (opcode == 0x03 && !payload.isEmpty()) {
+                ++expectedResults;
+                expectedSuccesses += payload[0] == 0 ? 1 : 0;
             }
         }
     }
@@ -267,12 +273,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         fail("the link failed");
 
     // Let the port write out, and empty the far end so the line never fills up.
-    successFramesSoFar += expectedSuccesses;
+    resultFramesSoFar += expectedResults;
     QCoreApplication::processEvents();
     char sink[65536];
     while (read(line->masterFd(), sink, sizeof sink) > 0) {
     }
-    if (capture.baudResets > successFramesSoFar)
-        fail("success line without a valid result frame");
+    if (capture.baudResets > resultFramesSoFar)
+        fail("return to the user's rate without a valid result frame");
     return 0;
 }

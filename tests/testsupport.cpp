@@ -5,11 +5,15 @@
 #include <QComboBox>
 #include <QFile>
 #include <QFileDialog>
+#include <QFileInfo>
+#include <QLineEdit>
+#include <QMessageBox>
 #include <QRadioButton>
 #include <QRandomGenerator>
 #include <QSocketNotifier>
 #include <QTextBrowser>
 #include <QTimer>
+#include <QtTest>
 
 #include "frame.h"
 
@@ -120,6 +124,13 @@ bool containsInOrder(const QString &text, const QStringList &items)
     return true;
 }
 
+speed_t lineSpeed(int fd)
+{
+    termios settings{};
+    tcgetattr(fd, &settings);
+    return cfgetospeed(&settings);
+}
+
 } // namespace TestSupport
 
 WireTap::WireTap(int masterFd, QObject *parent)
@@ -185,29 +196,45 @@ void WindowDriver::clickClear()
     widget<QAbstractButton>("pushButton_2")->click();
 }
 
-void WindowDriver::chooseFile(const QString &path)
+bool WindowDriver::chooseFile(const QString &path)
 {
-    // The dialog is modal: answer it from a timer that runs inside its event loop.
-    auto *poll = new QTimer;
-    poll->setInterval(5);
-    QObject::connect(poll, &QTimer::timeout, [poll, path] {
+    // The dialog is modal: answer it from a timer that runs inside its event loop, again and
+    // again until it has closed. Its file model fills in on a worker thread and refuses an
+    // accept that comes before it knows the file; a refused accept may raise a message box.
+    constexpr int GiveUpMs = 10000;
+    QElapsedTimer clock;
+    clock.start();
+    QTimer answer;
+    answer.setInterval(20);
+    QObject::connect(&answer, &QTimer::timeout, [&clock, path] {
         for (QWidget *top : QApplication::topLevelWidgets()) {
-            auto *dialog = qobject_cast<QFileDialog *>(top);
-            if (!dialog || !dialog->isVisible())
-                continue;
-            poll->stop();
-            poll->deleteLater();
-            if (path.isEmpty()) {
-                dialog->reject();
-            } else {
-                dialog->selectFile(path);
-                QMetaObject::invokeMethod(dialog, "accept");
-            }
+            if (auto *box = qobject_cast<QMessageBox *>(top); box && box->isVisible())
+                box->done(QMessageBox::Ok);
+        }
+        auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
+        if (!dialog)
+            return;
+        if (clock.elapsed() > GiveUpMs)
+            qFatal("the file dialog did not take %s within %d ms", qPrintable(path), GiveUpMs);
+        // Queued, so that a message box the answer raises runs its loop outside this timer,
+        // which cannot fire again before its handler has returned.
+        if (path.isEmpty()) {
+            QMetaObject::invokeMethod(dialog, &QDialog::reject, Qt::QueuedConnection);
             return;
         }
+        // Typed into the name field as a user would: selectFile() leaves a focused field alone.
+        const QFileInfo file(path);
+        if (dialog->directory() != file.absoluteDir())
+            dialog->setDirectory(file.absoluteDir());
+        if (auto *name = dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit")))
+            name->setText(file.fileName());
+        else
+            dialog->selectFile(file.absoluteFilePath());
+        QMetaObject::invokeMethod(dialog, &QDialog::accept, Qt::QueuedConnection);
     });
-    poll->start();
-    widget<QAbstractButton>("toolButton")->click();
+    answer.start();
+    widget<QAbstractButton>("toolButton")->click(); // returns once the dialog has closed
+    return widget<QLineEdit>("lineEdit")->text() == (path.isEmpty() ? "请选择ufw文件" : path);
 }
 
 bool WindowDriver::isOpen() const
@@ -246,4 +273,37 @@ void PtyWindowTest::stopWindow()
     tap = nullptr;
     pty.closeMaster();
     pty.closeSlave();
+}
+
+bool PtyWindowTest::pressStart(const QByteArray &image, const QString &rate)
+{
+    driver->selectBaudRate(rate);
+    driver->clickOpen();
+    if (!driver->isOpen() || !dir.isValid())
+        return false;
+    const QString path = TestSupport::writeFile(dir.filePath(QStringLiteral("fw.ufw")), image);
+    if (!driver->chooseFile(path))
+        return false;
+    driver->clickStart();
+    return QTest::qWaitFor([this] { return driver->logLines().contains("切波特率到: 9600"); });
+}
+
+bool PtyWindowTest::answerHandshake()
+{
+    tap->write("\r\nOK\r\n");
+    if (!QTest::qWaitFor([this] { return driver->logLines().contains("OK"); }))
+        return false;
+    tap->received.clear();
+    return true;
+}
+
+QByteArray PtyWindowTest::sentBeforeBarrier()
+{
+    const QByteArray request = TestSupport::readRequest(0xFFFFFFF0u, 1);
+    const QByteArray reply = TestSupport::frame(ReadDataCmd, request.mid(5, 8));
+    tap->write(request);
+    if (!QTest::qWaitFor([&] { return tap->received.contains(reply); }))
+        return "no reply to the barrier";
+    const QByteArray startFrame = TestSupport::frame(StartUpgradeCmd, {});
+    return tap->received.left(tap->received.indexOf(reply)).replace(startFrame, "");
 }

@@ -11,7 +11,10 @@
 #include <QObject>
 #include <QString>
 #include <QStringList>
+#include <QTemporaryDir>
 #include <QVector>
+
+#include <termios.h>
 
 class QSocketNotifier;
 class QTextBrowser;
@@ -37,6 +40,8 @@ QString writeFile(const QString &path, const QByteArray &content);
 QByteArray randomBytes(int size, quint32 seed);
 // True when every item appears in text, each after the previous one.
 bool containsInOrder(const QString &text, const QStringList &items);
+// The rate set on a pty, read from either side, as a termios speed code.
+speed_t lineSpeed(int fd);
 
 } // namespace TestSupport
 
@@ -71,8 +76,9 @@ public:
     void clickOpen();
     void clickStart();
     void clickClear();
-    // Works the real file dialog: chooses `path`, or cancels when it is empty.
-    void chooseFile(const QString &path);
+    // Works the real file dialog: chooses `path`, or cancels when it is empty. True when the
+    // window shows the outcome; a dialog that will not close ends the test process.
+    bool chooseFile(const QString &path);
     bool isOpen() const;
     QString log() const;
     QStringList logLines() const;
@@ -90,8 +96,18 @@ protected:
     bool startWindow(MasterSide master);
     // Ends what startWindow began, window first; harmless when nothing was started.
     void stopWindow();
+    // Opens the port at `rate`, chooses a file that holds `image`, presses start and waits
+    // for the switch to 9600. Check the result with QVERIFY.
+    bool pressStart(const QByteArray &image, const QString &rate = QStringLiteral("115200"));
+    // Answers the AT command with OK: the frame phase. Forgets what the window sent so far.
+    bool answerHandshake();
+    // Proves an absence: asks for one byte past any image's end and waits for the reply.
+    // The window answers frames in order, so what it sent before that reply is all it sent
+    // for the frames before; that is returned, without the start frame.
+    QByteArray sentBeforeBarrier();
 
     PtyPair pty;
     WireTap *tap = nullptr;
     WindowDriver *driver = nullptr;
+    QTemporaryDir dir;
 };

@@ -148,6 +148,7 @@ private slots:
         QTest::addColumn<QString>("port");
         QTest::newRow("missing device") << "/dev/rw47hn-no-such-port";
         QTest::newRow("empty name") << "";
+        QTest::newRow("markup in the name") << "/dev/<b>rw47hn</b><img src=x>";
     }
     void openFailureIsReported()
     {

@@ -3,7 +3,6 @@
 #include "modulesimulator.h"
 #include "testsupport.h"
 
-#include <QTemporaryDir>
 #include <QTextBlock>
 #include <QTextBrowser>
 #include <QtTest>
@@ -112,6 +111,39 @@ private slots:
         }
     }
 
+    // The AT command goes out at the rate the window shows, whatever the port ran at before.
+    void startsAtTheShownRate_data()
+    {
+        QTest::addColumn<bool>("abandoned"); // an upgrade left the port at 9600
+        QTest::addColumn<QString>("boxRate");
+        QTest::addColumn<int>("speed");
+        QTest::addColumn<QStringList>("linesBeforeAt");
+        QTest::newRow("rates agree")
+            << false << "115200" << int(B115200) << QStringList{"文件打开成功。"};
+        QTest::newRow("box changed") << false << "460800" << int(B460800)
+                                     << QStringList{"文件打开成功。", "切波特率到: 460800"};
+        QTest::newRow("upgrade abandoned") << true << "115200" << int(B115200)
+                                           << QStringList{"文件打开成功。", "切波特率到: 115200"};
+    }
+    void startsAtTheShownRate()
+    {
+        QFETCH(bool, abandoned);
+        QFETCH(QString, boxRate);
+        QFETCH(int, speed);
+        QFETCH(QStringList, linesBeforeAt);
+        QVERIFY(driver->chooseFile(TestSupport::writeFile(dir.filePath("fw.ufw"), "image")));
+        if (abandoned) {
+            driver->clickStart();
+            QTRY_VERIFY(driver->logLines().contains("切波特率到: 9600"));
+        }
+        driver->selectBaudRate(boxRate);
+        driver->clickStart();
+        QCOMPARE(int(TestSupport::lineSpeed(pty.masterFd())), speed);
+        const QStringList lines = driver->logLines();
+        const int at = lines.indexOf("发送升级指令: AT+UPGRADE=1");
+        QCOMPARE(lines.mid(0, at), linesBeforeAt);
+    }
+
     // Presses at 0 and 500 ms: AT, switch, AT, switch, start frame, start frame.
     void startSequenceTimeline_data()
     {
@@ -161,9 +193,6 @@ private slots:
                      qPrintable(QString("%1 at %2 ms").arg(order.at(i)).arg(events.at(i).first)));
         }
     }
-
-private:
-    QTemporaryDir dir;
 };
 
 QTEST_MAIN(tst_Upgrade)
