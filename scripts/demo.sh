@@ -19,6 +19,8 @@ size=$((256 * 1024))
 [ $smoke -eq 1 ] && size=$((16 * 1024))
 head -c "$size" /dev/urandom >"$image"
 
+# A link left by an earlier run would look like a started simulator.
+rm -f "$port"
 sim_args=(--image "$image" --link "$port" --pace)
 [ $smoke -eq 0 ] && sim_args+=(--repeat)
 "$build/sim/rw47hn-sim" "${sim_args[@]}" >"$work/sim.log" 2>&1 &
@@ -30,13 +32,20 @@ for _ in $(seq 100); do
 done
 [ -e "$port" ] || { cat "$work/sim.log"; echo "the simulator did not start" >&2; exit 1; }
 
+# The file dialog opens in the working directory: there it shows demo.ufw at once.
+cd "$work"
 if [ $smoke -eq 1 ]; then
-    QT_QPA_PLATFORM="${QT_QPA_PLATFORM:-offscreen}" \
-        "$build/tests/demo_autopilot" --port "$port" --image "$image" --timeout 60 2>/dev/null
     status=0
-    wait "$sim" || status=$?
+    QT_QPA_PLATFORM="${QT_QPA_PLATFORM:-offscreen}" "$build/tests/demo_autopilot" \
+        --port "$port" --image "$image" --timeout 60 2>"$work/autopilot.log" || status=$?
+    [ $status -eq 0 ] && { wait "$sim" || status=$?; }
     trap - EXIT
+    kill "$sim" 2>/dev/null || true
     cat "$work/sim.log"
+    if [ $status -ne 0 ]; then
+        echo "== the demo run failed ($status); the autopilot's errors:" >&2
+        grep -v '^QStandardPaths' "$work/autopilot.log" | tail -n 40 >&2 || true
+    fi
     exit "$status"
 fi
 

@@ -8,8 +8,11 @@ build="$root/build-pkg"
 bash "$root/scripts/deps.sh" dpkg-dev desktop-file-utils
 bash "$root/scripts/build.sh" "$build" -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr \
     -DRW47HN_BUILD_TESTS=OFF
+version="$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")"
+deb="$build/rw47hn-upgrader_${version}_$(dpkg --print-architecture).deb"
+rm -f "$deb"
 (cd "$build" && cpack -G DEB >/dev/null)
-deb="$(ls "$build"/rw47hn-upgrader_*.deb)"
+[ -f "$deb" ] || { echo "package check failed: cpack did not write $deb" >&2; exit 1; }
 echo "== $(basename "$deb")"
 dpkg-deb --info "$deb"
 

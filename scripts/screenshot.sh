@@ -9,7 +9,8 @@ bash "$root/scripts/deps.sh" xvfb xauth fonts-wqy-microhei
 bash "$root/scripts/build.sh" "$build"
 
 work="$(mktemp -d)"
-trap 'kill "$sim" 2>/dev/null || true; rm -rf "$work"' EXIT
+sim=""
+trap '[ -n "$sim" ] && kill "$sim" 2>/dev/null; rm -rf "$work"' EXIT
 head -c $((256 * 1024)) /dev/urandom >"$work/demo.ufw"
 "$build/sim/rw47hn-sim" --image "$work/demo.ufw" --link "$work/ttyRW47HN" --pace >"$work/sim.log" &
 sim=$!
@@ -17,6 +18,7 @@ for _ in $(seq 100); do
     [ -e "$work/ttyRW47HN" ] && break
     sleep 0.05
 done
+[ -e "$work/ttyRW47HN" ] || { cat "$work/sim.log"; echo "the simulator did not start" >&2; exit 1; }
 mkdir -p "$(dirname "$out")"
 (cd "$work" && xvfb-run -a -s "-screen 0 1280x800x24" env QT_QPA_PLATFORM=xcb \
     "$build/tests/demo_autopilot" --port "$work/ttyRW47HN" --image "$work/demo.ufw" \
