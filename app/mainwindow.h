@@ -34,6 +34,9 @@ public:
 
     // Shows `portName` in the port box, as if the user had typed it.
     void presetPort(const QString &portName);
+    // How long the module may stay silent before the log area says so: after the start
+    // frame, and while it leads. Tests shorten them.
+    void setSilenceLimits(int afterStartMs, int inFramesMs);
 
 signals:
     // Declared for listeners of the traffic and event log; the window itself never emits them.
@@ -95,14 +98,27 @@ private:
     void ArrayToHexStringAppendTextBrowser(uint8_t flag, QByteArray data, const uint8_t *byteArray,
                                            uint64_t size);
 
+    // States of the frame reassembly, in the order a frame's bytes arrive.
+    enum RxState : uint8_t {
+        WaitHeader1,
+        WaitHeader2,
+        WaitLengthLow,
+        WaitLengthHigh,
+        WaitOpcode,
+        WaitPayload,
+        WaitCrcLow,
+        WaitCrcHigh,
+    };
+
     Ui::MainWindow *ui;
     QSerialPort serialPort;
     bool portOpen = false;
     QString ufwFilePath;
     qint32 packetMode = 0;
     qint64 pendingTxBytes = 0;
-    uint8_t rxState = 0;
+    uint8_t rxState = WaitHeader1;
     uint16_t rxCount = 0;
+    uint16_t rxLength = 0; // the current frame's length field, once both bytes are in
     QByteArray rxFrame;
     QByteArray ufwFileData;
 
@@ -114,9 +130,11 @@ private:
     QProgressBar *progressBar = nullptr;
     QLabel *progressLabel = nullptr;
     QElapsedTimer upgradeClock;
-    qint64 servedBytes = 0;      // highest end of a slice served in this upgrade
-    qint64 progressShownMs = -1; // when the status text was last written
-    QTimer silenceTimer;         // the module has been silent too long during an upgrade
+    qint64 servedBytes = 0;        // highest end of a slice served in this upgrade
+    qint64 progressShownMs = -1;   // when the status text was last written
+    QTimer silenceTimer;           // the module has been silent too long during an upgrade
+    int silentAfterStartMs = 3000; // no reply to the start frame
+    int silentInFramesMs = 5000;   // no request while the module leads
     bool awaitingResult = false;
     bool silenceHintShown = false;
 };

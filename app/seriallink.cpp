@@ -17,7 +17,7 @@ void MainWindow::SerialAppInit()
     const QStringList baudRates = {QStringLiteral("9600"), QStringLiteral("115200"),
                                    QStringLiteral("460800"), QStringLiteral("921600"),
                                    QStringLiteral("1000000")};
-    rxState = 0;
+    rxState = WaitHeader1;
     portOpen = false;
     packetMode = 0;
     ui->pushButton->setText(QStringLiteral("打开串口"));

@@ -2,31 +2,11 @@
 
 #include "mainwindow.h"
 
-#include "frame.h"
+#include "protocol.h"
 #include "ui_mainwindow.h"
 
 #include <QDebug>
 #include <QTimer>
-
-namespace {
-
-const QByteArray OkReply = QByteArrayLiteral("\r\nOK\r\n");
-const QByteArray AtUpgradeCommand = QStringLiteral("AT+UPGRADE=1\r\n").toUtf8();
-const char StartFrame[] = {char(0xAA), 0x55, 0x01, 0x00, 0x06, 0x42, char(0xF2)};
-
-constexpr quint32 FastBaudRate = 115200;
-constexpr quint64 UpgradeBaudRate = 9600;
-constexpr int ReadRequestSize = 8; // address u32 + count u32, echoed in the reply
-// Largest slice whose reply (echo + slice) still fits the 16-bit length field.
-constexpr quint32 MaxSliceSize = MaxFramePayload - ReadRequestSize;
-
-quint32 readU32(const uint8_t *bytes)
-{
-    return quint32(bytes[0]) | quint32(bytes[1]) << 8 | quint32(bytes[2]) << 16 |
-           quint32(bytes[3]) << 24;
-}
-
-} // namespace
 
 // ---- Receive path ----
 
@@ -57,68 +37,66 @@ void MainWindow::handleReceivedChunk(const QByteArray &chunk)
         feedFrameByte(uint8_t(byte));
 }
 
-// One step of the reassembly machine; the frame's length is always read back from rxFrame.
+// One step of the reassembly machine.
 void MainWindow::feedFrameByte(uint8_t byte)
 {
-    const auto frameLength = [this] {
-        return uint16_t(uint8_t(rxFrame.at(2)) | uint8_t(rxFrame.at(3)) << 8);
-    };
     switch (rxState) {
-    case 0: // first header byte
+    case WaitHeader1:
         rxFrame.clear();
         if (byte == FrameHeader1) {
             rxFrame.append(char(byte));
-            rxState = 1;
+            rxState = WaitHeader2;
         }
         break;
-    case 1: // second header byte; anything else restarts the search
+    case WaitHeader2: // anything but the second header byte restarts the search
         if (byte == FrameHeader2) {
             rxFrame.append(char(byte));
-            rxState = 2;
+            rxState = WaitLengthLow;
         } else if (byte == FrameHeader1) {
             // A stray first header byte just before a frame: this one may start the frame.
             rxFrame = QByteArray(1, char(byte));
         } else {
             rxFrame.clear();
-            rxState = 0;
+            rxState = WaitHeader1;
         }
         break;
-    case 2: // length, low byte
+    case WaitLengthLow:
         rxFrame.append(char(byte));
-        rxState = 3;
+        rxState = WaitLengthHigh;
         break;
-    case 3: // length, high byte; every frame has at least its opcode
+    case WaitLengthHigh: // every frame has at least its opcode
         rxFrame.append(char(byte));
+        rxLength = frameLengthField(rxFrame);
         rxCount = 0;
-        if (frameLength() == 0) {
+        if (rxLength == 0) {
             rxFrame.clear();
-            rxState = 0;
+            rxState = WaitHeader1;
         } else {
-            rxState = 4;
+            rxState = WaitOpcode;
         }
         break;
-    case 4: // opcode
+    case WaitOpcode:
         rxFrame.append(char(byte));
         qDebug(" %02x", byte);
         ++rxCount;
-        qDebug() << "==Len: " << frameLength() << "cnt: " << rxCount;
-        rxState = frameLength() == rxCount ? 6 : 5;
+        qDebug() << "==Len: " << rxLength << "cnt: " << rxCount;
+        rxState = rxLength == rxCount ? WaitCrcLow : WaitPayload;
         break;
-    case 5: // payload
+    case WaitPayload:
         rxFrame.append(char(byte));
         ++rxCount;
-        qDebug() << "Len: " << frameLength() << "cnt: " << rxCount;
-        rxState = frameLength() == rxCount ? 6 : 5;
+        qDebug() << "Len: " << rxLength << "cnt: " << rxCount;
+        rxState = rxLength == rxCount ? WaitCrcLow : WaitPayload;
         break;
-    case 6: // CRC, low byte
+    case WaitCrcLow:
         rxFrame.append(char(byte));
-        rxState = 7;
+        rxState = WaitCrcHigh;
         break;
-    case 7: // CRC, high byte: the frame is complete
+    case WaitCrcHigh: // the frame is complete
         rxFrame.append(char(byte));
         dispatchFrame();
         rxFrame.clear();
-        rxState = 0;
+        rxState = WaitHeader1;
         break;
     }
 }
@@ -137,15 +115,14 @@ void MainWindow::answerFrame()
         appendLogLine(QStringLiteral("CRC校验错误，丢弃该帧"));
         return;
     }
-    const uint16_t length = uint16_t(uint8_t(rxFrame.at(2)) | uint8_t(rxFrame.at(3)) << 8);
     const uint8_t opcode = uint8_t(rxFrame.at(4));
-    if (length == 1) {
+    if (rxLength == 1) {
         processCmdHandler(opcode, nullptr, 0);
         return;
     }
-    // The payload followed by the CRC low byte: `length` readable bytes.
-    const QByteArray payload = rxFrame.mid(5, length);
-    processCmdHandler(opcode, reinterpret_cast<const uint8_t *>(payload.constData()), length);
+    // The payload followed by the CRC low byte: `rxLength` readable bytes.
+    const QByteArray payload = rxFrame.mid(5, rxLength);
+    processCmdHandler(opcode, reinterpret_cast<const uint8_t *>(payload.constData()), rxLength);
 }
 
 // ---- Command handler ----
@@ -155,7 +132,9 @@ void MainWindow::processCmdHandler(uint8_t opcode, const uint8_t *payload, uint1
     qDebug() << "<<<opcode: " << int(opcode);
     switch (opcode) {
     case BaudRateCmd:
-        sendFrame(BaudRateCmd, {0x00, 0xC2, 0x01, 0x00}); // 115200, u32 LE
+        sendFrame(BaudRateCmd, u32le(FastBaudRate));
+        // Not a slip: a request with exactly 3 payload bytes (length field 4) is answered
+        // but causes no switch, and modules may rely on that to stay at their rate.
         if (length == 4)
             return;
         QTimer::singleShot(50, this, [this] { changeBaudRate(FastBaudRate); });
@@ -178,8 +157,8 @@ void MainWindow::replyReadData(const uint8_t *payload, uint16_t length)
         qDebug() << "<<<ReadDataCmd too short, ignored; length:" << length;
         return;
     }
-    const quint32 address = readU32(payload);
-    const quint32 count = readU32(payload + 4);
+    const quint32 address = readU32le(payload);
+    const quint32 count = readU32le(payload + 4);
     qDebug() << "<<<addr: " << address << "len: " << count;
 
     // Unsigned range, cut at the image end and at the largest slice a reply can carry.
@@ -228,10 +207,9 @@ void MainWindow::returnToChosenRate()
 
 void MainWindow::sendFrame(uint8_t opcode, const std::vector<uint8_t> &payload)
 {
-    const std::vector<uint8_t> frame = DataFormatToPaket(opcode, payload);
-    if (frame.empty())
-        return;
-    SerialPortSendData(QByteArray(reinterpret_cast<const char *>(frame.data()), int(frame.size())));
+    const QByteArray frame = buildFrame(opcode, payload);
+    if (!frame.isEmpty())
+        SerialPortSendData(frame);
 }
 
 // ---- Start sequence ----
@@ -248,7 +226,7 @@ void MainWindow::on_pushButton_3_clicked()
         appendLogLine(QStringLiteral("请先打开串口"));
         return;
     }
-    rxState = 0;
+    rxState = WaitHeader1;
     rxCount = 0;
     rxFrame.clear();
     if (!loadFirmwareImage())
@@ -277,6 +255,6 @@ void MainWindow::UpgradeStartCmdAndChangeBaudRate()
 
 void MainWindow::delaySendStartUpgradeCmd()
 {
-    SerialPortSendData(QByteArray(StartFrame, int(sizeof StartFrame)));
+    SerialPortSendData(StartFrame);
     restartSilenceWait();
 }

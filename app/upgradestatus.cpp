@@ -10,8 +10,6 @@
 
 namespace {
 
-constexpr int SilentAfterStartMs = 3000; // no reply to the start frame
-constexpr int SilentInFramesMs = 5000;   // no request while the module leads
 constexpr int ProgressTextIntervalMs = 100;
 
 } // namespace
@@ -84,7 +82,13 @@ void MainWindow::showUpgradeResult(bool succeeded)
 void MainWindow::restartSilenceWait()
 {
     if (awaitingResult && portOpen)
-        silenceTimer.start(packetMode != 0 ? SilentInFramesMs : SilentAfterStartMs);
+        silenceTimer.start(packetMode != 0 ? silentInFramesMs : silentAfterStartMs);
+}
+
+void MainWindow::setSilenceLimits(int afterStartMs, int inFramesMs)
+{
+    silentAfterStartMs = afterStartMs;
+    silentInFramesMs = inFramesMs;
 }
 
 void MainWindow::showSilenceHint()

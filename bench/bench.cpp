@@ -11,6 +11,8 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -22,18 +24,17 @@ namespace {
 
 constexpr double Ceiling115200 = 11520.0; // payload bytes per second at 115200 baud, 8N1
 
-QMap<QString, qint64> parseStats(const QByteArray &line)
+// The figures of one JSON object, all of them whole numbers.
+QMap<QString, qint64> parseStats(const QByteArray &json)
 {
     QMap<QString, qint64> stats;
-    for (const QByteArray &pair : line.trimmed().split(' ')) {
-        const int eq = pair.indexOf('=');
-        if (eq > 0)
-            stats.insert(QString::fromLatin1(pair.left(eq)), pair.mid(eq + 1).toLongLong());
-    }
+    const QJsonObject object = QJsonDocument::fromJson(json).object();
+    for (auto it = object.begin(); it != object.end(); ++it)
+        stats.insert(it.key(), it.value().toVariant().toLongLong());
     return stats;
 }
 
-// One upgrade in this process; prints one "result" line of key=value pairs.
+// One upgrade in this process; prints one "result" line: the simulator's figures as JSON.
 int runOne(const QString &mode, int size, int chunk)
 {
     QTemporaryDir dir;
@@ -67,15 +68,16 @@ int runOne(const QString &mode, int size, int chunk)
                      &QEventLoop::quit);
     if (sim.state() == QProcess::Running)
         loop.exec();
-    QByteArray statsLine;
+    QJsonObject result;
     for (const QByteArray &line : sim.readAllStandardOutput().split('\n')) {
-        if (line.startsWith("stats "))
-            statsLine = line;
+        if (line.startsWith('{'))
+            result = QJsonDocument::fromJson(line).object();
     }
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
-    std::printf("result ok=%d %s peak_rss_kb=%ld\n", sim.exitCode() == 0 ? 1 : 0,
-                statsLine.mid(6).constData(), usage.ru_maxrss);
+    result.insert("ok", sim.exitCode() == 0 ? 1 : 0);
+    result.insert("peak_rss_kb", qint64(usage.ru_maxrss));
+    std::printf("result %s\n", QJsonDocument(result).toJson(QJsonDocument::Compact).constData());
     return sim.exitCode();
 }
 

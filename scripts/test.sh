@@ -6,4 +6,5 @@ build="$root/build"
 
 bash "$root/scripts/build.sh" "$build"
 cd "$build"
-QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j2
+# The tests mostly wait on timers and the line, so twice as many run as there are cores.
+QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j"$(( $(nproc) * 2 ))"

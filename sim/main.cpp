@@ -6,13 +6,102 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QFile>
+#include <QJsonDocument>
 #include <QLoggingCategory>
 #include <QTimer>
 
-#include <algorithm>
 #include <cstdio>
+#include <functional>
 
 namespace {
+
+// Everything the command line sets.
+struct Settings
+{
+    QString image;
+    QString link;
+    bool repeat = false;
+    bool stats = false;
+    SimulatorOptions module;
+};
+
+// One command-line option: its name, value name (empty for a flag), help, and how its value
+// goes into the settings; false when the value is not acceptable.
+struct Option
+{
+    const char *name;
+    const char *valueName;
+    const char *help;
+    std::function<bool(const QString &, Settings &)> apply;
+};
+
+bool toInt(const QString &text, int &out, int low, int high)
+{
+    bool ok = false;
+    const int value = text.toInt(&ok);
+    out = value;
+    return ok && value >= low && value <= high;
+}
+
+bool toProbability(const QString &text, double &out)
+{
+    bool ok = false;
+    out = text.toDouble(&ok);
+    return ok && out >= 0 && out <= 1;
+}
+
+const QVector<Option> &options()
+{
+    static const QVector<Option> table = {
+        {"image", "FILE", "Firmware image the module expects (required).",
+         [](const QString &v, Settings &s) { return !(s.image = v).isEmpty(); }},
+        {"chunk", "N", "Bytes per data request, 1 to 65526 (default 1024).",
+         [](const QString &v, Settings &s) { return toInt(v, s.module.chunk, 1, 65526); }},
+        {"link", "PATH", "Also make PATH a symlink to the port.",
+         [](const QString &v, Settings &s) { return !(s.link = v).isEmpty(); }},
+        {"timeout", "MS", "Milliseconds to wait for a reply before asking again (default 1000).",
+         [](const QString &v, Settings &s) {
+             return toInt(v, s.module.replyTimeoutMs, 1, 3600000);
+         }},
+        {"pace", nullptr,
+         "Take as long as the bytes need on a real line at the rate the upgrader has set (8N1).",
+         [](const QString &, Settings &s) { return s.module.pace = true; }},
+        {"pace-baud", "RATE", "Pace as if the line ran at RATE, whatever the upgrader has set.",
+         [](const QString &v, Settings &s) {
+             s.module.pace = true;
+             return toInt(v, s.module.paceBaud, 1, 100000000);
+         }},
+        {"stats", nullptr, "After the summary, print the upgrade's figures as one JSON line.",
+         [](const QString &, Settings &s) { return s.stats = true; }},
+        {"repeat", nullptr, "Keep serving upgrades until interrupted instead of exiting after one.",
+         [](const QString &, Settings &s) { return s.repeat = true; }},
+        {"result", "N", "Report result N (1 to 255) after a complete upgrade instead of 0.",
+         [](const QString &v, Settings &s) { return toInt(v, s.module.result, 1, 255); }},
+        {"seed", "N", "Seed of the misbehaviour (default 1).",
+         [](const QString &v, Settings &s) {
+             bool ok = false;
+             s.module.faults.seed = v.toUInt(&ok);
+             return ok;
+         }},
+        {"split", nullptr, "Write every frame in random pieces with pauses.",
+         [](const QString &, Settings &s) { return s.module.faults.split = true; }},
+        {"noise", "P", "Garbage bytes before a frame with probability P (never a header).",
+         [](const QString &v, Settings &s) { return toProbability(v, s.module.faults.noise); }},
+        {"corrupt-crc", "P", "Send a request with a wrong CRC with probability P.",
+         [](const QString &v, Settings &s) {
+             return toProbability(v, s.module.faults.corruptCrc);
+         }},
+        {"bad-length", nullptr, "Once, send a frame with length field 0.",
+         [](const QString &, Settings &s) { return s.module.faults.badLength = true; }},
+        {"short-request", nullptr, "Once, send a data request with only 3 payload bytes.",
+         [](const QString &, Settings &s) { return s.module.faults.shortRequest = true; }},
+        {"drop-after", "N", "Hang up the line after N requests.",
+         [](const QString &v, Settings &s) { return toInt(v, s.module.dropAfter, 0, INT_MAX); }},
+        {"silent", nullptr, "Never answer anything.",
+         [](const QString &, Settings &s) { return s.module.silent = true; }},
+    };
+    return table;
+}
 
 void printLine(FILE *stream, const QString &line)
 {
@@ -26,6 +115,27 @@ int fail(const QString &message)
     return 2;
 }
 
+// Reads the command line into `settings`; an empty result means success.
+QString parse(const QCoreApplication &app, Settings &settings)
+{
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "Simulated RW47HN module on a pseudo-terminal. Open the printed port in the upgrader, "
+        "choose the same image and start the upgrade."));
+    parser.addHelpOption();
+    for (const Option &o : options()) {
+        parser.addOption(o.valueName ? QCommandLineOption(o.name, o.help, o.valueName)
+                                     : QCommandLineOption(o.name, o.help));
+    }
+    parser.process(app);
+    for (const Option &o : options()) {
+        if (parser.isSet(o.name) && !o.apply(parser.value(o.name), settings))
+            return QStringLiteral("--%1: not an acceptable value: %2")
+                .arg(o.name, parser.value(o.name));
+    }
+    return settings.image.isEmpty() ? QStringLiteral("--image FILE is required") : QString();
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -36,131 +146,45 @@ int main(int argc, char *argv[])
     // output is its summary.
     QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false"));
 
-    QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral(
-        "Simulated RW47HN module on a pseudo-terminal. Open the printed port in the upgrader, "
-        "choose the same image and start the upgrade."));
-    parser.addHelpOption();
-    const QCommandLineOption imageOption(QStringLiteral("image"),
-                                         QStringLiteral("Firmware image the module expects."),
-                                         QStringLiteral("FILE"));
-    const QCommandLineOption chunkOption(QStringLiteral("chunk"),
-                                         QStringLiteral("Bytes per data request (default 1024)."),
-                                         QStringLiteral("N"), QStringLiteral("1024"));
-    const QCommandLineOption linkOption(QStringLiteral("link"),
-                                        QStringLiteral("Also make PATH a symlink to the port."),
-                                        QStringLiteral("PATH"));
-    const QCommandLineOption timeoutOption(
-        QStringLiteral("timeout"),
-        QStringLiteral("Milliseconds to wait for a reply before asking again (default 1000)."),
-        QStringLiteral("MS"), QStringLiteral("1000"));
-    const QCommandLineOption paceOption(
-        QStringLiteral("pace"),
-        QStringLiteral("Take as long as the bytes need on a real line at the rate the upgrader "
-                       "has set (8N1)."));
-    const QCommandLineOption paceBaudOption(
-        QStringLiteral("pace-baud"),
-        QStringLiteral("Pace as if the line ran at RATE, whatever the upgrader has set."),
-        QStringLiteral("RATE"), QStringLiteral("0"));
-    const QCommandLineOption statsOption(
-        QStringLiteral("stats"),
-        QStringLiteral("After the summary, print turnaround percentiles and line use."));
-    const QCommandLineOption repeatOption(
-        QStringLiteral("repeat"),
-        QStringLiteral("Keep serving upgrades until interrupted instead of exiting after one."));
-    const QCommandLineOption seedOption(QStringLiteral("seed"),
-                                        QStringLiteral("Seed of the misbehaviour (default 1)."),
-                                        QStringLiteral("N"), QStringLiteral("1"));
-    const QCommandLineOption splitOption(
-        QStringLiteral("split"), QStringLiteral("Write every frame in random pieces with pauses."));
-    const QCommandLineOption noiseOption(
-        QStringLiteral("noise"),
-        QStringLiteral("Garbage bytes before a frame with probability P (never a header)."),
-        QStringLiteral("P"), QStringLiteral("0"));
-    const QCommandLineOption corruptOption(
-        QStringLiteral("corrupt-crc"),
-        QStringLiteral("Send a request with a wrong CRC with probability P."), QStringLiteral("P"),
-        QStringLiteral("0"));
-    const QCommandLineOption badLengthOption(
-        QStringLiteral("bad-length"), QStringLiteral("Once, send a frame with length field 0."));
-    const QCommandLineOption shortOption(
-        QStringLiteral("short-request"),
-        QStringLiteral("Once, send a data request with only 3 payload bytes."));
-    const QCommandLineOption dropOption(QStringLiteral("drop-after"),
-                                        QStringLiteral("Hang up the line after N requests."),
-                                        QStringLiteral("N"), QStringLiteral("-1"));
-    const QCommandLineOption silentOption(QStringLiteral("silent"),
-                                          QStringLiteral("Never answer anything."));
-    parser.addOptions({imageOption, chunkOption, linkOption, timeoutOption, paceOption,
-                       paceBaudOption, statsOption, repeatOption, seedOption, splitOption,
-                       noiseOption, corruptOption, badLengthOption, shortOption, dropOption,
-                       silentOption});
-    parser.process(app);
-
-    if (!parser.isSet(imageOption))
-        return fail(QStringLiteral("--image FILE is required"));
-    QFile imageFile(parser.value(imageOption));
+    Settings settings;
+    if (const QString error = parse(app, settings); !error.isEmpty())
+        return fail(error);
+    QFile imageFile(settings.image);
     if (!imageFile.open(QIODevice::ReadOnly))
         return fail(imageFile.fileName() + QStringLiteral(": ") + imageFile.errorString());
     const QByteArray image = imageFile.readAll();
-
-    SimulatorOptions options;
-    bool valid[8] = {};
-    options.chunk = parser.value(chunkOption).toInt(&valid[0]);
-    options.replyTimeoutMs = parser.value(timeoutOption).toInt(&valid[1]);
-    options.seed = parser.value(seedOption).toUInt(&valid[2]);
-    options.noise = parser.value(noiseOption).toDouble(&valid[3]);
-    options.corruptCrc = parser.value(corruptOption).toDouble(&valid[4]);
-    options.dropAfter = parser.value(dropOption).toInt(&valid[5]);
-    options.paceBaud = parser.value(paceBaudOption).toInt(&valid[6]);
-    valid[7] = options.paceBaud >= 0;
-    options.pace = parser.isSet(paceOption) || options.paceBaud > 0;
-    options.split = parser.isSet(splitOption);
-    options.badLength = parser.isSet(badLengthOption);
-    options.shortRequest = parser.isSet(shortOption);
-    options.silent = parser.isSet(silentOption);
-    if (!std::all_of(std::begin(valid), std::end(valid), [](bool ok) { return ok; }))
-        return fail(QStringLiteral("an option value is not a number"));
-    if (options.chunk < 1 || options.chunk > 65526)
-        return fail(QStringLiteral("--chunk must be between 1 and 65526"));
-    if (options.replyTimeoutMs < 1)
-        return fail(QStringLiteral("--timeout must be positive"));
-    if (options.noise < 0 || options.noise > 1 || options.corruptCrc < 0 || options.corruptCrc > 1)
-        return fail(QStringLiteral("probabilities must be between 0 and 1"));
 
     PtyPair pty;
     QString error;
     if (!pty.open(&error))
         return fail(QStringLiteral("cannot create a pseudo-terminal: ") + error);
-
-    const QString link = parser.value(linkOption);
-    if (!link.isEmpty()) {
-        QFile::remove(link);
-        if (!QFile::link(pty.slavePath(), link))
-            return fail(QStringLiteral("cannot create the link ") + link);
+    if (!settings.link.isEmpty()) {
+        QFile::remove(settings.link);
+        if (!QFile::link(pty.slavePath(), settings.link))
+            return fail(QStringLiteral("cannot create the link ") + settings.link);
     }
+    const QString linkNote = settings.link.isEmpty() ? QString() : " (" + settings.link + ')';
     printLine(stdout, QStringLiteral("rw47hn-sim: module on %1%2, expecting %3 bytes")
-                          .arg(pty.slavePath(),
-                               link.isEmpty() ? QString() : QStringLiteral(" (") + link + ')')
+                          .arg(pty.slavePath(), linkNote)
                           .arg(image.size()));
 
-    ModuleSimulator module(pty, image, options);
+    ModuleSimulator module(pty, image, settings.module);
     int exitCode = 1;
     QObject::connect(&module, &ModuleSimulator::finished, &app, [&](bool succeeded) {
-        printLine(stdout,
-                  QStringLiteral("rw47hn-sim: upgrade %1: %2")
-                      .arg(succeeded ? QStringLiteral("succeeded") : QStringLiteral("FAILED"),
-                           module.summary()));
-        if (parser.isSet(statsOption))
-            printLine(stdout, module.statsLine());
+        printLine(stdout, QStringLiteral("rw47hn-sim: upgrade %1: %2")
+                              .arg(succeeded ? "succeeded" : "FAILED", module.stats().summary()));
+        if (settings.stats) {
+            const QJsonObject stats = module.stats().toJson(module.lineBaud());
+            printLine(stdout, QJsonDocument(stats).toJson(QJsonDocument::Compact));
+        }
         exitCode = succeeded ? 0 : 1;
-        if (parser.isSet(repeatOption) && pty.masterFd() >= 0)
+        if (settings.repeat && pty.masterFd() >= 0)
             return; // the line is still up: the module waits for the next AT command
         // Let the upgrader read the result before the line goes away.
         QTimer::singleShot(500, &app, &QCoreApplication::quit);
     });
     app.exec();
-    if (!link.isEmpty())
-        QFile::remove(link);
+    if (!settings.link.isEmpty())
+        QFile::remove(settings.link);
     return exitCode;
 }

@@ -15,7 +15,7 @@
 #include <QTimer>
 #include <QtTest>
 
-#include "frame.h"
+#include "protocol.h"
 
 #include <cerrno>
 #include <sys/resource.h>
@@ -71,18 +71,12 @@ QByteArray hex(const char *pairs)
 
 QByteArray frame(uint8_t opcode, const QByteArray &payload)
 {
-    const std::vector<uint8_t> bytes =
-        DataFormatToPaket(opcode, std::vector<uint8_t>(payload.begin(), payload.end()));
-    return QByteArray(reinterpret_cast<const char *>(bytes.data()), int(bytes.size()));
+    return buildFrame(opcode, payload);
 }
 
 QByteArray readRequest(quint32 address, quint32 count)
 {
-    QByteArray payload;
-    for (const quint32 value : {address, count})
-        for (int shift = 0; shift < 32; shift += 8)
-            payload.append(char(value >> shift));
-    return frame(ReadDataCmd, payload);
+    return readRequestFrame(address, count);
 }
 
 double cpuSeconds()
@@ -290,7 +284,7 @@ bool PtyWindowTest::pressStart(const QByteArray &image, const QString &rate)
 
 bool PtyWindowTest::answerHandshake()
 {
-    tap->write("\r\nOK\r\n");
+    tap->write(OkReply);
     if (!QTest::qWaitFor([this] { return driver->logLines().contains("OK"); }))
         return false;
     tap->received.clear();
@@ -304,6 +298,5 @@ QByteArray PtyWindowTest::sentBeforeBarrier()
     tap->write(request);
     if (!QTest::qWaitFor([&] { return tap->received.contains(reply); }))
         return "no reply to the barrier";
-    const QByteArray startFrame = TestSupport::frame(StartUpgradeCmd, {});
-    return tap->received.left(tap->received.indexOf(reply)).replace(startFrame, "");
+    return tap->received.left(tap->received.indexOf(reply)).replace(StartFrame, "");
 }

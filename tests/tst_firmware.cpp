@@ -1,6 +1,6 @@
 // Choosing the firmware file and loading it when the upgrade starts.
 
-#include "frame.h"
+#include "protocol.h"
 #include "testsupport.h"
 
 #include <QDir>
@@ -18,7 +18,6 @@ using TestSupport::readRequest;
 
 namespace {
 
-const QByteArray AtCommand = QByteArrayLiteral("AT+UPGRADE=1\r\n");
 const QString OpenFailure = QStringLiteral(">>>>>>>>>>>>>>>>>>>>>>>>>>>>无法打开文件!");
 
 } // namespace
@@ -68,7 +67,7 @@ private slots:
         // no AT command went out before that reply.
         tap->write(readRequest(0, 1000));
         const QByteArray sent = sentBeforeBarrier();
-        QVERIFY(!sent.contains(AtCommand));
+        QVERIFY(!sent.contains(AtUpgradeCommand));
         QVERIFY(sent.contains(readRequest(0, 1000).mid(5, 8) + first));
     }
 

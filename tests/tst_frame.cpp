@@ -2,6 +2,7 @@
 
 #include "frame.h"
 #include "framereader.h"
+#include "protocol.h"
 #include "testsupport.h"
 
 #include <QtTest>
@@ -60,6 +61,18 @@ private slots:
                                << hex("AA 55 0D 00 02 00 01 00 00 04 00 00 00 11 22 33 44 D0 7F")
                                << " 7FD0";
     }
+    // The shared constants and helpers against the worked frames.
+    void vocabulary()
+    {
+        QCOMPARE(StartFrame, hex("AA 55 01 00 06 42 F2"));
+        QCOMPARE(buildFrame(BaudRateCmd, u32le(FastBaudRate)),
+                 hex("AA 55 05 00 01 00 C2 01 00 5C DC"));
+        const QByteArray request = readRequestFrame(0x100, 4);
+        QCOMPARE(request, hex("AA 55 09 00 02 00 01 00 00 04 00 00 00 D5 33"));
+        QCOMPARE(frameLengthField(request), uint16_t(9));
+        QCOMPARE(readU32le(reinterpret_cast<const uint8_t *>(request.constData()) + 5), 0x100u);
+    }
+
     void workedFrames()
     {
         QFETCH(int, opcode);

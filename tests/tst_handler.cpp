@@ -1,6 +1,6 @@
 // The module's commands and the replies they get, byte for byte on the wire.
 
-#include "frame.h"
+#include "protocol.h"
 #include "testsupport.h"
 
 #include <QComboBox>
@@ -16,13 +16,10 @@ namespace {
 
 QByteArray u32(quint32 value)
 {
-    QByteArray bytes;
-    for (int shift = 0; shift < 32; shift += 8)
-        bytes.append(char(value >> shift));
-    return bytes;
+    const std::vector<uint8_t> bytes = u32le(value);
+    return QByteArray(reinterpret_cast<const char *>(bytes.data()), int(bytes.size()));
 }
 
-const QByteArray StartFrame = hex("AA 55 01 00 06 42 F2");
 const QByteArray BaudReply = hex("AA 55 05 00 01 00 C2 01 00 5C DC");
 
 } // namespace

@@ -1,6 +1,7 @@
 // Whole upgrades against the simulated module, and the timing of the start sequence.
 
 #include "modulesimulator.h"
+#include "protocol.h"
 #include "testsupport.h"
 
 #include <QTextBlock>
@@ -10,9 +11,6 @@
 using TestSupport::hex;
 
 namespace {
-
-const QByteArray AtCommand = QByteArrayLiteral("AT+UPGRADE=1\r\n");
-const QByteArray StartFrame = hex("AA 55 01 00 06 42 F2");
 
 // Times at which lines were appended to the log area, from the moment of the press.
 class LogTimes : public QObject
@@ -170,7 +168,7 @@ private slots:
             if (line.second == "切波特率到: 9600")
                 events.append({line.first, "switch"});
         }
-        for (const auto &[pattern, name] : {std::pair{AtCommand, QStringLiteral("AT")},
+        for (const auto &[pattern, name] : {std::pair{AtUpgradeCommand, QStringLiteral("AT")},
                                             std::pair{StartFrame, QStringLiteral("start")}}) {
             for (int at = tap.received.indexOf(pattern); at >= 0;
                  at = tap.received.indexOf(pattern, at + 1))
