@@ -1,4 +1,4 @@
-// Traffic log: one hex line per buffer sent or frame received, and the clear button.
+// Traffic log: the log area, its repaints while traffic flows, and the clear button.
 
 #include "mainwindow.h"
 
@@ -16,16 +16,6 @@ constexpr int LogRepaintMs = 40;
 constexpr int ServingGapMs = 100;
 
 } // namespace
-
-void MainWindow::ArrayToHexStringAppendTextBrowser(uint8_t flag, QByteArray data,
-                                                   const uint8_t * /*byteArray*/, uint64_t /*size*/)
-{
-    // Two upper-case digits per byte, one space between bytes, built in one pass.
-    const QString line = QLatin1String(flag != 0 ? "MCU->RW47HN: [" : "RW47HN->MCU: [") +
-                         QLatin1String(data.toHex(' ').toUpper()) + QLatin1Char(']');
-    qDebug() << "Hex string:" << line;
-    appendLogLine(line);
-}
 
 // Hex dumps read best in a fixed-width font. Its lines need no shaping or kerning, and
 // leaving both out makes laying out the ever-growing log several times cheaper.
@@ -97,6 +87,15 @@ void MainWindow::repaintLogNow()
     repaintAfterReply = false;
     logRepaintTimer.stop();
     ui->textBrowser->viewport()->setUpdatesEnabled(true);
+}
+
+// While the session answers a received frame its lines wait, and go in once it is answered.
+void MainWindow::holdLogLines(bool hold)
+{
+    if (hold)
+        holdingLogLines = true;
+    else
+        releaseLogLines();
 }
 
 // After a received frame has been answered: its lines go in, in their order.

@@ -1,33 +1,33 @@
 // Upgrade protocol: receive path, the module's commands, and the start sequence.
 
-#include "mainwindow.h"
+#include "upgradesession.h"
 
 #include "protocol.h"
-#include "ui_mainwindow.h"
 
 #include <QDebug>
 #include <QTimer>
 
 // ---- Receive path ----
 
-void MainWindow::SerialPortReadData()
+void UpgradeSession::SerialPortReadData()
 {
     if (!portOpen)
         return;
     handleReceivedChunk(serialPort.readAll());
     restartSilenceWait();
+    emit chunkReceived();
 }
 
 // One chunk as the port delivered it: text phase first, then the frame machine.
-void MainWindow::handleReceivedChunk(const QByteArray &chunk)
+void UpgradeSession::handleReceivedChunk(const QByteArray &chunk)
 {
     if (packetMode == 0) {
         // Shown as text up to the first NUL, as a QString conversion of the bytes would.
         const int textLength = int(qstrnlen(chunk.constData(), uint(chunk.size())));
-        appendLogLine(QStringLiteral("接收到数据：") +
-                      QString::fromUtf8(chunk.constData(), textLength));
+        emit logLine(QStringLiteral("接收到数据：") +
+                     QString::fromUtf8(chunk.constData(), textLength));
         if (chunk == OkReply) {
-            appendLogLine(QString::fromLatin1(OkReply));
+            emit logLine(QString::fromLatin1(OkReply));
             packetMode = 1;
             return;
         }
@@ -38,7 +38,7 @@ void MainWindow::handleReceivedChunk(const QByteArray &chunk)
 }
 
 // One step of the reassembly machine.
-void MainWindow::feedFrameByte(uint8_t byte)
+void UpgradeSession::feedFrameByte(uint8_t byte)
 {
     switch (rxState) {
     case WaitHeader1:
@@ -101,18 +101,19 @@ void MainWindow::feedFrameByte(uint8_t byte)
     }
 }
 
-void MainWindow::dispatchFrame()
+void UpgradeSession::dispatchFrame()
 {
-    holdingLogLines = true;
+    emit answeringFrame(true);
     answerFrame();
-    releaseLogLines();
+    emit answeringFrame(false);
 }
 
-void MainWindow::answerFrame()
+void UpgradeSession::answerFrame()
 {
     ArrayToHexStringAppendTextBrowser(0, rxFrame, nullptr, 0);
     if (!frameCrcMatches(rxFrame)) {
-        appendLogLine(QStringLiteral("CRC校验错误，丢弃该帧"));
+        ++m_figures.crcErrors;
+        emit logLine(QStringLiteral("CRC校验错误，丢弃该帧"));
         return;
     }
     const uint8_t opcode = uint8_t(rxFrame.at(4));
@@ -127,7 +128,7 @@ void MainWindow::answerFrame()
 
 // ---- Command handler ----
 
-void MainWindow::processCmdHandler(uint8_t opcode, const uint8_t *payload, uint16_t length)
+void UpgradeSession::processCmdHandler(uint8_t opcode, const uint8_t *payload, uint16_t length)
 {
     qDebug() << "<<<opcode: " << int(opcode);
     switch (opcode) {
@@ -151,7 +152,7 @@ void MainWindow::processCmdHandler(uint8_t opcode, const uint8_t *payload, uint1
 }
 
 // `length` is the frame's length field: the payload size + 1 readable bytes behind `payload`.
-void MainWindow::replyReadData(const uint8_t *payload, uint16_t length)
+void UpgradeSession::replyReadData(const uint8_t *payload, uint16_t length)
 {
     if (payload == nullptr || length < ReadRequestSize + 1) {
         qDebug() << "<<<ReadDataCmd too short, ignored; length:" << length;
@@ -173,39 +174,47 @@ void MainWindow::replyReadData(const uint8_t *payload, uint16_t length)
         std::copy(slice, slice + sliceSize, reply.begin() + ReadRequestSize);
     }
     sendFrame(ReadDataCmd, reply);
-    if (sliceSize > 0)
-        recordServed(qint64(address) + sliceSize);
+    ++m_figures.requests;
+    // Repeated requests for the same slice do not count twice: progress is the highest end.
+    const qint64 sliceEnd = qint64(address) + sliceSize;
+    if (sliceSize > 0 && sliceEnd > m_figures.servedBytes) {
+        m_figures.servedBytes = sliceEnd;
+        emit served(sliceEnd);
+    }
 }
 
-void MainWindow::handleUpgradeResult(const uint8_t *payload, uint16_t length)
+void UpgradeSession::handleUpgradeResult(const uint8_t *payload, uint16_t length)
 {
     if (payload == nullptr || length < 2) {
         qDebug() << "<<<UpgradeResultCmd too short, ignored; length:" << length;
         return;
     }
     const uint8_t result = payload[0];
-    showUpgradeResult(result == 0);
+    awaitingResult = false;
+    silenceTimer.stop();
+    m_figures.elapsedMs = upgradeClock.isValid() ? upgradeClock.elapsed() : 0;
+    emit resultReported(result);
     if (result != 0) {
         // The module has left its upgrade mode either way: the line goes back to the rate
         // the window shows, so that the next attempt starts where the user expects.
-        appendLogLine(QStringLiteral("升级失败，错误码: %1").arg(result));
-        QTimer::singleShot(100, this, &MainWindow::returnToChosenRate);
+        emit logLine(QStringLiteral("升级失败，错误码: %1").arg(result));
+        QTimer::singleShot(100, this, &UpgradeSession::returnToChosenRate);
         return;
     }
     qDebug() << "升级成功！";
     QTimer::singleShot(100, this, [this] {
-        appendLogLine(QStringLiteral("升级成功..."));
+        emit logLine(QStringLiteral("升级成功..."));
         returnToChosenRate();
     });
 }
 
-void MainWindow::returnToChosenRate()
+void UpgradeSession::returnToChosenRate()
 {
-    qDebug() << "<<<reset buadrate: " << ui->comboBox_2->currentText().toUInt();
-    changeBaudRate(ui->comboBox_2->currentText().toUInt());
+    qDebug() << "<<<reset buadrate: " << chosenRate;
+    changeBaudRate(chosenRate);
 }
 
-void MainWindow::sendFrame(uint8_t opcode, const std::vector<uint8_t> &payload)
+void UpgradeSession::sendFrame(uint8_t opcode, const std::vector<uint8_t> &payload)
 {
     const QByteArray frame = buildFrame(opcode, payload);
     if (!frame.isEmpty())
@@ -214,46 +223,50 @@ void MainWindow::sendFrame(uint8_t opcode, const std::vector<uint8_t> &payload)
 
 // ---- Start sequence ----
 
-void MainWindow::on_pushButton_3_clicked()
+bool UpgradeSession::startUpgrade()
 {
-    ui->textBrowser->clearHistory();
-    ui->textBrowser->clear();
     if (ufwFilePath.isEmpty()) {
-        appendLogLine(QStringLiteral("请选择ufw类型的升级文件"));
-        return;
+        emit logLine(QStringLiteral("请选择ufw类型的升级文件"));
+        return false;
     }
     if (!portOpen) {
-        appendLogLine(QStringLiteral("请先打开串口"));
-        return;
+        emit logLine(QStringLiteral("请先打开串口"));
+        return false;
     }
     rxState = WaitHeader1;
     rxCount = 0;
     rxFrame.clear();
     if (!loadFirmwareImage())
-        return;
-    // The AT command must go out at the rate the window shows, also when an abandoned
+        return false;
+    // The AT command must go out at the rate the user has chosen, also when an abandoned
     // upgrade or a changed choice left the port at another one.
-    const quint64 chosenRate = ui->comboBox_2->currentText().toUInt();
     if (chosenRate > 0 && quint64(serialPort.baudRate()) != chosenRate) {
         changeBaudRate(chosenRate);
         if (!portOpen)
-            return;
+            return false;
     }
-    startUpgradeStatus(ufwFileData.size());
+    m_figures = {};
+    m_figures.imageSize = ufwFileData.size();
+    upgradeClock.start();
+    awaitingResult = true;
+    silenceHintShown = false;
+    silenceTimer.stop();
+    emit upgradeStarted(ufwFileData.size());
     packetMode = 0;
     UpgradeStartCmdAndChangeBaudRate();
+    return true;
 }
 
-void MainWindow::UpgradeStartCmdAndChangeBaudRate()
+void UpgradeSession::UpgradeStartCmdAndChangeBaudRate()
 {
-    appendLogLine(QStringLiteral("发送升级指令: AT+UPGRADE=1\r\n"));
+    emit logLine(QStringLiteral("发送升级指令: AT+UPGRADE=1\r\n"));
     SerialPortSendData(AtUpgradeCommand);
     QTimer::singleShot(50, this, [this] { changeBaudRate(UpgradeBaudRate); });
-    appendLogLine(QStringLiteral("延时1s发送开始升级指令"));
-    QTimer::singleShot(1000, this, &MainWindow::delaySendStartUpgradeCmd);
+    emit logLine(QStringLiteral("延时1s发送开始升级指令"));
+    QTimer::singleShot(1000, this, &UpgradeSession::delaySendStartUpgradeCmd);
 }
 
-void MainWindow::delaySendStartUpgradeCmd()
+void UpgradeSession::delaySendStartUpgradeCmd()
 {
     SerialPortSendData(StartFrame);
     restartSilenceWait();

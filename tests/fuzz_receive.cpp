@@ -175,14 +175,18 @@ class ReceiveFuzzHarness
 public:
     static void startUpgrade(MainWindow &w)
     {
-        w.packetMode = 0;
-        w.rxState = 0;
-        w.rxCount = 0;
-        w.rxFrame.clear();
-        w.ufwFileData = image;
+        UpgradeSession &s = w.upgradeSession();
+        s.packetMode = 0;
+        s.rxState = 0;
+        s.rxCount = 0;
+        s.rxFrame.clear();
+        s.ufwFileData = image;
     }
-    static void feed(MainWindow &w, const QByteArray &chunk) { w.handleReceivedChunk(chunk); }
-    static bool linkOpen(const MainWindow &w) { return w.portOpen; }
+    static void feed(MainWindow &w, const QByteArray &chunk)
+    {
+        w.upgradeSession().handleReceivedChunk(chunk);
+    }
+    static bool linkOpen(MainWindow &w) { return w.upgradeSession().isOpen(); }
 };
 
 extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
