@@ -270,4 +270,5 @@ void UpgradeSession::delaySendStartUpgradeCmd()
 {
     SerialPortSendData(StartFrame);
     restartSilenceWait();
+    emit startFrameSent();
 }

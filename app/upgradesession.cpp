@@ -104,9 +104,9 @@ void UpgradeSession::changeBaudRate(quint64 baudrate)
     serialPort.close();
     serialPort.setBaudRate(qint32(baudrate), QSerialPort::AllDirections);
     if (!serialPort.open(QIODevice::ReadWrite)) {
-        const QString reason = serialPort.errorString();
+        emit logLine(
+            QStringLiteral("切波特率失败: %1, %2").arg(baudrate).arg(serialPort.errorString()));
         markClosed();
-        emit logLine(QStringLiteral("切波特率失败: %1, %2").arg(baudrate).arg(reason));
         return;
     }
     setLowLatency();
@@ -127,9 +127,10 @@ void UpgradeSession::handlePortError(QSerialPort::SerialPortError error)
     if (!portOpen || (error != QSerialPort::ResourceError && error != QSerialPort::ReadError))
         return;
     const QString reason = serialPort.errorString();
-    markClosed();
+    portOpen = false; // before the lines: nothing may be sent on the lost port any more
     emit logLine(QStringLiteral("串口已断开: ") + reason);
     emit linkLost(reason);
+    markClosed();
     // Closing from inside the port's own notification is not safe; close once control is
     // back in the event loop, unless the link has been reopened by then.
     QMetaObject::invokeMethod(

@@ -27,6 +27,7 @@ public:
     void closePort();
     bool isOpen() const { return portOpen; }
     QString portName() const { return serialPort.portName(); }
+    QString errorString() const { return serialPort.errorString(); }
 
     // The image file and the rate the user has chosen; the rate is used at the start and
     // after the result.
@@ -67,6 +68,8 @@ signals:
     void served(qint64 sliceEnd);
     void resultReported(uint8_t result);
     void chunkReceived();
+    // The start frame is out: from now on the module leads.
+    void startFrameSent();
 
 private:
     // Serial link

@@ -62,6 +62,23 @@ private slots:
         QCOMPARE(driver->logLines().first(), pty.slavePath() + "串口打开成功");
     }
 
+    // What --image, --baud and --start do: as if chosen, selected and pressed.
+    void presetsStartAnUpgrade()
+    {
+        MainWindow &window = driver->window;
+        QVERIFY(!window.presetBaudRate("1234"));
+        QVERIFY(window.presetBaudRate("460800"));
+        const QString image = TestSupport::writeFile(dir.filePath("preset.ufw"), "abc");
+        window.presetImage(image);
+        window.presetPort(pty.slavePath());
+        QCOMPARE(driver->widget<QLineEdit>("lineEdit")->text(), image);
+        window.openAndStart();
+        QVERIFY(driver->isOpen());
+        QCOMPARE(driver->logLines().mid(0, 2),
+                 (QStringList{"文件打开成功。", "发送升级指令: AT+UPGRADE=1"}));
+        QVERIFY(driver->logLines().filter("切波特率到").isEmpty()); // opened at 460800 already
+    }
+
     // The bar follows the highest end served; repeats and empty slices do not move it.
     void progressThroughAnUpgrade()
     {
