@@ -71,6 +71,12 @@ const QVector<Option> &options()
              s.module.pace = true;
              return toInt(v, s.module.paceBaud, 1, 100000000);
          }},
+        {"adapter-latency", "MS",
+         "Hold the short end of every frame MS before the upgrader gets it, as a USB adapter "
+         "without low-latency mode does.",
+         [](const QString &v, Settings &s) {
+             return toInt(v, s.module.adapterLatencyMs, 0, 1000);
+         }},
         {"stats", nullptr, "After the summary, print the upgrade's figures as one JSON line.",
          [](const QString &, Settings &s) { return s.stats = true; }},
         {"repeat", nullptr, "Keep serving upgrades until interrupted instead of exiting after one.",

@@ -19,6 +19,7 @@ ModuleSimulator::ModuleSimulator(PtyPair &pty, const QByteArray &expectedImage,
     : QObject(parent), m_line(pty, options.pace ? options.paceBaud : -1), m_faults(options.faults),
       m_image(expectedImage), m_options(options)
 {
+    m_line.setAdapterLatency(options.adapterLatencyMs);
     connect(&m_line, &SimLine::received, this, &ModuleSimulator::receive);
     connect(&m_line, &SimLine::arrived, this, &ModuleSimulator::countArrival);
     connect(&m_line, &SimLine::drained, this, &ModuleSimulator::countDeparture);

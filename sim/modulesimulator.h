@@ -24,7 +24,9 @@ struct SimulatorOptions
     // upgrader has set on the pty, as a real module's UART would.
     bool pace = false;
     int paceBaud = 0; // when pacing, this rate instead of the one set on the pty
-    int result = 0;   // the result byte reported after a complete upgrade
+    // The host's adapter holds the short end of each request this long (no low latency).
+    int adapterLatencyMs = 0;
+    int result = 0; // the result byte reported after a complete upgrade
 
     FaultOptions faults;
     int dropAfter = -1;  // hang up the line after this many requests

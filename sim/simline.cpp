@@ -34,13 +34,8 @@ SimLine::SimLine(PtyPair &pty, int paceBaud, QObject *parent)
     m_writeNotifier->setEnabled(false);
     connect(m_readNotifier, &QSocketNotifier::activated, this, &SimLine::readMaster);
     connect(m_writeNotifier, &QSocketNotifier::activated, this, &SimLine::flushWire);
-    for (QTimer *timer : {&m_pumpTimer, &m_deliverTimer}) {
-        timer->setSingleShot(true);
-        timer->setTimerType(Qt::PreciseTimer);
-    }
-    connect(&m_pumpTimer, &QTimer::timeout, this, &SimLine::pump);
-    connect(&m_deliverTimer, &QTimer::timeout, this, &SimLine::deliverArrived);
-    m_clock.start();
+    connect(&m_pumpTimer, &DeadlineTimer::timeout, this, &SimLine::pump);
+    connect(&m_deliverTimer, &DeadlineTimer::timeout, this, &SimLine::deliverArrived);
 }
 
 int SimLine::baud() const
@@ -61,7 +56,14 @@ void SimLine::send(const QByteArray &bytes, int pauseMs)
 {
     if (!m_up)
         return;
-    m_pieces.append({bytes, pauseMs});
+    // The adapter sends full packets at once and holds the short rest of a frame.
+    constexpr int UsbPacket = 62;
+    const int held = m_adapterLatencyUs > 0 ? bytes.size() % UsbPacket : 0;
+    if (held < bytes.size())
+        m_pieces.append({bytes.left(bytes.size() - held), pauseMs});
+    if (held > 0)
+        m_pieces.append(
+            {bytes.right(held), held < bytes.size() ? 0 : pauseMs, -1, m_adapterLatencyUs});
     if (!m_pumpTimer.isActive())
         pump();
 }
@@ -110,9 +112,14 @@ void SimLine::readMaster()
 void SimLine::deliverArrived()
 {
     while (!m_arriving.isEmpty() && m_up) {
-        if (!waitUntil(m_arriving.first().dueUs, m_deliverTimer))
+        const qint64 dueUs = m_arriving.first().dueUs;
+        if (!waitUntil(dueUs, m_deliverTimer))
             return;
+        // What the module sends in answer leaves when the bytes arrived on the line, not
+        // when this process woke up to see them: the wake-up is no part of the line.
+        m_reactionUs = dueUs;
         emit received(m_arriving.takeFirst().bytes);
+        m_reactionUs = -1;
     }
 }
 
@@ -122,18 +129,19 @@ void SimLine::pump()
     while (!m_pieces.isEmpty() && m_up) {
         Piece &head = m_pieces.first();
         if (head.pauseMs > 0) {
-            m_pumpTimer.start(std::exchange(head.pauseMs, 0));
+            m_pumpTimer.startAt(nowUs() + qint64(std::exchange(head.pauseMs, 0)) * 1000);
             return;
         }
-        if (pacing()) {
-            // Written once its last byte would have left the UART.
-            if (head.dueUs < 0) {
-                head.dueUs = std::max(nowUs(), m_txLineFreeUs) + lineTimeUs(head.bytes.size());
-                m_txLineFreeUs = head.dueUs;
-            }
-            if (!waitUntil(head.dueUs, m_pumpTimer))
-                return;
+        if (head.dueUs < 0) {
+            // Written once its last byte would have left the UART, and the adapter let it go.
+            const qint64 startUs = m_reactionUs >= 0 ? m_reactionUs : nowUs();
+            const qint64 carriedUs =
+                std::max(startUs, m_txLineFreeUs) + lineTimeUs(head.bytes.size());
+            m_txLineFreeUs = pacing() ? carriedUs : 0;
+            head.dueUs = carriedUs + head.heldUs;
         }
+        if (!waitUntil(head.dueUs, m_pumpTimer))
+            return;
         m_outgoing.append(m_pieces.takeFirst().bytes);
         flushWire();
         if (m_pieces.isEmpty())
@@ -159,14 +167,11 @@ void SimLine::flushWire()
     m_writeNotifier->setEnabled(m_up && !m_outgoing.isEmpty());
 }
 
-// True when `dueUs` has come (to within half a millisecond); otherwise `timer` is started to
-// call back then. Timers count whole milliseconds: rounding to the nearest keeps the pace
-// right on average, where rounding up would slow every frame by half a millisecond.
-bool SimLine::waitUntil(qint64 dueUs, QTimer &timer)
+// True when `dueUs` has come; otherwise `timer` calls back then, to the microsecond.
+bool SimLine::waitUntil(qint64 dueUs, DeadlineTimer &timer)
 {
-    const qint64 remainingUs = dueUs - nowUs();
-    if (remainingUs <= 500)
+    if (dueUs <= nowUs())
         return true;
-    timer.start(int((remainingUs + 500) / 1000));
+    timer.startAt(dueUs);
     return false;
 }

@@ -1,9 +1,9 @@
 #pragma once
 
+#include "deadlinetimer.h"
+
 #include <QByteArray>
-#include <QElapsedTimer>
 #include <QObject>
-#include <QTimer>
 #include <QVector>
 
 class PtyPair;
@@ -19,8 +19,12 @@ public:
     // `paceBaud` > 0 paces at that rate; 0 paces at the rate the upgrader has set; -1 does not
     // pace at all.
     SimLine(PtyPair &pty, int paceBaud, QObject *parent = nullptr);
+    // Holds the last, short USB packet of every frame for `ms` before the host gets it, as an
+    // adapter without low-latency mode does.
+    void setAdapterLatency(int ms) { m_adapterLatencyUs = qint64(ms) * 1000; }
 
-    // Queues bytes to go out after `pauseMs`, behind everything queued before.
+    // Queues one frame, or a piece of one, to go out after `pauseMs`, behind everything
+    // queued before.
     void send(const QByteArray &bytes, int pauseMs = 0);
     // Hangs up as an unplugged adapter would; nothing is read or written afterwards.
     void hangUp();
@@ -28,7 +32,7 @@ public:
     // The rate the line runs at: the paced one, or the one the upgrader has set.
     int baud() const;
     qint64 lineTimeUs(qint64 bytes) const;
-    qint64 nowUs() const { return m_clock.nsecsElapsed() / 1000; }
+    static qint64 nowUs() { return DeadlineTimer::nowUs(); }
 
 signals:
     // Bytes from the upgrader, as the module's UART delivers them.
@@ -43,14 +47,15 @@ private:
     {
         QByteArray bytes;
         int pauseMs = 0;
-        qint64 dueUs = -1; // pace: when its last byte has crossed the line, once known
+        qint64 dueUs = -1; // when it may be handed to the host, once known
+        qint64 heldUs = 0; // the adapter holds it this long after the line carried it
     };
 
     void readMaster();
     void deliverArrived();
     void pump();
     void flushWire();
-    bool waitUntil(qint64 dueUs, QTimer &timer);
+    bool waitUntil(qint64 dueUs, DeadlineTimer &timer);
     bool pacing() const { return m_paceBaud >= 0; }
 
     PtyPair &m_pty;
@@ -59,12 +64,13 @@ private:
     bool m_up = true;
     QSocketNotifier *m_readNotifier;
     QSocketNotifier *m_writeNotifier;
-    QElapsedTimer m_clock;
     QVector<Piece> m_pieces;   // waiting to be written, in order
     QByteArray m_outgoing;     // handed to the line, not yet taken by it
     QVector<Piece> m_arriving; // pace: received, not yet carried by the line
-    QTimer m_pumpTimer;
-    QTimer m_deliverTimer;
+    DeadlineTimer m_pumpTimer;
+    DeadlineTimer m_deliverTimer;
+    qint64 m_adapterLatencyUs = 0;
+    qint64 m_reactionUs = -1;  // pace: while bytes are handed over, when they arrived
     qint64 m_rxLineFreeUs = 0; // pace: when the line has delivered what was received
     qint64 m_txLineFreeUs = 0; // pace: when the line has sent what was written
 };

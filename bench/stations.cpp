@@ -1,0 +1,219 @@
+// rw47hn-bench-stations: many modules at once through the headless upgrader, and the
+// simulator's own pacing error against an upgrader that answers instantly.
+//
+//   rw47hn-bench-stations            1, 4 and 16 modules, and one behind a slow adapter
+//   rw47hn-bench-stations --quick    the same with a 64 KiB image
+//   rw47hn-bench-stations --null     only the pacing check
+//
+// The modules are simulated in this process, each on its own pty, paced at 115200 baud; the
+// upgrader runs as a child, so its CPU time and peak memory are its own.
+
+#include "framereader.h"
+#include "modulesimulator.h"
+#include "protocol.h"
+#include "ptypair.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QLoggingCategory>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QSocketNotifier>
+#include <QTemporaryDir>
+
+#include <cstdio>
+#include <fcntl.h>
+#include <memory>
+#include <sys/resource.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr int LineBaud = 115200;
+constexpr int Slice = 1024;
+
+QByteArray randomImage(int size)
+{
+    QRandomGenerator random(77);
+    QByteArray image(size, Qt::Uninitialized);
+    for (char &byte : image)
+        byte = char(random.bounded(256));
+    return image;
+}
+
+// Waits in a plain event loop until `done` holds.
+template <typename Done> void runUntil(Done done)
+{
+    while (!done())
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+}
+
+double lineSeconds(const SimStats &stats, int baud)
+{
+    return stats.lineBytes * 10.0 / baud;
+}
+
+// The host side at its fastest: sends the AT command and the start frame, then answers
+// every frame at once from memory and never changes the rate.
+class NullUpgrader : public QObject
+{
+public:
+    NullUpgrader(const QString &port, const QByteArray &image) : m_image(image)
+    {
+        m_fd = ::open(QFile::encodeName(port).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        termios raw{};
+        tcgetattr(m_fd, &raw);
+        cfmakeraw(&raw);
+        tcsetattr(m_fd, TCSANOW, &raw);
+        m_notifier = new QSocketNotifier(m_fd, QSocketNotifier::Read, this);
+        connect(m_notifier, &QSocketNotifier::activated, this, &NullUpgrader::answer);
+        write(AtUpgradeCommand + StartFrame);
+    }
+    ~NullUpgrader() override { ::close(m_fd); }
+
+private:
+    void answer()
+    {
+        char buffer[4096];
+        const ssize_t count = ::read(m_fd, buffer, sizeof buffer);
+        if (count <= 0)
+            return;
+        for (const FrameReader::Frame &frame : m_reader.feed(QByteArray(buffer, int(count)))) {
+            const auto *payload = reinterpret_cast<const uint8_t *>(frame.payload.constData());
+            if (frame.opcode == BaudRateCmd)
+                write(buildFrame(BaudRateCmd, u32le(FastBaudRate)));
+            else if (frame.opcode == ReadDataCmd && frame.payload.size() >= ReadRequestSize)
+                write(buildFrame(ReadDataCmd, frame.payload.left(ReadRequestSize) +
+                                                  m_image.mid(int(readU32le(payload)),
+                                                              int(readU32le(payload + 4)))));
+        }
+    }
+    void write(const QByteArray &bytes)
+    {
+        for (int done = 0; done < bytes.size();) {
+            const ssize_t count = ::write(m_fd, bytes.constData() + done, bytes.size() - done);
+            done += int(qMax<ssize_t>(count, 0));
+        }
+    }
+
+    int m_fd = -1;
+    QByteArray m_image;
+    FrameReader m_reader;
+    QSocketNotifier *m_notifier = nullptr;
+};
+
+void nullUpgraderCheck(const QByteArray &image)
+{
+    PtyPair pty;
+    if (!pty.open())
+        qFatal("no pty");
+    SimulatorOptions options;
+    options.pace = true;
+    options.paceBaud = LineBaud;
+    ModuleSimulator module(pty, image, options);
+    bool finished = false;
+    QObject::connect(&module, &ModuleSimulator::finished, [&] { finished = true; });
+    NullUpgrader upgrader(pty.slavePath(), image);
+    runUntil([&] { return finished; });
+    const double line = lineSeconds(module.stats(), LineBaud);
+    const double took = module.stats().elapsedMs / 1000.0;
+    std::printf("null upgrader: %lld bytes in %.3f s, line time %.3f s, simulator error %+.3f %%\n",
+                module.stats().bytesVerified, took, line, (took / line - 1) * 100);
+}
+
+struct StationRun
+{
+    double wallSeconds = 0;
+    double lineSeconds = 0; // of one module's exchange
+    double cpuSeconds = 0;
+    long peakRssKb = 0;
+    bool allOk = false;
+};
+
+StationRun runStations(const QByteArray &image, int modules, int adapterLatencyMs)
+{
+    QTemporaryDir dir;
+    const QString imagePath = dir.filePath("bench.ufw");
+    QFile file(imagePath);
+    file.open(QIODevice::WriteOnly);
+    file.write(image);
+    file.close();
+
+    std::vector<std::unique_ptr<PtyPair>> lines;
+    std::vector<std::unique_ptr<ModuleSimulator>> sims;
+    QStringList arguments = {"--headless", "--image", imagePath};
+    SimulatorOptions options;
+    options.chunk = Slice;
+    options.pace = true;
+    options.adapterLatencyMs = adapterLatencyMs;
+    int finished = 0;
+    for (int i = 0; i < modules; ++i) {
+        lines.push_back(std::make_unique<PtyPair>());
+        if (!lines.back()->open())
+            qFatal("no pty");
+        sims.push_back(std::make_unique<ModuleSimulator>(*lines.back(), image, options));
+        QObject::connect(sims.back().get(), &ModuleSimulator::finished, [&] { ++finished; });
+        arguments << "--port" << lines.back()->slavePath();
+    }
+    rusage before{};
+    getrusage(RUSAGE_CHILDREN, &before);
+    QProcess upgrader;
+    upgrader.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    QElapsedTimer clock;
+    clock.start();
+    upgrader.start(QStringLiteral(RW47HN_UPGRADER_PATH), arguments);
+    runUntil([&] { return upgrader.state() == QProcess::NotRunning; });
+    StationRun run;
+    run.wallSeconds = clock.nsecsElapsed() / 1e9;
+    rusage after{};
+    getrusage(RUSAGE_CHILDREN, &after);
+    const auto seconds = [](const timeval &t) { return t.tv_sec + t.tv_usec / 1e6; };
+    run.cpuSeconds = seconds(after.ru_utime) - seconds(before.ru_utime) + seconds(after.ru_stime) -
+                     seconds(before.ru_stime);
+    run.peakRssKb = after.ru_maxrss;
+    run.lineSeconds = lineSeconds(sims.front()->stats(), LineBaud);
+    run.allOk = upgrader.exitCode() == 0 && finished == modules;
+    for (const auto &sim : sims)
+        run.allOk = run.allOk && sim->stats().bytesVerified == image.size();
+    return run;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false"));
+    const bool quick = app.arguments().contains("--quick");
+    const QByteArray image = randomImage(quick ? 64 << 10 : 256 << 10);
+
+    nullUpgraderCheck(image);
+    if (app.arguments().contains("--null"))
+        return 0;
+
+    std::printf("\n%zu KiB image, %d-byte slices, each line paced at %d baud\n",
+                size_t(image.size() >> 10), Slice, LineBaud);
+    std::printf("%-8s %-16s | %9s %9s %9s | %9s %9s | %s\n", "modules", "adapter", "wall s",
+                "line s", "vs one", "CPU s", "CPU/wall", "peak RSS MiB");
+    double alone = 0;
+    const struct
+    {
+        int modules, latencyMs;
+    } rows[] = {{1, 0}, {4, 0}, {16, 0}, {1, 16}};
+    for (const auto &row : rows) {
+        const StationRun run = runStations(image, row.modules, row.latencyMs);
+        if (row.modules == 1 && row.latencyMs == 0)
+            alone = run.wallSeconds;
+        const QString adapter = row.latencyMs ? QString("holds %1 ms").arg(row.latencyMs)
+                                              : QStringLiteral("low latency");
+        std::printf("%-8d %-16s | %9.2f %9.2f %+8.2f%% | %9.2f %8.1f%% | %.0f%s\n", row.modules,
+                    qPrintable(adapter), run.wallSeconds, run.lineSeconds,
+                    (run.wallSeconds / alone - 1) * 100, run.cpuSeconds,
+                    run.cpuSeconds / run.wallSeconds * 100, run.peakRssKb / 1024.0,
+                    run.allOk ? "" : "  (an upgrade FAILED)");
+        std::fflush(stdout);
+    }
+    return 0;
+}
