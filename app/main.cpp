@@ -97,11 +97,7 @@ int runHeadless(QCoreApplication &app, const CommandLine &line)
 
 int runWindow(int argc, char *argv[])
 {
-#if QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
-    // Qt 6 always scales to the screen; Qt 5 only when asked before the application exists.
-    QApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
-    QApplication::setAttribute(Qt::AA_UseHighDpiPixmaps);
-#endif
+    MainWindow::prepareApplication();
     QApplication app(argc, argv);
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/rw47hn-upgrader.png")));
     QGuiApplication::setDesktopFileName(QStringLiteral("rw47hn-upgrader"));

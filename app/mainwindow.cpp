@@ -2,6 +2,7 @@
 
 #include "ui_mainwindow.h"
 
+#include <QApplication>
 #include <QMetaType>
 
 MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWindow)
@@ -36,6 +37,15 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
 MainWindow::~MainWindow()
 {
     delete ui;
+}
+
+void MainWindow::prepareApplication()
+{
+#if QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
+    // Qt 6 always scales to the screen; Qt 5 only when asked before the application exists.
+    QApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
+    QApplication::setAttribute(Qt::AA_UseHighDpiPixmaps);
+#endif
 }
 
 void MainWindow::presetPort(const QString &portName)

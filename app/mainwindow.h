@@ -1,5 +1,6 @@
 #pragma once
 
+#include "portlist.h"
 #include "upgradesession.h"
 
 #include <QByteArray>
@@ -9,6 +10,7 @@
 #include <QTimer>
 
 #include <cstdint>
+#include <functional>
 
 class QLabel;
 class QProgressBar;
@@ -29,6 +31,9 @@ public:
     explicit MainWindow(QWidget *parent = nullptr);
     ~MainWindow() override;
 
+    // Settings that must be made before the QApplication exists: scaling on high-DPI screens.
+    static void prepareApplication();
+
     // Shows `portName` in the port box, as if the user had typed it.
     void presetPort(const QString &portName);
     // Puts the image in place as if it had been chosen in the dialog.
@@ -40,6 +45,11 @@ public:
     // How long the module may stay silent before the log area says so. Tests shorten them.
     void setSilenceLimits(int afterStartMs, int inFramesMs);
     UpgradeSession &upgradeSession() { return session; }
+    // Where the port list comes from each time the drop-down opens; the system by default.
+    void setPortProvider(std::function<QVector<PortDescription>()> provider);
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 signals:
     // Declared for listeners of the traffic and event log; the window itself never emits them.
@@ -58,6 +68,7 @@ private:
     // Serial link
     void SerialAppInit();
     void SearchAvailablePorts();
+    void refreshPortList();
     void showLinkClosed();
 
     // Upgrade status: progress in the status bar
@@ -78,6 +89,7 @@ private:
 
     Ui::MainWindow *ui;
     UpgradeSession session;
+    std::function<QVector<PortDescription>()> portProvider = systemPorts;
 
     bool holdingLogLines = false; // a received frame is being answered
     QStringList heldLogLines;

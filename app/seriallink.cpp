@@ -5,6 +5,8 @@
 #include "ui_mainwindow.h"
 
 #include <QDebug>
+#include <QKeyEvent>
+#include <QLineEdit>
 #include <QSerialPortInfo>
 
 void MainWindow::SerialAppInit()
@@ -21,6 +23,36 @@ void MainWindow::SerialAppInit()
     ui->radioButton->setFocusPolicy(Qt::NoFocus);
     ui->comboBox_2->setCurrentIndex(1);
     SearchAvailablePorts();
+    // Adapters come and go while the window is open: the list is made anew whenever the
+    // drop-down opens, by the arrow or by the keyboard.
+    ui->comboBox->installEventFilter(this);
+    if (ui->comboBox->lineEdit())
+        ui->comboBox->lineEdit()->installEventFilter(this);
+}
+
+void MainWindow::setPortProvider(std::function<QVector<PortDescription>()> provider)
+{
+    portProvider = std::move(provider);
+}
+
+void MainWindow::refreshPortList()
+{
+    showPorts(ui->comboBox, portProvider());
+}
+
+bool MainWindow::eventFilter(QObject *watched, QEvent *event)
+{
+    const bool onPortBox = watched == ui->comboBox || watched == ui->comboBox->lineEdit();
+    if (onPortBox && event->type() == QEvent::MouseButtonPress && watched == ui->comboBox)
+        refreshPortList();
+    if (onPortBox && event->type() == QEvent::KeyPress) {
+        const auto *key = static_cast<QKeyEvent *>(event);
+        const bool altArrow = (key->modifiers() & Qt::AltModifier) &&
+                              (key->key() == Qt::Key_Down || key->key() == Qt::Key_Up);
+        if (key->key() == Qt::Key_F4 || altArrow)
+            refreshPortList();
+    }
+    return QMainWindow::eventFilter(watched, event);
 }
 
 void MainWindow::SearchAvailablePorts()
@@ -29,6 +61,8 @@ void MainWindow::SearchAvailablePorts()
     qDebug() << "Available serial ports:";
     for (const QSerialPortInfo &port : ports) {
         ui->comboBox->insertItem(ui->comboBox->count(), port.portName());
+        ui->comboBox->setItemData(ui->comboBox->count() - 1, portTooltip(describePort(port)),
+                                  Qt::ToolTipRole);
         qDebug() << "Port:" << port.portName();
         qDebug() << "Description:" << port.description();
         qDebug() << "Manufacturer:" << port.manufacturer();

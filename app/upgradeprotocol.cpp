@@ -197,7 +197,7 @@ void UpgradeSession::handleUpgradeResult(const uint8_t *payload, uint16_t length
     if (result != 0) {
         // The module has left its upgrade mode either way: the line goes back to the rate
         // the window shows, so that the next attempt starts where the user expects.
-        emit logLine(QStringLiteral("升级失败，错误码: %1").arg(result));
+        emit logLine(QStringLiteral("升级失败，错误码: %1").arg(int(result)));
         QTimer::singleShot(100, this, &UpgradeSession::returnToChosenRate);
         return;
     }

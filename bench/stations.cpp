@@ -160,7 +160,7 @@ StationRun runStations(const QByteArray &image, int modules, int adapterLatencyM
     rusage before{};
     getrusage(RUSAGE_CHILDREN, &before);
     QProcess upgrader;
-    upgrader.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    upgrader.setStandardErrorFile(QProcess::nullDevice()); // its progress lines
     QElapsedTimer clock;
     clock.start();
     upgrader.start(QStringLiteral(RW47HN_UPGRADER_PATH), arguments);

@@ -1,10 +1,15 @@
 #!/usr/bin/env bash
 # Installs the build dependencies and builds out of source: scripts/build.sh [BUILD_DIR] [CMAKE_ARGS...]
+# With -DRW47HN_QT_MAJOR=6 among the arguments it builds against Qt 6 instead of Qt 5.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build="${1:-$root/build}"
 shift || true
 
-bash "$root/scripts/deps.sh" cmake g++ make qtbase5-dev libqt5serialport5-dev
+qt=(qtbase5-dev libqt5serialport5-dev)
+case " $* " in
+*" -DRW47HN_QT_MAJOR=6 "*) qt=(qt6-base-dev qt6-serialport-dev qt6-tools-dev libgl-dev) ;;
+esac
+bash "$root/scripts/deps.sh" cmake g++ make "${qt[@]}"
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
 cmake --build "$build" -j"$(nproc)"

@@ -5,7 +5,7 @@ set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build="$root/build-pkg"
 
-bash "$root/scripts/deps.sh" dpkg-dev desktop-file-utils
+bash "$root/scripts/deps.sh" dpkg-dev desktop-file-utils appstream
 bash "$root/scripts/build.sh" "$build" -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr \
     -DRW47HN_BUILD_TESTS=OFF
 version="$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")"
@@ -27,12 +27,14 @@ trap 'rm -rf "$unpacked"' EXIT
 dpkg-deb -x "$deb" "$unpacked"
 for file in usr/bin/rw47hn-upgrader usr/bin/rw47hn-sim \
     usr/share/applications/rw47hn-upgrader.desktop \
+    usr/share/metainfo/org.example.rw47hn_upgrader.metainfo.xml \
     usr/share/icons/hicolor/scalable/apps/rw47hn-upgrader.svg \
     usr/share/doc/rw47hn-upgrader/README.md; do
     [ -e "$unpacked/$file" ] || fail "missing $file"
 done
 desktop-file-validate "$unpacked/usr/share/applications/rw47hn-upgrader.desktop"
-QT_QPA_PLATFORM=offscreen "$unpacked/usr/bin/rw47hn-upgrader" --help | grep -q -- "--port" ||
-    fail "rw47hn-upgrader --help does not run"
+appstreamcli validate --no-net "$unpacked/usr/share/metainfo/org.example.rw47hn_upgrader.metainfo.xml"
+env -u DISPLAY -u QT_QPA_PLATFORM "$unpacked/usr/bin/rw47hn-upgrader" --help |
+    grep -q -- "--headless" || fail "rw47hn-upgrader --help does not run without a display"
 "$unpacked/usr/bin/rw47hn-sim" --help | grep -q -- "--image" || fail "rw47hn-sim --help"
 echo "package checks passed"

@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # Takes the README's picture: a finished demo upgrade in a real X server (Xvfb).
+#   scripts/screenshot.sh [PNG] [SCALE]   SCALE 2 shows the window as on a high-DPI screen
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build="$root/build"
 out="${1:-$root/docs/window.png}"
+scale="${2:-1}"
 
 bash "$root/scripts/deps.sh" xvfb xauth fonts-wqy-microhei
 bash "$root/scripts/build.sh" "$build"
@@ -20,7 +22,8 @@ for _ in $(seq 100); do
 done
 [ -e "$work/ttyRW47HN" ] || { cat "$work/sim.log"; echo "the simulator did not start" >&2; exit 1; }
 mkdir -p "$(dirname "$out")"
-(cd "$work" && xvfb-run -a -s "-screen 0 1280x800x24" env QT_QPA_PLATFORM=xcb \
+screen="$((1280 * scale))x$((800 * scale))x24"
+(cd "$work" && xvfb-run -a -s "-screen 0 $screen" env QT_QPA_PLATFORM=xcb QT_SCALE_FACTOR="$scale" \
     "$build/tests/demo_autopilot" --port "$work/ttyRW47HN" --image "$work/demo.ufw" \
     --screenshot "$out" --timeout 120 2>/dev/null)
 cat "$work/sim.log"

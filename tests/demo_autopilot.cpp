@@ -13,6 +13,7 @@
 
 int main(int argc, char *argv[])
 {
+    MainWindow::prepareApplication();
     QApplication app(argc, argv);
     QCommandLineParser parser;
     const QCommandLineOption port("port", "Port to open.", "NAME");

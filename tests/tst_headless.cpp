@@ -115,7 +115,8 @@ private slots:
         QTest::addColumn<int>("exitCode");
         QTest::addColumn<QString>("output"); // stdout for status 0, the one stderr line else
         QTest::newRow("help") << QStringList{"--help"} << 0 << "--headless";
-        QTest::newRow("version") << QStringList{"--version"} << 0 << "rw47hn-upgrader 0.1.0";
+        QTest::newRow("version") << QStringList{"--version"} << 0
+                                 << "rw47hn-upgrader " RW47HN_VERSION;
         QTest::newRow("bad option") << QStringList{"--headless", "--bogus"} << 2
                                     << "rw47hn-upgrader: Unknown option 'bogus'.";
         QTest::newRow("no image") << QStringList{"--headless", "--port", "/dev/null"} << 2

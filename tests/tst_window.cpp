@@ -189,8 +189,13 @@ private slots:
         QCOMPARE(meta.method(meta.methodOffset() + 2).access(), QMetaMethod::Private);
 
         WindowDriver driver; // registers the type names
-        QCOMPARE(QMetaType::type("uint8_t"), int(QMetaType::UChar));
-        QCOMPARE(QMetaType::type("uint64_t"), int(QMetaType::ULongLong));
+#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
+        const auto typeId = [](const char *name) { return QMetaType::fromName(name).id(); };
+#else
+        const auto typeId = [](const char *name) { return QMetaType::type(name); };
+#endif
+        QCOMPARE(typeId("uint8_t"), int(QMetaType::UChar));
+        QCOMPARE(typeId("uint64_t"), int(QMetaType::ULongLong));
     }
 
     // The slots named after the timers can be reached by name; on a closed link they do nothing.
@@ -250,6 +255,39 @@ private slots:
         QVERIFY(driver.log().isEmpty());
         QVERIFY(QMetaObject::invokeMethod(&driver.window, "delaySendStartUpgradeCmd"));
         QCOMPARE(driver.logLines(), QStringList{"MCU->RW47HN: [AA 55 01 00 06 42 F2]"});
+    }
+
+    // Opening the drop-down lists the ports of now, with what the system knows of each;
+    // what is typed or chosen stays.
+    void portListFollowsTheSystem()
+    {
+        WindowDriver driver;
+        auto *box = driver.widget<QComboBox>("comboBox");
+        QVector<PortDescription> ports = {
+            {"ttyUSB0", "FT232R USB UART", "FTDI", "A10KZ3", true, 0x0403, 0x6001},
+            {"ttyS0", {}, {}, {}, false, 0, 0}};
+        driver.window.setPortProvider([&] { return ports; });
+        const auto items = [box] {
+            QStringList names;
+            for (int i = 0; i < box->count(); ++i)
+                names << box->itemText(i);
+            return names;
+        };
+        box->setEditText("/dev/serial/by-id/typed");
+        QTest::mouseClick(box, Qt::LeftButton, {}, QPoint(box->width() - 4, box->height() / 2));
+        box->hidePopup();
+        QCOMPARE(items(), (QStringList{"ttyUSB0", "ttyS0"}));
+        QCOMPARE(box->currentText(), QStringLiteral("/dev/serial/by-id/typed"));
+        QCOMPARE(box->itemData(0, Qt::ToolTipRole).toString(),
+                 QStringLiteral("FT232R USB UART\nFTDI\nS/N A10KZ3\nUSB 0403:6001"));
+        QCOMPARE(box->itemData(1, Qt::ToolTipRole).toString(), QString());
+
+        box->setCurrentIndex(0); // chosen; then ttyS0 goes away and ttyACM0 comes
+        ports = {{"ttyACM0", "Modem", {}, {}, false, 0, 0}, ports.first()};
+        QTest::keyClick(box->lineEdit(), Qt::Key_F4);
+        box->hidePopup();
+        QCOMPARE(items(), (QStringList{"ttyACM0", "ttyUSB0"}));
+        QCOMPARE(box->currentText(), QStringLiteral("ttyUSB0"));
     }
 };
 

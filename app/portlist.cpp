@@ -1,0 +1,54 @@
+#include "portlist.h"
+
+#include <QComboBox>
+#include <QSerialPortInfo>
+
+PortDescription describePort(const QSerialPortInfo &info)
+{
+    return {info.portName(),
+            info.description(),
+            info.manufacturer(),
+            info.serialNumber(),
+            info.hasVendorIdentifier() && info.hasProductIdentifier(),
+            info.vendorIdentifier(),
+            info.productIdentifier()};
+}
+
+QVector<PortDescription> systemPorts()
+{
+    QVector<PortDescription> ports;
+    for (const QSerialPortInfo &info : QSerialPortInfo::availablePorts())
+        ports.append(describePort(info));
+    return ports;
+}
+
+QString portTooltip(const PortDescription &port)
+{
+    QStringList lines;
+    if (!port.description.isEmpty())
+        lines << port.description;
+    if (!port.manufacturer.isEmpty())
+        lines << port.manufacturer;
+    if (!port.serialNumber.isEmpty())
+        lines << QStringLiteral("S/N %1").arg(port.serialNumber);
+    if (port.hasUsbIds)
+        lines << QStringLiteral("USB %1:%2")
+                     .arg(port.vendorId, 4, 16, QLatin1Char('0'))
+                     .arg(port.productId, 4, 16, QLatin1Char('0'));
+    return lines.join(QLatin1Char('\n'));
+}
+
+void showPorts(QComboBox *box, const QVector<PortDescription> &ports)
+{
+    const QString text = box->currentText();
+    box->clear();
+    for (const PortDescription &port : ports) {
+        box->addItem(port.name);
+        box->setItemData(box->count() - 1, portTooltip(port), Qt::ToolTipRole);
+    }
+    const int index = box->findText(text);
+    if (index >= 0)
+        box->setCurrentIndex(index);
+    else
+        box->setEditText(text);
+}

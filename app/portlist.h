@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QString>
+#include <QVector>
+
+class QComboBox;
+class QSerialPortInfo;
+
+// What the system knows of one serial port.
+struct PortDescription
+{
+    QString name;
+    QString description;
+    QString manufacturer;
+    QString serialNumber;
+    bool hasUsbIds = false;
+    quint16 vendorId = 0;
+    quint16 productId = 0;
+};
+
+PortDescription describePort(const QSerialPortInfo &info);
+// The ports the system reports now.
+QVector<PortDescription> systemPorts();
+// One line per fact the system knows, for the port's tooltip; empty when it knows none.
+QString portTooltip(const PortDescription &port);
+// Makes the box list exactly `ports` in their order, each with its tooltip. The text in the
+// box, typed or chosen, stays as it was.
+void showPorts(QComboBox *box, const QVector<PortDescription> &ports);
