@@ -4,7 +4,7 @@
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build="$root/build"
-out="${1:-$root/docs/window.png}"
+out="$(realpath -m "${1:-$root/docs/window.png}")"
 scale="${2:-1}"
 
 bash "$root/scripts/deps.sh" xvfb xauth fonts-wqy-microhei
