@@ -50,10 +50,12 @@ void MainWindow::addLogLine(const QString &line)
     QScrollBar *scrollBar = log->verticalScrollBar();
     const bool atBottom = scrollBar->value() >= scrollBar->maximum();
     QTextCursor cursor(log->document());
+    cursor.beginEditBlock(); // one layout pass for the new paragraph and its text
     cursor.movePosition(QTextCursor::End);
     if (!log->document()->isEmpty())
         cursor.insertBlock();
     cursor.insertText(line);
+    cursor.endEditBlock();
     if (atBottom)
         scrollBar->setValue(scrollBar->maximum());
 }

@@ -121,7 +121,8 @@ bool containsInOrder(const QString &text, const QStringList &items)
 speed_t lineSpeed(int fd)
 {
     termios settings{};
-    tcgetattr(fd, &settings);
+    if (tcgetattr(fd, &settings) != 0)
+        return 0;
     return cfgetospeed(&settings);
 }
 

@@ -24,10 +24,7 @@ namespace {
 // The line speed the port has set, as the far end of the pty sees it.
 speed_t lineSpeed(const PtyPair &pty)
 {
-    termios settings{};
-    if (tcgetattr(pty.masterFd(), &settings) != 0)
-        return 0;
-    return cfgetospeed(&settings);
+    return TestSupport::lineSpeed(pty.masterFd());
 }
 
 } // namespace
