@@ -8,6 +8,7 @@
 #include <QFontDatabase>
 #include <QScrollBar>
 #include <QTextCursor>
+#include <QTextDocument>
 
 namespace {
 
@@ -42,15 +43,21 @@ void MainWindow::appendLogLine(const QString &line)
     addLogLine(line);
 }
 
-// What QTextEdit::append does, except that the line is always plain text: append would
-// guess rich text from a module's banner or a typed port name that contains a tag.
+// Adds one line as plain text. QTextEdit::append guesses rich text from the start of the
+// string, so a module's banner or a typed port name that looks like a tag would be
+// interpreted; such lines are inserted as text instead. All others take append's own path,
+// which stays cheap however long the log grows.
 void MainWindow::addLogLine(const QString &line)
 {
     QTextBrowser *log = ui->textBrowser;
+    if (!Qt::mightBeRichText(line)) {
+        log->append(line);
+        return;
+    }
     QScrollBar *scrollBar = log->verticalScrollBar();
     const bool atBottom = scrollBar->value() >= scrollBar->maximum();
     QTextCursor cursor(log->document());
-    cursor.beginEditBlock(); // one layout pass for the new paragraph and its text
+    cursor.beginEditBlock();
     cursor.movePosition(QTextCursor::End);
     if (!log->document()->isEmpty())
         cursor.insertBlock();
