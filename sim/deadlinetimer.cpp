@@ -33,10 +33,10 @@ void DeadlineTimer::startAt(qint64 deadlineUs)
 {
     // A deadline of zero would disarm the timer: the earliest real one is a microsecond on.
     deadlineUs = qMax<qint64>(deadlineUs, 1);
-    itimerspec spec{};
-    spec.it_value.tv_sec = time_t(deadlineUs / 1000000);
-    spec.it_value.tv_nsec = long(deadlineUs % 1000000) * 1000;
-    timerfd_settime(m_fd, TFD_TIMER_ABSTIME, &spec, nullptr);
+    itimerspec due{};
+    due.it_value.tv_sec = time_t(deadlineUs / 1000000);
+    due.it_value.tv_nsec = long(deadlineUs % 1000000) * 1000;
+    timerfd_settime(m_fd, TFD_TIMER_ABSTIME, &due, nullptr);
     m_active = true;
 }
 
