@@ -26,13 +26,11 @@ public:
     int OpenComPorts(QString portName, QString baudRateText);
     void closePort();
     bool isOpen() const { return portOpen; }
-    QString portName() const { return serialPort.portName(); }
     QString errorString() const { return serialPort.errorString(); }
 
     // The image file and the rate the user has chosen; the rate is used at the start and
     // after the result.
     void setFirmwarePath(const QString &path) { ufwFilePath = path; }
-    QString firmwarePath() const { return ufwFilePath; }
     void setChosenRate(quint64 rate) { chosenRate = rate; }
     // Hex lines cost time per frame; a front end that shows no log can do without them.
     void setHexLines(bool enabled) { hexLines = enabled; }

@@ -28,7 +28,6 @@ public:
     void send(const QByteArray &bytes, int pauseMs = 0);
     // Hangs up as an unplugged adapter would; nothing is read or written afterwards.
     void hangUp();
-    bool isUp() const { return m_up; }
     // The rate the line runs at: the paced one, or the one the upgrader has set.
     int baud() const;
     qint64 lineTimeUs(qint64 bytes) const;
