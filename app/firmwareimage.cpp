@@ -1,30 +1,77 @@
-// Choosing the .ufw file, and the start button that hands it to the session.
+#include "firmwareimage.h"
 
-#include "mainwindow.h"
+#include <QFile>
+#include <QFileInfo>
+#include <QStringList>
 
-#include "ui_mainwindow.h"
+namespace {
 
-#include <QDebug>
-#include <QFileDialog>
-
-void MainWindow::on_toolButton_clicked()
+FirmwareImage refused(FirmwareImage::Problem problem, qint64 size = 0, const QString &detail = {})
 {
-    const QString ufwFilePath =
-        QFileDialog::getOpenFileName(this, QStringLiteral("选择ufw文件"), QStringLiteral("./"),
-                                     QStringLiteral("ufw files(*.ufw)"));
-    session.setFirmwarePath(ufwFilePath);
-    qDebug() << ufwFilePath << Qt::endl;
-    if (ufwFilePath != QLatin1String("")) {
-        ui->lineEdit->setText(ufwFilePath);
-    } else {
-        ui->lineEdit->setText(QStringLiteral("请选择ufw文件"));
-        ui->lineEdit->setStyleSheet(QStringLiteral("color: grey;"));
-    }
+    FirmwareImage image;
+    image.problem = problem;
+    image.size = size;
+    image.detail = detail;
+    return image;
 }
 
-void MainWindow::on_pushButton_3_clicked()
+} // namespace
+
+FirmwareImage loadFirmwareImage(const QString &path)
 {
-    ui->textBrowser->clearHistory();
-    ui->textBrowser->clear();
-    session.startUpgrade();
+    // Checked before opening: opening a FIFO would wait for a writer.
+    const QFileInfo info(path);
+    if (info.exists() && !info.isFile())
+        return refused(FirmwareImage::NotRegularFile);
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
+        return refused(FirmwareImage::CannotOpen);
+    const qint64 size = file.size();
+    if (size > MaxImageSize)
+        return refused(FirmwareImage::TooLarge, size);
+
+    FirmwareImage image;
+    image.size = size;
+    image.data.resize(int(size));
+    qint64 done = 0;
+    qint64 count = 0;
+    while (done < size && (count = file.read(image.data.data() + done, size - done)) > 0)
+        done += count;
+    // A read error, or a file that delivers less than it claims: the image would be cut short.
+    if (done < size)
+        return refused(FirmwareImage::ReadFailed, size, file.errorString());
+    return image;
+}
+
+QStringList FirmwareImage::logLines() const
+{
+    const QString opened = QStringLiteral("文件打开成功。");
+    switch (problem) {
+    case None:
+        return {opened};
+    case ReadFailed:
+        return {opened, refusalLine()};
+    case CannotOpen:
+    case NotRegularFile:
+    case TooLarge:
+        break;
+    }
+    return {refusalLine()};
+}
+
+QString FirmwareImage::refusalLine() const
+{
+    switch (problem) {
+    case None:
+        break;
+    case CannotOpen:
+        return QStringLiteral(">>>>>>>>>>>>>>>>>>>>>>>>>>>>无法打开文件!");
+    case NotRegularFile:
+        return QStringLiteral("文件无效: 不是普通文件");
+    case TooLarge:
+        return QStringLiteral("文件过大: %1 字节，最大 %2 字节").arg(size).arg(MaxImageSize);
+    case ReadFailed:
+        return QStringLiteral("文件读取失败: ") + detail;
+    }
+    return {};
 }

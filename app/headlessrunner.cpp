@@ -11,10 +11,6 @@
 
 namespace {
 
-// After the result the session returns the line to the chosen rate 100 ms later; the port
-// stays in service until that has happened.
-constexpr int SettleAfterResultMs = 200;
-
 void printLine(FILE *stream, const QString &line)
 {
     std::fprintf(stream, "%s\n", line.toLocal8Bit().constData());
@@ -26,50 +22,66 @@ void printLine(FILE *stream, const QString &line)
 PortUpgrade::PortUpgrade(const QString &port, const HeadlessOptions &options, QObject *parent)
     : QObject(parent), m_port(port), m_options(options)
 {
-    m_session.setFirmwarePath(options.image);
-    m_session.setChosenRate(options.baud.toUInt());
-    m_session.setHexLines(options.verbose || options.debug);
+    m_sequence.setFirmwarePath(options.image);
+    m_sequence.setChosenRate(options.baud.toUInt());
+    m_sequence.setHexLines(options.verbose || options.debug);
     m_idle.setSingleShot(true);
     m_idle.setInterval(options.timeoutSeconds * 1000);
     connect(&m_idle, &QTimer::timeout, this, [this] {
-        end(Outcome::Error, QStringLiteral("no answer for %1 s").arg(m_options.timeoutSeconds));
+        endWithError(QStringLiteral("no answer for %1 s").arg(m_options.timeoutSeconds));
     });
-    // The wait for the module starts with the start frame and again with every byte it sends.
-    for (const auto signal : {&UpgradeSession::startFrameSent, &UpgradeSession::chunkReceived})
-        connect(&m_session, signal, &m_idle, qOverload<>(&QTimer::start));
-    connect(&m_session, &UpgradeSession::logLine, this, [this](const QString &line) {
-        m_lastLine = line;
-        if (m_options.verbose)
+    connectSequence();
+}
+
+void PortUpgrade::connectSequence()
+{
+    // The wait for the module starts with the start frame and again with every valid frame.
+    for (const auto signal : {&UpgradeSequence::startFrameSent, &UpgradeSequence::frameReceived})
+        connect(&m_sequence, signal, &m_idle, qOverload<>(&QTimer::start));
+    if (m_options.verbose) {
+        connect(&m_sequence, &UpgradeSequence::logLine, this, [this](const QString &line) {
             printLine(stderr, m_port + QStringLiteral(": ") + line);
+        });
+    }
+    connect(&m_sequence, &UpgradeSequence::resultReported, this, &PortUpgrade::onResult);
+    connect(&m_sequence, &UpgradeSequence::linkLost, this,
+            [this](const QString &reason) { endWithError(QStringLiteral("port lost: ") + reason); });
+    connect(&m_sequence, &UpgradeSequence::linkClosed, this, [this](const QString &reason) {
+        endWithError(QStringLiteral("port closed: ") + reason);
     });
-    connect(&m_session, &UpgradeSession::resultReported, this, &PortUpgrade::onResult);
-    connect(&m_session, &UpgradeSession::linkLost, this, [this](const QString &reason) {
-        end(Outcome::Error, QStringLiteral("port lost: ") + reason);
-    });
-    connect(&m_session, &UpgradeSession::linkClosed, this,
-            [this] { end(Outcome::Error, QStringLiteral("port closed: ") + m_lastLine); });
+    connect(&m_sequence, &UpgradeSequence::imageRefused, this,
+            [this](FirmwareImage::Problem, const QString &line) {
+                endWithError(QStringLiteral("cannot load the image: ") + line);
+            });
 }
 
 void PortUpgrade::start()
 {
-    if (!m_session.OpenComPorts(m_port, m_options.baud)) {
-        end(Outcome::Error, QStringLiteral("cannot open the port: ") + m_session.errorString());
+    if (!m_sequence.OpenComPorts(m_port, m_options.baud)) {
+        endWithError(QStringLiteral("cannot open the port: ") + m_sequence.errorString());
         return;
     }
-    if (!m_session.startUpgrade()) {
-        end(Outcome::Error, QStringLiteral("cannot load the image: ") + m_lastLine);
-        return;
-    }
+    m_sequence.startUpgrade();
 }
 
-void PortUpgrade::onResult(uint8_t result)
+// The port stays in service until the line is back at the chosen rate, as in the window; a
+// port that goes away meanwhile does not undo the result.
+void PortUpgrade::onResult(uint8_t result, const UpgradeFigures &figures)
 {
     m_result = result;
-    m_figures = m_session.figures();
-    // Let the return to the chosen rate happen, as in the window, before the port is let go.
-    QTimer::singleShot(SettleAfterResultMs, this,
-                       [this, result] { end(result == 0 ? Outcome::Ok : Outcome::Failed); });
+    m_figures = figures;
     m_idle.stop();
+    const Outcome outcome = result == 0 ? Outcome::Ok : Outcome::Failed;
+    auto endWithResult = [this, outcome] { end(outcome); };
+    connect(&m_sequence, &UpgradeSequence::returnedToChosenRate, this, endWithResult);
+    connect(&m_sequence, &UpgradeSequence::linkLost, this, endWithResult);
+    connect(&m_sequence, &UpgradeSequence::linkClosed, this, endWithResult);
+}
+
+void PortUpgrade::endWithError(const QString &reason)
+{
+    if (m_result < 0)
+        end(Outcome::Error, reason);
 }
 
 void PortUpgrade::end(Outcome outcome, const QString &reason)
@@ -79,9 +91,9 @@ void PortUpgrade::end(Outcome outcome, const QString &reason)
     m_outcome = outcome;
     m_reason = reason;
     if (outcome == Outcome::Error)
-        m_figures = m_session.figures();
+        m_figures = m_sequence.figures();
     m_idle.stop();
-    m_session.closePort();
+    m_sequence.closePort();
     emit ended();
 }
 
@@ -119,7 +131,7 @@ QString PortUpgrade::summaryLine() const
 
 QString PortUpgrade::progressText() const
 {
-    const UpgradeSession::Figures now = m_session.figures();
+    const UpgradeFigures now = m_sequence.figures();
     const qint64 percent = now.imageSize > 0 ? now.servedBytes * 100 / now.imageSize : 0;
     return QStringLiteral("%1 %2% %3 B").arg(m_port).arg(percent).arg(now.servedBytes);
 }

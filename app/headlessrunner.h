@@ -1,6 +1,6 @@
 #pragma once
 
-#include "upgradesession.h"
+#include "upgradesequence.h"
 
 #include <QJsonObject>
 #include <QObject>
@@ -46,18 +46,19 @@ signals:
     void ended();
 
 private:
+    void connectSequence();
     void end(Outcome outcome, const QString &reason = {});
-    void onResult(uint8_t result);
+    void endWithError(const QString &reason);
+    void onResult(uint8_t result, const UpgradeFigures &figures);
 
     QString m_port;
     const HeadlessOptions &m_options;
-    UpgradeSession m_session;
-    QTimer m_idle; // the module has sent nothing for the timeout
-    QString m_lastLine;
+    UpgradeSequence m_sequence;
+    QTimer m_idle; // the module has sent no frame for the timeout
     Outcome m_outcome = Outcome::Running;
     int m_result = -1;
     QString m_reason;
-    UpgradeSession::Figures m_figures;
+    UpgradeFigures m_figures;
 };
 
 // Upgrades every port at once, prints a summary line per port as it ends and a progress line

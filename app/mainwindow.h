@@ -1,19 +1,18 @@
 #pragma once
 
 #include "portlist.h"
-#include "upgradesession.h"
+#include "upgradesequence.h"
 
 #include <QByteArray>
 #include <QMainWindow>
 #include <QString>
-#include <QStringList>
-#include <QTimer>
 
 #include <cstdint>
 #include <functional>
 
-class QLabel;
-class QProgressBar;
+class PortBox;
+class TrafficLogView;
+class UpgradeStatus;
 
 QT_BEGIN_NAMESPACE
 namespace Ui {
@@ -21,7 +20,7 @@ class MainWindow;
 }
 QT_END_NAMESPACE
 
-// The upgrader's one window: the widgets in front of one upgrade session, its log area and
+// The upgrader's one window: the widgets in front of one upgrade sequence, its log area and
 // the progress in the status bar.
 class MainWindow : public QMainWindow
 {
@@ -44,15 +43,14 @@ public:
     void openAndStart();
     // How long the module may stay silent before the log area says so. Tests shorten them.
     void setSilenceLimits(int afterStartMs, int inFramesMs);
-    UpgradeSession &upgradeSession() { return session; }
+    UpgradeSequence &upgradeSequence() { return sequence; }
     // Where the port list comes from each time the drop-down opens; the system by default.
     void setPortProvider(std::function<QVector<PortDescription>()> provider);
 
-protected:
-    bool eventFilter(QObject *watched, QEvent *event) override;
-
+    // ---- The window's established meta-object surface: listeners and callers reach these
+    // by name. The two signals are declared for listeners of the log; the window never emits
+    // them. The two slots forward to the sequence. ----
 signals:
-    // Declared for listeners of the traffic and event log; the window itself never emits them.
     void upgradeResultMsg(uint8_t flag, QByteArray data, const uint8_t *byteArray, uint64_t size);
     void upgradeEventMsg(QString msg);
 
@@ -63,40 +61,19 @@ private slots:
     void on_pushButton_3_clicked();
     void changeBaudRate(quint64 baudrate);
     void delaySendStartUpgradeCmd();
+    // ---- end of the meta-object surface ----
 
 private:
-    // Serial link
     void SerialAppInit();
     void SearchAvailablePorts();
-    void refreshPortList();
+    void registerTypeNames();
+    void connectSequence();
+    void showLinkOpen(const QString &portName, const QString &rateText);
     void showLinkClosed();
 
-    // Upgrade status: progress in the status bar
-    void setupUpgradeStatus();
-    void startUpgradeStatus(qint64 imageSize);
-    void recordServed(qint64 sliceEnd);
-    void showUpgradeResult(uint8_t result);
-
-    // Traffic log
-    void setupTrafficLog();
-    void appendLogLine(const QString &line);
-    void addLogLine(const QString &line);
-    void holdLogLines(bool hold);
-    void releaseLogLines();
-    void holdLogRepaint();
-    void repaintLogSoon();
-    void repaintLogNow();
-
     Ui::MainWindow *ui;
-    UpgradeSession session;
-    std::function<QVector<PortDescription>()> portProvider = systemPorts;
-
-    bool holdingLogLines = false; // a received frame is being answered
-    QStringList heldLogLines;
-    QTimer logRepaintTimer;         // the log area repaints when it runs out
-    bool repaintAfterReply = false; // the repaint waits for the next reply
-    QElapsedTimer lastAnswerClock;  // since the last received frame was answered
-    QProgressBar *progressBar = nullptr;
-    QLabel *progressLabel = nullptr;
-    qint64 progressShownMs = -1; // when the status text was last written
+    UpgradeSequence sequence;
+    PortBox *portBox = nullptr;
+    TrafficLogView *trafficLog = nullptr;
+    UpgradeStatus *upgradeStatus = nullptr;
 };

@@ -1,6 +1,7 @@
 #include "portlist.h"
 
 #include <QComboBox>
+#include <QDebug>
 #include <QSerialPortInfo>
 
 PortDescription describePort(const QSerialPortInfo &info)
@@ -9,6 +10,7 @@ PortDescription describePort(const QSerialPortInfo &info)
             info.description(),
             info.manufacturer(),
             info.serialNumber(),
+            info.systemLocation(),
             info.hasVendorIdentifier() && info.hasProductIdentifier(),
             info.vendorIdentifier(),
             info.productIdentifier()};
@@ -51,4 +53,18 @@ void showPorts(QComboBox *box, const QVector<PortDescription> &ports)
         box->setCurrentIndex(index);
     else
         box->setEditText(text);
+}
+
+void logPorts(const QVector<PortDescription> &ports)
+{
+    qDebug() << "Available serial ports:";
+    for (const PortDescription &port : ports) {
+        qDebug() << "Port:" << port.name;
+        qDebug() << "Description:" << port.description;
+        qDebug() << "Manufacturer:" << port.manufacturer;
+        qDebug() << "System Location:" << port.systemLocation;
+        qDebug() << "Vendor Identifier:" << port.vendorId;
+        qDebug() << "Product Identifier:" << port.productId;
+        qDebug() << "---------------------------------------";
+    }
 }

@@ -13,6 +13,7 @@ struct PortDescription
     QString description;
     QString manufacturer;
     QString serialNumber;
+    QString systemLocation;
     bool hasUsbIds = false;
     quint16 vendorId = 0;
     quint16 productId = 0;
@@ -23,6 +24,8 @@ PortDescription describePort(const QSerialPortInfo &info);
 QVector<PortDescription> systemPorts();
 // One line per fact the system knows, for the port's tooltip; empty when it knows none.
 QString portTooltip(const PortDescription &port);
+// Writes what the system knows of each port to the debug log.
+void logPorts(const QVector<PortDescription> &ports);
 // Makes the box list exactly `ports` in their order, each with its tooltip. The text in the
 // box, typed or chosen, stays as it was.
 void showPorts(QComboBox *box, const QVector<PortDescription> &ports);

@@ -1,99 +1,90 @@
-// The window's side of the serial link: the port and rate boxes and the open button.
-
-#include "mainwindow.h"
-
-#include "ui_mainwindow.h"
+#include "seriallink.h"
 
 #include <QDebug>
-#include <QKeyEvent>
-#include <QLineEdit>
-#include <QSerialPortInfo>
 
-void MainWindow::SerialAppInit()
+SerialLink::SerialLink(QObject *parent) : QObject(parent)
 {
-    const QStringList baudRates = {QStringLiteral("9600"), QStringLiteral("115200"),
-                                   QStringLiteral("460800"), QStringLiteral("921600"),
-                                   QStringLiteral("1000000")};
-    ui->pushButton->setText(QStringLiteral("打开串口"));
-    ui->comboBox_2->insertItems(ui->comboBox_2->count(), baudRates);
-    ui->radioButton->setStyleSheet(QStringLiteral(
-        "QRadioButton { color: red; }QRadioButton::indicator:checked { color: green; }"));
-    // The indicator reports the link state; a click must not make it claim otherwise.
-    ui->radioButton->setAttribute(Qt::WA_TransparentForMouseEvents);
-    ui->radioButton->setFocusPolicy(Qt::NoFocus);
-    ui->comboBox_2->setCurrentIndex(1);
-    SearchAvailablePorts();
-    // Adapters come and go while the window is open: the list is made anew whenever the
-    // drop-down opens, by the arrow or by the keyboard.
-    ui->comboBox->installEventFilter(this);
-    if (ui->comboBox->lineEdit())
-        ui->comboBox->lineEdit()->installEventFilter(this);
+    connect(&m_port, &QIODevice::readyRead, this, &SerialLink::readAvailable);
+    connect(&m_port, &QIODevice::bytesWritten, this, &SerialLink::bytesWritten);
+    connect(&m_port, &QSerialPort::errorOccurred, this, &SerialLink::handleError);
 }
 
-void MainWindow::setPortProvider(std::function<QVector<PortDescription>()> provider)
+bool SerialLink::open(const QString &portName, qint32 rate)
 {
-    portProvider = std::move(provider);
+    m_open = false;
+    m_port.setPortName(portName);
+    m_port.setBaudRate(rate, QSerialPort::AllDirections);
+    if (!m_port.open(QIODevice::ReadWrite))
+        return false;
+    qDebug() << "Serial port opened successfully.";
+    requestLowLatency();
+    m_open = true;
+    return true;
 }
 
-void MainWindow::refreshPortList()
+bool SerialLink::reopenAt(qint32 rate)
 {
-    showPorts(ui->comboBox, portProvider());
-}
-
-bool MainWindow::eventFilter(QObject *watched, QEvent *event)
-{
-    const bool onPortBox = watched == ui->comboBox || watched == ui->comboBox->lineEdit();
-    if (onPortBox && event->type() == QEvent::MouseButtonPress && watched == ui->comboBox)
-        refreshPortList();
-    if (onPortBox && event->type() == QEvent::KeyPress) {
-        const auto *key = static_cast<QKeyEvent *>(event);
-        const bool altArrow = (key->modifiers() & Qt::AltModifier) &&
-                              (key->key() == Qt::Key_Down || key->key() == Qt::Key_Up);
-        if (key->key() == Qt::Key_F4 || altArrow)
-            refreshPortList();
+    // Push out what is still buffered (a reply, the AT command) before the rate changes.
+    m_port.flush();
+    m_port.close();
+    m_port.setBaudRate(rate, QSerialPort::AllDirections);
+    if (!m_port.open(QIODevice::ReadWrite)) {
+        m_open = false;
+        return false;
     }
-    return QMainWindow::eventFilter(watched, event);
+    requestLowLatency();
+    return true;
 }
 
-void MainWindow::SearchAvailablePorts()
+void SerialLink::close()
 {
-    const QList<QSerialPortInfo> ports = QSerialPortInfo::availablePorts();
-    qDebug() << "Available serial ports:";
-    for (const QSerialPortInfo &port : ports) {
-        ui->comboBox->insertItem(ui->comboBox->count(), port.portName());
-        ui->comboBox->setItemData(ui->comboBox->count() - 1, portTooltip(describePort(port)),
-                                  Qt::ToolTipRole);
-        qDebug() << "Port:" << port.portName();
-        qDebug() << "Description:" << port.description();
-        qDebug() << "Manufacturer:" << port.manufacturer();
-        qDebug() << "System Location:" << port.systemLocation();
-        qDebug() << "Vendor Identifier:" << port.vendorIdentifier();
-        qDebug() << "Product Identifier:" << port.productIdentifier();
-        qDebug() << "---------------------------------------";
-    }
+    m_port.close();
+    m_open = false;
 }
 
-void MainWindow::on_pushButton_clicked()
+qint64 SerialLink::write(const QByteArray &data)
 {
-    if (session.isOpen()) {
-        session.closePort();
-        showLinkClosed();
+    if (!m_open)
+        return -1;
+    const qint64 written = m_port.write(data.constData(), data.size());
+    // The module waits for every reply: hand it to the driver now, not after the log work.
+    // Only when the driver can take bytes: flush() on a full descriptor fails with EAGAIN,
+    // which the port reports as a lost device. Otherwise its own notifier writes them later.
+    if (acceptsBytes())
+        m_port.flush();
+    return written;
+}
+
+void SerialLink::readAvailable()
+{
+    if (m_open)
+        emit received(m_port.readAll());
+}
+
+void SerialLink::handleError(QSerialPort::SerialPortError error)
+{
+    // A pulled adapter reports ResourceError; a pty whose other side is gone reports
+    // ReadError on every notification. Both mean the link is lost.
+    if (!m_open || (error != QSerialPort::ResourceError && error != QSerialPort::ReadError))
         return;
-    }
-    const QString portName = ui->comboBox->currentText();
-    const QString baudRateText = ui->comboBox_2->currentText();
-    qDebug() << portName << Qt::endl;
-    qDebug() << baudRateText << Qt::endl;
-    if (!session.OpenComPorts(portName, baudRateText))
-        return;
-    ui->pushButton->setText(QStringLiteral("关闭串口"));
-    ui->radioButton->setChecked(true);
-    appendLogLine(portName + QStringLiteral("串口打开成功"));
-    appendLogLine(QStringLiteral("波特率: ") + baudRateText);
+    m_open = false; // nothing may be sent on the lost port any more
+    emit lost(lossReason());
+    // Closing from inside the port's own notification is not safe; close once control is
+    // back in the event loop, unless the link has been reopened by then.
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            if (!m_open)
+                m_port.close();
+        },
+        Qt::QueuedConnection);
 }
 
-void MainWindow::showLinkClosed()
+// What the system said; Qt has no words of its own for a device that simply vanished.
+QString SerialLink::lossReason() const
 {
-    ui->pushButton->setText(QStringLiteral("打开串口"));
-    ui->radioButton->setChecked(false);
+    const QString reason = m_port.errorString();
+    if (reason.isEmpty() || reason == QLatin1String("Unknown error"))
+        return QStringLiteral("the device went away");
+    return reason;
 }

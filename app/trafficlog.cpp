@@ -1,12 +1,8 @@
-// Traffic log: the log area, its repaints while traffic flows, and the clear button.
+#include "trafficlog.h"
 
-#include "mainwindow.h"
-
-#include "ui_mainwindow.h"
-
-#include <QDebug>
 #include <QFontDatabase>
 #include <QScrollBar>
+#include <QTextBrowser>
 #include <QTextCursor>
 #include <QTextDocument>
 
@@ -20,46 +16,44 @@ constexpr int ServingGapMs = 100;
 
 // Hex dumps read best in a fixed-width font. Its lines need no shaping or kerning, and
 // leaving both out makes laying out the ever-growing log several times cheaper.
-void MainWindow::setupTrafficLog()
+TrafficLogView::TrafficLogView(QTextBrowser *view, QObject *parent) : QObject(parent), m_view(view)
 {
     QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
     font.setStyleStrategy(QFont::PreferNoShaping);
     font.setKerning(false);
-    ui->textBrowser->setFont(font);
+    m_view->setFont(font);
 
-    logRepaintTimer.setSingleShot(true);
-    connect(&logRepaintTimer, &QTimer::timeout, this, &MainWindow::repaintLogSoon);
+    m_repaintTimer.setSingleShot(true);
+    connect(&m_repaintTimer, &QTimer::timeout, this, &TrafficLogView::repaintSoon);
 }
 
-// Adds one line to the log area. While a received frame is being answered the lines wait,
-// so that the reply leaves the port before the log area does any work; the order stays.
-void MainWindow::appendLogLine(const QString &line)
+// While a received frame is being answered the lines wait, so that the reply leaves the port
+// before the log area does any work; the order stays.
+void TrafficLogView::appendLine(const QString &line)
 {
-    if (holdingLogLines) {
-        heldLogLines.append(line);
+    if (m_holding) {
+        m_held.append(line);
         return;
     }
-    holdLogRepaint();
-    addLogLine(line);
+    holdRepaint();
+    addLine(line);
 }
 
-// Adds one line as plain text. QTextEdit::append guesses rich text from the start of the
-// string, so a module's banner or a typed port name that looks like a tag would be
-// interpreted; such lines are inserted as text instead. All others take append's own path,
-// which stays cheap however long the log grows.
-void MainWindow::addLogLine(const QString &line)
+// QTextEdit::append guesses rich text from the start of the string, so a module's banner or a
+// typed port name that looks like a tag would be interpreted; such lines are inserted as text
+// instead. All others take append's own path, which stays cheap however long the log grows.
+void TrafficLogView::addLine(const QString &line)
 {
-    QTextBrowser *log = ui->textBrowser;
     if (!Qt::mightBeRichText(line)) {
-        log->append(line);
+        m_view->append(line);
         return;
     }
-    QScrollBar *scrollBar = log->verticalScrollBar();
+    QScrollBar *scrollBar = m_view->verticalScrollBar();
     const bool atBottom = scrollBar->value() >= scrollBar->maximum();
-    QTextCursor cursor(log->document());
+    QTextCursor cursor(m_view->document());
     cursor.beginEditBlock();
     cursor.movePosition(QTextCursor::End);
-    if (!log->document()->isEmpty())
+    if (!m_view->document()->isEmpty())
         cursor.insertBlock();
     cursor.insertText(line);
     cursor.endEditBlock();
@@ -67,61 +61,60 @@ void MainWindow::addLogLine(const QString &line)
         scrollBar->setValue(scrollBar->maximum());
 }
 
-// While traffic flows the log area repaints at most every LogRepaintMs: a repaint per
-// frame would keep the next request waiting. The lines themselves are in at once.
-void MainWindow::holdLogRepaint()
+// While traffic flows the log area repaints at most every LogRepaintMs: a repaint per frame
+// would keep the next request waiting. The lines themselves are in at once.
+void TrafficLogView::holdRepaint()
 {
-    if (logRepaintTimer.isActive() || repaintAfterReply)
+    if (m_repaintTimer.isActive() || m_repaintAfterReply)
         return;
-    ui->textBrowser->viewport()->setUpdatesEnabled(false);
-    logRepaintTimer.start(LogRepaintMs);
+    m_view->viewport()->setUpdatesEnabled(false);
+    m_repaintTimer.start(LogRepaintMs);
 }
 
-// A repaint is due. While the module is being served it waits for the next reply: right
-// after a reply the module is busy receiving it, so the repaint costs no turnaround. When
-// no reply comes, the fallback paints anyway.
-void MainWindow::repaintLogSoon()
+// A repaint is due. While the module is being served it waits for the next reply: right after
+// a reply the module is busy receiving it, so the repaint costs no turnaround. When no reply
+// comes, the fallback paints anyway.
+void TrafficLogView::repaintSoon()
 {
-    if (!repaintAfterReply && lastAnswerClock.isValid() &&
-        lastAnswerClock.elapsed() < ServingGapMs) {
-        repaintAfterReply = true;
-        logRepaintTimer.start(ServingGapMs);
+    if (!m_repaintAfterReply && m_lastAnswerClock.isValid() &&
+        m_lastAnswerClock.elapsed() < ServingGapMs) {
+        m_repaintAfterReply = true;
+        m_repaintTimer.start(ServingGapMs);
         return;
     }
-    repaintLogNow();
+    repaintNow();
 }
 
-void MainWindow::repaintLogNow()
+void TrafficLogView::repaintNow()
 {
-    repaintAfterReply = false;
-    logRepaintTimer.stop();
-    ui->textBrowser->viewport()->setUpdatesEnabled(true);
+    m_repaintAfterReply = false;
+    m_repaintTimer.stop();
+    m_view->viewport()->setUpdatesEnabled(true);
 }
 
-// While the session answers a received frame its lines wait, and go in once it is answered.
-void MainWindow::holdLogLines(bool hold)
+void TrafficLogView::holdLines(bool hold)
 {
     if (hold)
-        holdingLogLines = true;
+        m_holding = true;
     else
-        releaseLogLines();
+        releaseLines();
 }
 
 // After a received frame has been answered: its lines go in, in their order.
-void MainWindow::releaseLogLines()
+void TrafficLogView::releaseLines()
 {
-    holdingLogLines = false;
-    lastAnswerClock.start();
-    holdLogRepaint();
-    for (const QString &line : qAsConst(heldLogLines))
-        addLogLine(line);
-    heldLogLines.clear();
-    if (repaintAfterReply)
-        repaintLogNow();
+    m_holding = false;
+    m_lastAnswerClock.start();
+    holdRepaint();
+    for (const QString &line : qAsConst(m_held))
+        addLine(line);
+    m_held.clear();
+    if (m_repaintAfterReply)
+        repaintNow();
 }
 
-void MainWindow::on_pushButton_2_clicked()
+void TrafficLogView::clear()
 {
-    ui->textBrowser->clearHistory();
-    ui->textBrowser->clear();
+    m_view->clearHistory();
+    m_view->clear();
 }

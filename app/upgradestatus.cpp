@@ -1,8 +1,4 @@
-// Upgrade status: progress in the status bar.
-
-#include "mainwindow.h"
-
-#include "ui_mainwindow.h"
+#include "upgradestatus.h"
 
 #include <QLabel>
 #include <QProgressBar>
@@ -14,53 +10,49 @@ constexpr int ProgressTextIntervalMs = 100;
 
 } // namespace
 
-void MainWindow::setupUpgradeStatus()
+UpgradeStatus::UpgradeStatus(QStatusBar *bar, QObject *parent)
+    : QObject(parent), m_progressBar(new QProgressBar(bar)), m_label(new QLabel(bar))
 {
-    progressLabel = new QLabel(this);
-    progressBar = new QProgressBar(this);
-    progressBar->setMaximumWidth(300);
-    progressBar->hide();
-    statusBar()->addWidget(progressLabel, 1);
-    statusBar()->addPermanentWidget(progressBar);
+    m_progressBar->setMaximumWidth(300);
+    m_progressBar->hide();
+    bar->addWidget(m_label, 1);
+    bar->addPermanentWidget(m_progressBar);
 }
 
-void MainWindow::startUpgradeStatus(qint64 imageSize)
+void UpgradeStatus::start(qint64 imageSize)
 {
-    progressShownMs = -1;
-    progressBar->setRange(0, int(qMax<qint64>(imageSize, 1)));
-    progressBar->setValue(0);
-    progressBar->show();
-    progressLabel->setText(QStringLiteral("已发送 0 / %1 字节").arg(imageSize));
+    m_imageSize = imageSize;
+    m_shownMs = -1;
+    m_progressBar->setRange(0, int(qMax<qint64>(imageSize, 1)));
+    m_progressBar->setValue(0);
+    m_progressBar->show();
+    m_label->setText(QStringLiteral("已发送 0 / %1 字节").arg(imageSize));
 }
 
-void MainWindow::recordServed(qint64 sliceEnd)
+void UpgradeStatus::showServed(qint64 sliceEnd, qint64 elapsedMs)
 {
-    progressBar->setValue(int(sliceEnd));
-    const UpgradeSession::Figures figures = session.figures();
-    const qint64 elapsedMs = figures.elapsedMs;
-    if (progressShownMs >= 0 && elapsedMs - progressShownMs < ProgressTextIntervalMs &&
-        sliceEnd < figures.imageSize)
+    m_progressBar->setValue(int(sliceEnd));
+    if (m_shownMs >= 0 && elapsedMs - m_shownMs < ProgressTextIntervalMs && sliceEnd < m_imageSize)
         return; // the text need not change faster than anyone can read it
-    progressShownMs = elapsedMs;
+    m_shownMs = elapsedMs;
     const qint64 rate = elapsedMs > 0 ? sliceEnd * 1000 / elapsedMs : 0;
-    progressLabel->setText(QStringLiteral("已发送 %1 / %2 字节，用时 %3 s，%4 字节/秒")
-                               .arg(sliceEnd)
-                               .arg(figures.imageSize)
-                               .arg(elapsedMs / 1000.0, 0, 'f', 1)
-                               .arg(rate));
+    m_label->setText(QStringLiteral("已发送 %1 / %2 字节，用时 %3 s，%4 字节/秒")
+                         .arg(sliceEnd)
+                         .arg(m_imageSize)
+                         .arg(elapsedMs / 1000.0, 0, 'f', 1)
+                         .arg(rate));
 }
 
-void MainWindow::showUpgradeResult(uint8_t result)
+void UpgradeStatus::showResult(uint8_t result, const UpgradeFigures &figures)
 {
-    const UpgradeSession::Figures figures = session.figures();
     const double seconds = figures.elapsedMs / 1000.0;
     if (result == 0) {
-        progressBar->setValue(progressBar->maximum());
-        progressLabel->setText(QStringLiteral("升级完成：%1 字节，用时 %2 s")
-                                   .arg(figures.imageSize)
-                                   .arg(seconds, 0, 'f', 1));
+        m_progressBar->setValue(m_progressBar->maximum());
+        m_label->setText(QStringLiteral("升级完成：%1 字节，用时 %2 s")
+                             .arg(figures.imageSize)
+                             .arg(seconds, 0, 'f', 1));
     } else {
-        progressLabel->setText(
+        m_label->setText(
             QStringLiteral("升级失败：模块报告升级未成功，用时 %1 s").arg(seconds, 0, 'f', 1));
     }
 }

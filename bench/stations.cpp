@@ -8,6 +8,7 @@
 // The modules are simulated in this process, each on its own pty, paced at 115200 baud; the
 // upgrader runs as a child, so its CPU time and peak memory are its own.
 
+#include "commandhandler.h"
 #include "framereader.h"
 #include "modulesimulator.h"
 #include "protocol.h"
@@ -80,14 +81,9 @@ private:
         const ssize_t count = ::read(m_fd, buffer, sizeof buffer);
         if (count <= 0)
             return;
-        for (const FrameReader::Frame &frame : m_reader.feed(QByteArray(buffer, int(count)))) {
-            const auto *payload = reinterpret_cast<const uint8_t *>(frame.payload.constData());
-            if (frame.opcode == BaudRateCmd)
-                write(buildFrame(BaudRateCmd, u32le(FastBaudRate)));
-            else if (frame.opcode == ReadDataCmd && frame.payload.size() >= ReadRequestSize)
-                write(buildFrame(ReadDataCmd, frame.payload.left(ReadRequestSize) +
-                                                  m_image.mid(int(readU32le(payload)),
-                                                              int(readU32le(payload + 4)))));
+        for (const FrameReader::Received &frame : m_reader.feed(QByteArray(buffer, int(count)))) {
+            if (frame.crcMatches)
+                write(answerCommand(frame.opcode(), frame.payload(), m_image).reply);
         }
     }
     void write(const QByteArray &bytes)

@@ -51,8 +51,10 @@ void ModuleSimulator::receive(const QByteArray &bytes)
     if (m_options.silent || m_phase == Phase::Gone)
         return;
     if (m_phase != Phase::WaitAt) {
-        for (const FrameReader::Frame &frame : m_reader.feed(bytes))
-            handleFrame(frame);
+        for (const FrameReader::Received &frame : m_reader.feed(bytes)) {
+            if (frame.crcMatches)
+                handleFrame(frame.opcode(), frame.payload());
+        }
         return;
     }
     m_text.append(bytes);
@@ -68,11 +70,11 @@ void ModuleSimulator::receive(const QByteArray &bytes)
     receive(rest);
 }
 
-void ModuleSimulator::handleFrame(const FrameReader::Frame &frame)
+void ModuleSimulator::handleFrame(uint8_t opcode, const QByteArray &payload)
 {
     switch (m_phase) {
     case Phase::WaitStart:
-        if (frame.opcode == StartUpgradeCmd && frame.payload.isEmpty()) {
+        if (opcode == StartUpgradeCmd && payload.isEmpty()) {
             m_phase = Phase::WaitBaudReply;
             m_stats = {};
             m_clock.invalidate();
@@ -85,12 +87,12 @@ void ModuleSimulator::handleFrame(const FrameReader::Frame &frame)
         }
         break;
     case Phase::WaitBaudReply:
-        if (frame.opcode == BaudRateCmd)
-            checkBaudReply(frame);
+        if (opcode == BaudRateCmd)
+            checkBaudReply(payload);
         break;
     case Phase::Serving:
-        if (frame.opcode == ReadDataCmd)
-            checkReadReply(frame);
+        if (opcode == ReadDataCmd)
+            checkReadReply(payload);
         break;
     case Phase::WaitAt:
     case Phase::Gone:
@@ -98,20 +100,20 @@ void ModuleSimulator::handleFrame(const FrameReader::Frame &frame)
     }
 }
 
-void ModuleSimulator::checkBaudReply(const FrameReader::Frame &frame)
+void ModuleSimulator::checkBaudReply(const QByteArray &payload)
 {
     if (!m_replyTimer.isActive())
         return; // a late duplicate
     m_replyTimer.stop();
     const std::vector<uint8_t> fastRate = u32le(FastBaudRate);
-    if (frame.payload != QByteArray(reinterpret_cast<const char *>(fastRate.data()), 4))
+    if (payload != QByteArray(reinterpret_cast<const char *>(fastRate.data()), 4))
         ++m_stats.mismatches;
     QTimer::singleShot(DelayAfterBaudReplyMs, this, &ModuleSimulator::startServing);
 }
 
-void ModuleSimulator::checkReadReply(const FrameReader::Frame &frame)
+void ModuleSimulator::checkReadReply(const QByteArray &payload)
 {
-    const QByteArray echo = frame.payload.left(ReadRequestSize);
+    const QByteArray echo = payload.left(ReadRequestSize);
     const QByteArray asked = m_request.mid(5, ReadRequestSize);
     if (!m_replyTimer.isActive() || echo != asked) {
         if (echo != m_previousEcho && echo != asked)
@@ -119,7 +121,7 @@ void ModuleSimulator::checkReadReply(const FrameReader::Frame &frame)
         return;
     }
     m_replyTimer.stop();
-    if (frame.payload.mid(ReadRequestSize) == m_image.mid(int(m_address), int(m_count)))
+    if (payload.mid(ReadRequestSize) == m_image.mid(int(m_address), int(m_count)))
         m_stats.bytesVerified += m_count;
     else
         ++m_stats.mismatches;

@@ -59,9 +59,9 @@ private:
     void receive(const QByteArray &bytes);
     void countArrival(qint64 atUs, int size);
     void countDeparture(qint64 atUs);
-    void handleFrame(const FrameReader::Frame &frame);
-    void checkBaudReply(const FrameReader::Frame &frame);
-    void checkReadReply(const FrameReader::Frame &frame);
+    void handleFrame(uint8_t opcode, const QByteArray &payload);
+    void checkBaudReply(const QByteArray &payload);
+    void checkReadReply(const QByteArray &payload);
     void startServing();
     void requestNextSlice();
     void sendAwaitingReply(uint8_t opcode, const std::vector<uint8_t> &payload);

@@ -1,0 +1,115 @@
+#include "sessionlog.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QStandardPaths>
+
+namespace {
+
+constexpr int FlushIntervalMs = 1000;
+
+// A log-area line may hold line breaks of its own (the AT command, the module's OK); in the
+// file each stays one line.
+QString oneLine(QString line)
+{
+    return line.replace(QLatin1Char('\r'), QLatin1String("\\r"))
+        .replace(QLatin1Char('\n'), QLatin1String("\\n"));
+}
+
+} // namespace
+
+QString SessionLog::defaultFolder()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation) +
+           QStringLiteral("/logs");
+}
+
+SessionLog::SessionLog(QObject *parent) : QObject(parent)
+{
+    m_flushTimer.setSingleShot(true);
+    connect(&m_flushTimer, &QTimer::timeout, this, &SessionLog::flush);
+}
+
+SessionLog::~SessionLog()
+{
+    close();
+}
+
+QString SessionLog::fileName(const QString &portName, const QDateTime &start)
+{
+    // Only the device's own name, with nothing a file system could take for a separator.
+    QString port = QFileInfo(portName).fileName();
+    for (QChar &c : port) {
+        if (!c.isLetterOrNumber() && c != QLatin1Char('-') && c != QLatin1Char('.'))
+            c = QLatin1Char('_');
+    }
+    return start.toString(QStringLiteral("yyyy-MM-dd_HH-mm-ss_")) + port +
+           QStringLiteral(".log");
+}
+
+bool SessionLog::open(const QString &folder, const QString &portName, const QDateTime &start)
+{
+    close();
+    m_failed = false;
+    const bool isDefault = folder.isEmpty();
+    m_folder = isDefault ? defaultFolder() : folder;
+    if (isDefault)
+        QDir().mkpath(m_folder);
+    m_file.setFileName(QDir(m_folder).filePath(fileName(portName, start)));
+    if (!m_file.open(QIODevice::WriteOnly | QIODevice::Append)) {
+        fail(m_file.errorString());
+        return false;
+    }
+    if (isDefault)
+        prune(m_folder, KeptInDefaultFolder);
+    return true;
+}
+
+void SessionLog::write(const QString &line)
+{
+    if (!m_file.isOpen())
+        return;
+    const QByteArray text =
+        (QTime::currentTime().toString(QStringLiteral("hh:mm:ss.zzz ")) + oneLine(line))
+            .toUtf8() +
+        '\n';
+    if (m_file.write(text) != text.size()) {
+        fail(m_file.errorString());
+        return;
+    }
+    if (!m_flushTimer.isActive())
+        m_flushTimer.start(FlushIntervalMs);
+}
+
+void SessionLog::flush()
+{
+    m_flushTimer.stop();
+    if (m_file.isOpen() && !m_file.flush())
+        fail(m_file.errorString());
+}
+
+void SessionLog::close()
+{
+    flush();
+    m_file.close();
+}
+
+// One failure costs one line; the file is given up, the upgrade goes on.
+void SessionLog::fail(const QString &reason)
+{
+    m_file.close();
+    m_flushTimer.stop();
+    if (m_failed)
+        return;
+    m_failed = true;
+    emit failed(QStringLiteral("日志文件写入失败: ") + reason);
+}
+
+// Keeps the newest `keep` log files of the folder; a folder the user named is never pruned.
+void SessionLog::prune(const QString &folder, int keep)
+{
+    const QFileInfoList files = QDir(folder).entryInfoList(
+        {QStringLiteral("*.log")}, QDir::Files, QDir::Time);
+    for (int i = keep; i < files.size(); ++i)
+        QFile::remove(files.at(i).absoluteFilePath());
+}

@@ -1,0 +1,234 @@
+// The upgrade's course: the start sequence, the rate switches, the result and the silence watch.
+
+#include "upgradesequence.h"
+
+#include "protocol.h"
+
+#include <QDebug>
+
+UpgradeSequence::UpgradeSequence(QObject *parent) : QObject(parent)
+{
+    qRegisterMetaType<UpgradeFigures>();
+    connect(&link, &SerialLink::received, this, &UpgradeSequence::SerialPortReadData);
+    connect(&link, &SerialLink::bytesWritten, this, &UpgradeSequence::handleBytesWritten);
+    connect(&link, &SerialLink::lost, this, &UpgradeSequence::handleLinkLost);
+    reader.setTraced(true);
+    silenceTimer.setSingleShot(true);
+    connect(&silenceTimer, &QTimer::timeout, this, &UpgradeSequence::showSilenceHint);
+}
+
+int UpgradeSequence::OpenComPorts(QString portName, QString baudRateText)
+{
+    portOpen = false;
+    bool converted = false;
+    const int baudRate = baudRateText.toInt(&converted, 10);
+    if (!converted) {
+        qDebug() << "Conversion failed!";
+        return 0;
+    }
+    if (!link.open(portName, baudRate)) {
+        emit logLine(portName + QStringLiteral("串口打开失败: ") + link.errorString());
+        if (const QString hint = link.permissionHint(); !hint.isEmpty())
+            emit logLine(hint);
+        return 0;
+    }
+    portOpen = true;
+    return 1;
+}
+
+void UpgradeSequence::closePort()
+{
+    link.close();
+    portOpen = false;
+    silenceTimer.stop();
+}
+
+void UpgradeSequence::setImage(const QByteArray &image)
+{
+    ufwFileData = image;
+    imageGiven = true;
+}
+
+// ---- Start ----
+
+bool UpgradeSequence::startUpgrade()
+{
+    if (!imageGiven && ufwFilePath.isEmpty()) {
+        emit logLine(QStringLiteral("请选择ufw类型的升级文件"));
+        return false;
+    }
+    if (!portOpen) {
+        emit logLine(QStringLiteral("请先打开串口"));
+        return false;
+    }
+    reader.reset();
+    if (!loadImage() || !switchToChosenRateFirst())
+        return false;
+    m_figures = {};
+    m_figures.imageSize = ufwFileData.size();
+    upgradeClock.start();
+    silenceHintShown = false;
+    silenceTimer.stop();
+    emit upgradeStarted(ufwFileData.size());
+    packetMode = 0;
+    UpgradeStartCmdAndChangeBaudRate();
+    return true;
+}
+
+// Reads the chosen file into ufwFileData. On any failure the previous image is kept.
+bool UpgradeSequence::loadImage()
+{
+    if (imageGiven) {
+        emit logLine(QStringLiteral("文件打开成功。"));
+        return true;
+    }
+    const FirmwareImage image = loadFirmwareImage(ufwFilePath);
+    for (const QString &line : image.logLines())
+        emit logLine(line);
+    if (!image.loaded()) {
+        emit imageRefused(image.problem, image.refusalLine());
+        return false;
+    }
+    ufwFileData = image.data;
+    return true;
+}
+
+// The AT command must go out at the rate the user has chosen, also when an abandoned upgrade
+// or a changed choice left the port at another one.
+bool UpgradeSequence::switchToChosenRateFirst()
+{
+    if (chosenRate > 0 && quint64(link.rate()) != chosenRate)
+        changeBaudRate(chosenRate);
+    return portOpen;
+}
+
+void UpgradeSequence::UpgradeStartCmdAndChangeBaudRate()
+{
+    setPhase(Phase::AtSent);
+    emit logLine(QStringLiteral("发送升级指令: AT+UPGRADE=1\r\n"));
+    SerialPortSendData(AtUpgradeCommand);
+    QTimer::singleShot(SwitchToUpgradeRateAfterAtMs, this,
+                       [this] { changeBaudRate(UpgradeBaudRate); });
+    emit logLine(QStringLiteral("延时1s发送开始升级指令"));
+    QTimer::singleShot(StartFrameAfterAtMs, this, &UpgradeSequence::delaySendStartUpgradeCmd);
+}
+
+void UpgradeSequence::delaySendStartUpgradeCmd()
+{
+    SerialPortSendData(StartFrame);
+    if (m_phase == Phase::AtSent)
+        setPhase(Phase::StartFrameSent);
+    restartSilenceWait();
+    emit startFrameSent();
+}
+
+// ---- Rates ----
+
+void UpgradeSequence::changeBaudRate(quint64 baudrate)
+{
+    // A timer of an upgrade may fire after the user closed the link: leave it closed.
+    if (!portOpen)
+        return;
+    if (!link.reopenAt(qint32(baudrate))) {
+        const QString line =
+            QStringLiteral("切波特率失败: %1, %2").arg(baudrate).arg(link.errorString());
+        emit logLine(line);
+        markClosed(line);
+        return;
+    }
+    emit logLine(QStringLiteral("切波特率到: ") + QString::number(baudrate));
+}
+
+// ---- Result ----
+
+void UpgradeSequence::handleResult(uint8_t result)
+{
+    setPhase(Phase::ReturningToChosenRate);
+    silenceTimer.stop();
+    m_figures.elapsedMs = upgradeClock.isValid() ? upgradeClock.elapsed() : 0;
+    emit resultReported(result, m_figures);
+    if (result != 0) {
+        // The module has left its upgrade mode either way: the line goes back to the rate
+        // the window shows, so that the next attempt starts where the user expects.
+        emit logLine(QStringLiteral("升级失败，错误码: %1").arg(int(result)));
+        QTimer::singleShot(ChosenRateAfterResultMs, this, &UpgradeSequence::returnToChosenRate);
+        return;
+    }
+    QTimer::singleShot(ChosenRateAfterResultMs, this, [this] {
+        emit logLine(QStringLiteral("升级成功..."));
+        returnToChosenRate();
+    });
+}
+
+void UpgradeSequence::returnToChosenRate()
+{
+    qDebug() << "<<<reset buadrate: " << chosenRate;
+    changeBaudRate(chosenRate);
+    if (m_phase == Phase::ReturningToChosenRate)
+        setPhase(Phase::Idle);
+    emit returnedToChosenRate();
+}
+
+// ---- Link state ----
+
+void UpgradeSequence::handleLinkLost(const QString &reason)
+{
+    portOpen = false; // before the lines: nothing may be sent on the lost port any more
+    silenceTimer.stop();
+    emit logLine(QStringLiteral("串口已断开: ") + reason);
+    emit linkLost(reason);
+}
+
+void UpgradeSequence::markClosed(const QString &reason)
+{
+    portOpen = false;
+    silenceTimer.stop();
+    emit linkClosed(reason);
+}
+
+void UpgradeSequence::setPhase(Phase phase)
+{
+    if (m_phase == phase)
+        return;
+    m_phase = phase;
+    emit phaseChanged(phase);
+}
+
+// ---- Silence watch and figures ----
+
+void UpgradeSequence::setSilenceLimits(int afterStartMs, int inFramesMs)
+{
+    silentAfterStartMs = afterStartMs;
+    silentInFramesMs = inFramesMs;
+}
+
+bool UpgradeSequence::awaitingResult() const
+{
+    return m_phase == Phase::AtSent || m_phase == Phase::StartFrameSent ||
+           m_phase == Phase::Serving;
+}
+
+// Starts, or starts again, the wait for the module: after the start frame and after every
+// chunk it sends until the result.
+void UpgradeSequence::restartSilenceWait()
+{
+    if (awaitingResult() && portOpen)
+        silenceTimer.start(packetMode != 0 ? silentInFramesMs : silentAfterStartMs);
+}
+
+void UpgradeSequence::showSilenceHint()
+{
+    if (!awaitingResult() || silenceHintShown || !portOpen)
+        return;
+    silenceHintShown = true;
+    emit logLine(QStringLiteral("模块无应答，请检查连接和波特率"));
+    emit noAnswer();
+}
+
+UpgradeFigures UpgradeSequence::figures() const
+{
+    UpgradeFigures now = m_figures;
+    if (awaitingResult() && upgradeClock.isValid())
+        now.elapsedMs = upgradeClock.elapsed();
+    return now;
+}

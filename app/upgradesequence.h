@@ -1,0 +1,152 @@
+#pragma once
+
+#include "commandhandler.h"
+#include "firmwareimage.h"
+#include "framereader.h"
+#include "seriallink.h"
+
+#include <QByteArray>
+#include <QElapsedTimer>
+#include <QMetaType>
+#include <QObject>
+#include <QString>
+#include <QTimer>
+
+#include <cstdint>
+
+// What one upgrade has done so far.
+struct UpgradeFigures
+{
+    qint64 imageSize = 0;
+    qint64 servedBytes = 0; // highest end of a slice served
+    int requests = 0;       // data requests answered
+    int crcErrors = 0;      // frames dropped for a wrong CRC
+    qint64 elapsedMs = 0;   // from the start to the result, or until now
+};
+Q_DECLARE_METATYPE(UpgradeFigures)
+
+// One upgrade on one serial link, without widgets: the start sequence, the module's frames
+// and their answers, the return to the chosen rate, and the silence watch. Front ends read
+// its typed events and show its log lines.
+class UpgradeSequence : public QObject
+{
+    Q_OBJECT
+    // The fuzzer feeds chunks to the receive path directly, as the link would.
+    friend class ReceiveFuzzHarness;
+
+public:
+    enum class Phase {
+        Idle,                 // no upgrade, or it has ended
+        AtSent,               // the AT command is out; the start frame follows
+        StartFrameSent,       // the module leads: its OK, its baud-rate request
+        Serving,              // its first data request has come, its result has not
+        ReturningToChosenRate // the result is in; the line goes back to the user's rate
+    };
+    Q_ENUM(Phase)
+
+    // The delays of the sequence, each counted from the step named.
+    static constexpr int SwitchToUpgradeRateAfterAtMs = 50;
+    static constexpr int StartFrameAfterAtMs = 1000;
+    static constexpr int SwitchToFastRateAfterReplyMs = 50;
+    static constexpr int ChosenRateAfterResultMs = 100;
+
+    explicit UpgradeSequence(QObject *parent = nullptr);
+
+    void closePort();
+    bool isOpen() const { return portOpen; }
+    QString portName() const { return link.portName(); }
+    QString errorString() const { return link.errorString(); }
+
+    // The image file and the rate the user has chosen; the rate is used at the start and
+    // after the result. An image given as bytes is served as it is, shared, never reloaded.
+    void setFirmwarePath(const QString &path) { ufwFilePath = path; }
+    void setImage(const QByteArray &image);
+    void setChosenRate(quint64 rate) { chosenRate = rate; }
+    // Hex lines cost time per frame; a front end that shows no log can do without them.
+    void setHexLines(bool enabled) { hexLines = enabled; }
+    // How long the module may stay silent before the log says so: after the start frame, and
+    // while it leads.
+    void setSilenceLimits(int afterStartMs, int inFramesMs);
+
+    // Press of the start button: checks, loads the image and starts the sequence. False when
+    // it did not start; the log and the events say why.
+    bool startUpgrade();
+
+    Phase phase() const { return m_phase; }
+    UpgradeFigures figures() const;
+
+    // ---- Established names: the steps of an upgrade as readers of this code know them ----
+    // Opens `portName` at the rate given as text; 1 on success, 0 with the reason logged.
+    int OpenComPorts(QString portName, QString baudRateText);
+    void changeBaudRate(quint64 baudrate);
+    void delaySendStartUpgradeCmd();
+
+private:
+    void SerialPortSendData(const QByteArray &data);
+    void handleBytesWritten(qint64 bytes);
+    void SerialPortReadData(const QByteArray &chunk);
+    void processCmdHandler(uint8_t opcode, const QByteArray &payload);
+    void UpgradeStartCmdAndChangeBaudRate();
+    void ArrayToHexStringAppendTextBrowser(uint8_t flag, QByteArray data, const uint8_t *byteArray,
+                                           uint64_t size);
+    uint8_t rxState() const { return reader.state(); }
+
+    QString ufwFilePath;
+    QByteArray ufwFileData;
+    qint32 packetMode = 0; // 0: the text phase, before the module's OK; 1: frames
+    qint64 pendingTxBytes = 0;
+    bool portOpen = false;
+    // ---- end of the established names ----
+
+signals:
+    // One line for the log area.
+    void logLine(const QString &line);
+    // A received frame is being answered, and has been: the lines in between belong to it.
+    void answeringFrame(bool answering);
+    void upgradeStarted(qint64 imageSize);
+    void imageRefused(FirmwareImage::Problem problem, const QString &line);
+    void startFrameSent();
+    // The module sent text before its frames (its answer to the AT command).
+    void textReceived(const QByteArray &text);
+    // A frame with a valid CRC came in; one with a wrong CRC was dropped.
+    void frameReceived();
+    void frameDropped();
+    void sliceServed(qint64 sliceEnd, qint64 elapsedMs);
+    void resultReported(uint8_t result, const UpgradeFigures &figures);
+    void returnedToChosenRate();
+    // The module has been silent longer than the limit.
+    void noAnswer();
+    // The link closed by itself: the port went away, or would not reopen at a new rate.
+    void linkLost(const QString &reason);
+    void linkClosed(const QString &reason);
+    void phaseChanged(UpgradeSequence::Phase phase);
+
+private:
+    void handleLinkLost(const QString &reason);
+    void markClosed(const QString &reason);
+    bool takeText(const QByteArray &chunk);
+    void takeFrameByte(uint8_t byte);
+    void answerFrame(const FrameReader::Received &frame);
+    void recordServed(const CommandAnswer &answer);
+    void handleResult(uint8_t result);
+    void returnToChosenRate();
+    bool loadImage();
+    bool switchToChosenRateFirst();
+    void setPhase(Phase phase);
+    bool awaitingResult() const;
+    void restartSilenceWait();
+    void showSilenceHint();
+
+    SerialLink link;
+    FrameReader reader;
+    Phase m_phase = Phase::Idle;
+    bool imageGiven = false; // setImage() was used: no file to load
+    quint64 chosenRate = 115200;
+    bool hexLines = true;
+    UpgradeFigures m_figures;
+    QElapsedTimer upgradeClock;
+    QTimer silenceTimer;
+    int silentAfterStartMs = 3000;
+    int silentInFramesMs = 5000;
+    bool silenceHintShown = false;
+};

@@ -1,0 +1,28 @@
+#pragma once
+
+#include "upgradesequence.h"
+
+#include <QObject>
+
+class QLabel;
+class QProgressBar;
+class QStatusBar;
+
+// The upgrade's progress in the status bar: bytes served, time and rate, then the outcome.
+class UpgradeStatus : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit UpgradeStatus(QStatusBar *bar, QObject *parent = nullptr);
+
+    void start(qint64 imageSize);
+    void showServed(qint64 sliceEnd, qint64 elapsedMs);
+    void showResult(uint8_t result, const UpgradeFigures &figures);
+
+private:
+    QProgressBar *m_progressBar;
+    QLabel *m_label;
+    qint64 m_imageSize = 0;
+    qint64 m_shownMs = -1; // when the text was last written
+};

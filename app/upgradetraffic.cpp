@@ -1,0 +1,125 @@
+// The upgrade's traffic: every byte out, every chunk in, each frame answered, and the hex lines.
+
+#include "upgradesequence.h"
+
+#include "protocol.h"
+
+#include <QDebug>
+
+void UpgradeSequence::SerialPortSendData(const QByteArray &data)
+{
+    if (!portOpen)
+        return;
+    const qint64 written = link.write(data);
+    ArrayToHexStringAppendTextBrowser(1, data, nullptr, 0);
+    if (written != qint64(data.size())) {
+        qDebug() << "Serial Written Error.";
+        emit logLine(QStringLiteral("串口写入失败: ") + link.errorString());
+        return;
+    }
+    pendingTxBytes += data.size();
+}
+
+void UpgradeSequence::handleBytesWritten(qint64 bytes)
+{
+    pendingTxBytes -= bytes;
+    qDebug() << ">>>bytes: " << pendingTxBytes;
+}
+
+// One chunk as the link delivered it: text phase first, then the frame reader.
+void UpgradeSequence::SerialPortReadData(const QByteArray &chunk)
+{
+    if (!portOpen)
+        return;
+    const bool handshakeEnded = packetMode == 0 && takeText(chunk);
+    if (!handshakeEnded) {
+        qDebug() << "<<<bytes: " << chunk;
+        for (const char byte : chunk)
+            takeFrameByte(uint8_t(byte));
+    }
+    restartSilenceWait();
+}
+
+// Before the module's OK every chunk is shown as text; the OK alone ends the text phase, and
+// is then no frame bytes.
+bool UpgradeSequence::takeText(const QByteArray &chunk)
+{
+    // Shown as text up to the first NUL, as a QString conversion of the bytes would.
+    const int textLength = int(qstrnlen(chunk.constData(), uint(chunk.size())));
+    emit logLine(QStringLiteral("接收到数据：") + QString::fromUtf8(chunk.constData(), textLength));
+    emit textReceived(chunk);
+    if (chunk == OkReply) {
+        emit logLine(QString::fromLatin1(OkReply));
+        packetMode = 1;
+        return true;
+    }
+    return false;
+}
+
+void UpgradeSequence::takeFrameByte(uint8_t byte)
+{
+    if (!reader.take(byte))
+        return;
+    emit answeringFrame(true);
+    answerFrame(reader.completed());
+    emit answeringFrame(false);
+}
+
+void UpgradeSequence::answerFrame(const FrameReader::Received &frame)
+{
+    ArrayToHexStringAppendTextBrowser(0, frame.bytes, nullptr, 0);
+    if (!frame.crcMatches) {
+        ++m_figures.crcErrors;
+        emit logLine(QStringLiteral("CRC校验错误，丢弃该帧"));
+        emit frameDropped();
+        return;
+    }
+    emit frameReceived();
+    processCmdHandler(frame.opcode(), frame.payload());
+}
+
+void UpgradeSequence::processCmdHandler(uint8_t opcode, const QByteArray &payload)
+{
+    const CommandAnswer answer = answerCommand(opcode, payload, ufwFileData);
+    if (!answer.reply.isEmpty())
+        SerialPortSendData(answer.reply);
+    if (answer.served)
+        recordServed(answer);
+    switch (answer.next) {
+    case CommandAnswer::Next::SwitchToFastRate:
+        QTimer::singleShot(SwitchToFastRateAfterReplyMs, this,
+                           [this] { changeBaudRate(FastBaudRate); });
+        break;
+    case CommandAnswer::Next::ReportResult:
+        handleResult(answer.result);
+        break;
+    case CommandAnswer::Next::Nothing:
+        break;
+    }
+}
+
+void UpgradeSequence::recordServed(const CommandAnswer &answer)
+{
+    if (m_phase == Phase::StartFrameSent)
+        setPhase(Phase::Serving);
+    ++m_figures.requests;
+    // Repeated requests for the same slice do not count twice: progress is the highest end.
+    const qint64 sliceEnd = answer.sliceStart + answer.sliceSize;
+    if (answer.sliceSize > 0 && sliceEnd > m_figures.servedBytes) {
+        m_figures.servedBytes = sliceEnd;
+        emit sliceServed(sliceEnd, upgradeClock.isValid() ? upgradeClock.elapsed() : 0);
+    }
+}
+
+void UpgradeSequence::ArrayToHexStringAppendTextBrowser(uint8_t flag, QByteArray data,
+                                                        const uint8_t * /*byteArray*/,
+                                                        uint64_t /*size*/)
+{
+    if (!hexLines)
+        return;
+    // Two upper-case digits per byte, one space between bytes, built in one pass.
+    const QString line = QLatin1String(flag != 0 ? "MCU->RW47HN: [" : "RW47HN->MCU: [") +
+                         QLatin1String(data.toHex(' ').toUpper()) + QLatin1Char(']');
+    qDebug() << "Hex string:" << line;
+    emit logLine(line);
+}
