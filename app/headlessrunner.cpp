@@ -2,155 +2,133 @@
 
 #include "headlessrunner.h"
 
+#include "consoleoutput.h"
+#include "interrupts.h"
+
+#include <QCryptographicHash>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QJsonObject>
+#include <QSaveFile>
+#include <QSerialPortInfo>
 
-#include <cstdio>
+#ifdef Q_OS_WIN
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
 
 namespace {
 
-void printLine(FILE *stream, const QString &line)
+// Ports that do not exist yet are looked for this often.
+constexpr int PortPollMs = 250;
+
+#ifdef Q_OS_WIN
+bool syncToDisk(QFile &file)
 {
-    std::fprintf(stream, "%s\n", line.toLocal8Bit().constData());
-    std::fflush(stream);
+    return _commit(file.handle()) == 0;
+}
+#else
+bool syncToDisk(QFile &file)
+{
+    return ::fsync(file.handle()) == 0;
+}
+#endif
+
+QString cannotWrite(const QString &path, const QString &reason)
+{
+    return QStringLiteral("rw47hn-upgrader: cannot write %1: %2").arg(path, reason);
 }
 
 } // namespace
 
-PortUpgrade::PortUpgrade(const QString &port, const HeadlessOptions &options, QObject *parent)
-    : QObject(parent), m_port(port), m_options(options)
+// ---- One port ----
+
+PortStation::PortStation(const QString &port, const HeadlessOptions &options,
+                         const SharedImage &image, QObject *parent)
+    : QObject(parent), m_port(port), m_options(options), m_image(image)
 {
-    m_sequence.setFirmwarePath(options.image);
-    m_sequence.setChosenRate(options.baud.toUInt());
-    m_sequence.setHexLines(options.verbose || options.debug);
-    m_idle.setSingleShot(true);
-    m_idle.setInterval(options.timeoutSeconds * 1000);
-    connect(&m_idle, &QTimer::timeout, this, [this] {
-        endWithError(QStringLiteral("no answer for %1 s").arg(m_options.timeoutSeconds));
-    });
-    connectSequence();
+    m_poll.setInterval(PortPollMs);
+    connect(&m_poll, &QTimer::timeout, this, &PortStation::poll);
 }
 
-void PortUpgrade::connectSequence()
+void PortStation::start()
 {
-    // The wait for the module starts with the start frame and again with every valid frame.
-    for (const auto signal : {&UpgradeSequence::startFrameSent, &UpgradeSequence::frameReceived})
-        connect(&m_sequence, signal, &m_idle, qOverload<>(&QTimer::start));
-    if (m_options.verbose) {
-        connect(&m_sequence, &UpgradeSequence::logLine, this, [this](const QString &line) {
-            printLine(stderr, m_port + QStringLiteral(": ") + line);
-        });
-    }
-    connect(&m_sequence, &UpgradeSequence::resultReported, this, &PortUpgrade::onResult);
-    connect(&m_sequence, &UpgradeSequence::linkLost, this,
-            [this](const QString &reason) { endWithError(QStringLiteral("port lost: ") + reason); });
-    connect(&m_sequence, &UpgradeSequence::linkClosed, this, [this](const QString &reason) {
-        endWithError(QStringLiteral("port closed: ") + reason);
-    });
-    connect(&m_sequence, &UpgradeSequence::imageRefused, this,
-            [this](FirmwareImage::Problem, const QString &line) {
-                endWithError(QStringLiteral("cannot load the image: ") + line);
-            });
-}
-
-void PortUpgrade::start()
-{
-    if (!m_sequence.OpenComPorts(m_port, m_options.baud)) {
-        endWithError(QStringLiteral("cannot open the port: ") + m_sequence.errorString());
+    if (m_options.wait && !portPresent()) {
+        m_state = State::WaitingToAppear;
+        m_poll.start();
         return;
     }
-    m_sequence.startUpgrade();
+    startModule();
 }
 
-// The port stays in service until the line is back at the chosen rate, as in the window; a
-// port that goes away meanwhile does not undo the result.
-void PortUpgrade::onResult(uint8_t result, const UpgradeFigures &figures)
+void PortStation::startModule()
 {
-    m_result = result;
-    m_figures = figures;
-    m_idle.stop();
-    const Outcome outcome = result == 0 ? Outcome::Ok : Outcome::Failed;
-    auto endWithResult = [this, outcome] { end(outcome); };
-    connect(&m_sequence, &UpgradeSequence::returnedToChosenRate, this, endWithResult);
-    connect(&m_sequence, &UpgradeSequence::linkLost, this, endWithResult);
-    connect(&m_sequence, &UpgradeSequence::linkClosed, this, endWithResult);
+    m_poll.stop();
+    m_state = State::Upgrading;
+    m_module = std::make_shared<PortUpgrade>(m_port, m_options, m_image);
+    connect(m_module.get(), &PortUpgrade::ended, this, &PortStation::moduleFinished);
+    m_module->start();
 }
 
-void PortUpgrade::endWithError(const QString &reason)
+void PortStation::moduleFinished()
 {
-    if (m_result < 0)
-        end(Outcome::Error, reason);
+    const std::shared_ptr<PortUpgrade> module = std::move(m_module);
+    const bool next = m_options.loop && !m_stopping;
+    m_state = next ? State::WaitingToDisappear : State::Done;
+    if (next)
+        m_poll.start();
+    emit moduleEnded(module);
+    if (!next)
+        emit done();
 }
 
-void PortUpgrade::end(Outcome outcome, const QString &reason)
+void PortStation::poll()
 {
-    if (m_outcome != Outcome::Running)
-        return;
-    m_outcome = outcome;
-    m_reason = reason;
-    if (outcome == Outcome::Error)
-        m_figures = m_sequence.figures();
-    m_idle.stop();
-    m_sequence.closePort();
-    emit ended();
+    const bool present = portPresent();
+    if (m_state == State::WaitingToAppear && present)
+        startModule();
+    else if (m_state == State::WaitingToDisappear && !present)
+        m_state = State::WaitingToAppear;
 }
 
-int PortUpgrade::exitStatus() const
+// A path that exists, or a name the system lists (COM ports are no files).
+bool PortStation::portPresent() const
 {
-    switch (m_outcome) {
-    case Outcome::Ok:
-        return 0;
-    case Outcome::Failed:
-        return 1;
-    case Outcome::Running:
-    case Outcome::Error:
+    if (QFileInfo::exists(m_port))
+        return true;
+    for (const QSerialPortInfo &info : QSerialPortInfo::availablePorts()) {
+        if (info.portName() == m_port || info.systemLocation() == m_port)
+            return true;
+    }
+    return false;
+}
+
+bool PortStation::interrupt()
+{
+    m_stopping = true;
+    m_poll.stop();
+    switch (m_state) {
+    case State::Upgrading:
+        return m_module->interrupt();
+    case State::WaitingToAppear:
+        if (m_options.loop)
+            break;
+        // The one module this port was given for never came: it is unfinished all the same.
+        m_module = std::make_shared<PortUpgrade>(m_port, m_options, m_image);
+        connect(m_module.get(), &PortUpgrade::ended, this, &PortStation::moduleFinished);
+        return m_module->interrupt();
+    case State::WaitingToDisappear:
+    case State::Done:
         break;
     }
-    return 2;
+    m_state = State::Done;
+    emit done();
+    return false;
 }
 
-QString PortUpgrade::summaryLine() const
-{
-    switch (m_outcome) {
-    case Outcome::Ok:
-        return QStringLiteral("%1: ok, %2 bytes, %3 requests, %4 s")
-            .arg(m_port)
-            .arg(m_figures.servedBytes)
-            .arg(m_figures.requests)
-            .arg(m_figures.elapsedMs / 1000.0, 0, 'f', 2);
-    case Outcome::Failed:
-        return QStringLiteral("%1: failed, result %2").arg(m_port).arg(m_result);
-    case Outcome::Running:
-    case Outcome::Error:
-        break;
-    }
-    return QStringLiteral("%1: error, %2").arg(m_port, m_reason);
-}
-
-QString PortUpgrade::progressText() const
-{
-    const UpgradeFigures now = m_sequence.figures();
-    const qint64 percent = now.imageSize > 0 ? now.servedBytes * 100 / now.imageSize : 0;
-    return QStringLiteral("%1 %2% %3 B").arg(m_port).arg(percent).arg(now.servedBytes);
-}
-
-QJsonObject PortUpgrade::toJson() const
-{
-    static const char *const statuses[] = {"running", "ok", "failed", "error"};
-    QJsonObject object{{QStringLiteral("port"), m_port},
-                       {QStringLiteral("status"), statuses[int(m_outcome)]},
-                       {QStringLiteral("result"),
-                        m_result >= 0 ? QJsonValue(m_result) : QJsonValue(QJsonValue::Null)},
-                       {QStringLiteral("bytes"), m_figures.servedBytes},
-                       {QStringLiteral("requests"), m_figures.requests},
-                       {QStringLiteral("seconds"), m_figures.elapsedMs / 1000.0},
-                       {QStringLiteral("crc_errors"), m_figures.crcErrors}};
-    if (!m_reason.isEmpty())
-        object.insert(QStringLiteral("reason"), m_reason);
-    return object;
-}
+// ---- The run ----
 
 HeadlessRunner::HeadlessRunner(const HeadlessOptions &options, QObject *parent)
     : QObject(parent), m_options(options)
@@ -159,54 +137,121 @@ HeadlessRunner::HeadlessRunner(const HeadlessOptions &options, QObject *parent)
     connect(&m_progress, &QTimer::timeout, this, &HeadlessRunner::printProgress);
 }
 
-void HeadlessRunner::start()
+HeadlessRunner::~HeadlessRunner() = default;
+
+QString HeadlessRunner::prepare()
 {
-    for (const QString &port : qAsConst(m_options.ports)) {
-        m_upgrades.push_back(std::make_unique<PortUpgrade>(port, m_options));
-        PortUpgrade *upgrade = m_upgrades.back().get();
-        connect(upgrade, &PortUpgrade::ended, this, [this, upgrade] { portEnded(upgrade); });
-    }
-    m_running = int(m_upgrades.size());
-    m_progress.start();
-    for (const auto &upgrade : m_upgrades)
-        upgrade->start();
+    const FirmwareImage image = loadFirmwareImage(m_options.image);
+    if (!image.loaded())
+        return QStringLiteral("cannot load the image %1: %2")
+            .arg(m_options.image, image.refusalLine());
+    m_image.path = m_options.image;
+    m_image.data = image.data;
+    m_image.sha256 = QString::fromLatin1(
+        QCryptographicHash::hash(image.data, QCryptographicHash::Sha256).toHex());
+    return {};
 }
 
-void HeadlessRunner::portEnded(PortUpgrade *upgrade)
+void HeadlessRunner::start()
 {
-    printLine(stdout, upgrade->summaryLine());
-    if (--m_running > 0)
+    m_interrupts = new InterruptWatcher(this);
+    connect(m_interrupts, &InterruptWatcher::interrupted, this, &HeadlessRunner::interrupt);
+    for (const QString &port : qAsConst(m_options.ports)) {
+        m_stations.push_back(std::make_unique<PortStation>(port, m_options, m_image));
+        PortStation *station = m_stations.back().get();
+        connect(station, &PortStation::moduleEnded, this, &HeadlessRunner::moduleEnded);
+        connect(station, &PortStation::done, this, &HeadlessRunner::stationDone);
+    }
+    m_progress.start();
+    for (const auto &station : m_stations)
+        station->start();
+}
+
+void HeadlessRunner::moduleEnded(const std::shared_ptr<PortUpgrade> &module)
+{
+    m_modules.push_back(module);
+    printLine(stdout, module->summaryLine());
+    if (!m_options.jsonLinesPath.isEmpty() && !appendJsonLine(*module))
+        m_writeFailed = true;
+}
+
+void HeadlessRunner::stationDone()
+{
+    if (m_interrupting)
+        return; // interrupt() finishes once every station has been told
+    for (const auto &station : m_stations) {
+        if (!station->isDone())
+            return;
+    }
+    finish();
+}
+
+void HeadlessRunner::interrupt(int signalNumber)
+{
+    m_interrupting = true;
+    bool duringModule = false;
+    for (const auto &station : m_stations)
+        duringModule = station->interrupt() || duringModule;
+    m_interrupting = false;
+    if (duringModule)
+        m_interruptStatus = 128 + signalNumber;
+    finish();
+}
+
+void HeadlessRunner::finish()
+{
+    if (m_finished)
         return;
+    m_finished = true;
     m_progress.stop();
-    int status = 0;
-    for (const auto &each : m_upgrades)
-        status = qMax(status, each->exitStatus());
+    int status = m_interruptStatus;
+    for (const auto &module : m_modules)
+        status = qMax(status, module->exitStatus());
     if (!m_options.jsonPath.isEmpty() && !writeJson())
-        status = 2;
+        m_writeFailed = true;
+    if (m_writeFailed)
+        status = qMax(status, 2);
+    m_interrupts->release();
     emit finished(status);
 }
 
 void HeadlessRunner::printProgress()
 {
     QStringList parts;
-    for (const auto &upgrade : m_upgrades) {
-        if (upgrade->outcome() == PortUpgrade::Outcome::Running)
-            parts << upgrade->progressText();
+    for (const auto &station : m_stations) {
+        if (station->current() != nullptr)
+            parts << station->current()->progressText();
     }
     if (!parts.isEmpty())
         printLine(stderr, QStringLiteral("progress: ") + parts.join(QStringLiteral(", ")));
 }
 
-bool HeadlessRunner::writeJson() const
+// Appended and flushed as the module ends, so the file holds every finished module even
+// after a crash or a power cut.
+bool HeadlessRunner::appendJsonLine(const PortUpgrade &module)
+{
+    QFile file(m_options.jsonLinesPath);
+    const QByteArray line = QJsonDocument(module.toJson()).toJson(QJsonDocument::Compact) + '\n';
+    if (file.open(QIODevice::WriteOnly | QIODevice::Append) && file.write(line) == line.size() &&
+        file.flush() && syncToDisk(file))
+        return true;
+    printLine(stderr, cannotWrite(m_options.jsonLinesPath, file.errorString()));
+    return false;
+}
+
+// Written to a temporary file beside the report and renamed over it once complete: an
+// existing report is never left half-written.
+bool HeadlessRunner::writeJson()
 {
     QJsonArray results;
-    for (const auto &upgrade : m_upgrades)
-        results.append(upgrade->toJson());
-    QFile file(m_options.jsonPath);
+    for (const auto &module : m_modules)
+        results.append(module->toJson());
+    QSaveFile file(m_options.jsonPath);
     const QByteArray json = QJsonDocument(results).toJson();
-    if (file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(json) == json.size())
+    // flush() on its own: commit() does not notice a buffered write that failed.
+    if (file.open(QIODevice::WriteOnly) && file.write(json) == json.size() && file.flush() &&
+        file.commit())
         return true;
-    printLine(stderr, QStringLiteral("rw47hn-upgrader: cannot write %1: %2")
-                          .arg(m_options.jsonPath, file.errorString()));
+    printLine(stderr, cannotWrite(m_options.jsonPath, file.errorString()));
     return false;
 }

@@ -1,15 +1,16 @@
 #pragma once
 
-#include "upgradesequence.h"
+#include "portupgrade.h"
 
-#include <QJsonObject>
 #include <QObject>
 #include <QString>
 #include <QStringList>
 #include <QTimer>
-#include <QVector>
 
 #include <memory>
+#include <vector>
+
+class InterruptWatcher;
 
 struct HeadlessOptions
 {
@@ -20,67 +21,83 @@ struct HeadlessOptions
     bool verbose = false;
     bool debug = false;
     QString jsonPath;
+    QString jsonLinesPath;
+    QString logDir;
+    bool wait = false; // a port that does not exist yet is waited for
+    bool loop = false; // module after module on each port, until interrupted
 };
 
-// One port's upgrade without a window: opens the port, starts the upgrade and waits for its
-// end: the module's result, a lost port, or silence for longer than the timeout.
-class PortUpgrade : public QObject
+// One port of a station: waits for it when asked to, upgrades the module on it, and with
+// --loop waits for the port to go and come back (the next module) and upgrades that one.
+class PortStation : public QObject
 {
     Q_OBJECT
 
 public:
-    enum class Outcome { Running, Ok, Failed, Error };
-
-    PortUpgrade(const QString &port, const HeadlessOptions &options, QObject *parent = nullptr);
+    PortStation(const QString &port, const HeadlessOptions &options, const SharedImage &image,
+                QObject *parent = nullptr);
     void start();
-
-    QString port() const { return m_port; }
-    Outcome outcome() const { return m_outcome; }
-    // 0 for success, 1 for a reported failure, 2 for a port that could not be used or finish.
-    int exitStatus() const;
-    QString summaryLine() const;
-    QString progressText() const;
-    QJsonObject toJson() const;
+    // Ends the module being upgraded, or the wait for one that was due; true when that
+    // ended a module as interrupted.
+    bool interrupt();
+    bool isDone() const { return m_state == State::Done; }
+    const PortUpgrade *current() const { return m_module.get(); }
 
 signals:
-    void ended();
+    // The station hands over the module, whatever its outcome.
+    void moduleEnded(std::shared_ptr<PortUpgrade> module);
+    void done();
 
 private:
-    void connectSequence();
-    void end(Outcome outcome, const QString &reason = {});
-    void endWithError(const QString &reason);
-    void onResult(uint8_t result, const UpgradeFigures &figures);
+    enum class State { WaitingToAppear, Upgrading, WaitingToDisappear, Done };
+    void startModule();
+    void moduleFinished();
+    void poll();
+    bool portPresent() const;
 
     QString m_port;
     const HeadlessOptions &m_options;
-    UpgradeSequence m_sequence;
-    QTimer m_idle; // the module has sent no frame for the timeout
-    Outcome m_outcome = Outcome::Running;
-    int m_result = -1;
-    QString m_reason;
-    UpgradeFigures m_figures;
+    const SharedImage &m_image;
+    State m_state = State::WaitingToAppear;
+    std::shared_ptr<PortUpgrade> m_module;
+    QTimer m_poll;
+    bool m_stopping = false;
 };
 
-// Upgrades every port at once, prints a summary line per port as it ends and a progress line
-// at most every second, and finishes with the highest exit status.
+// Upgrades on every port at once, prints a summary line per module as it ends and a progress
+// line at most every second, and finishes with the highest exit status; on SIGINT or SIGTERM
+// it ends what runs as interrupted and still reports.
 class HeadlessRunner : public QObject
 {
     Q_OBJECT
 
 public:
     explicit HeadlessRunner(const HeadlessOptions &options, QObject *parent = nullptr);
+    ~HeadlessRunner() override;
+    // Loads and checks the image once for every port; what is wrong, or empty.
+    QString prepare();
     void start();
 
 signals:
     void finished(int exitStatus);
 
 private:
-    void portEnded(PortUpgrade *upgrade);
+    void moduleEnded(const std::shared_ptr<PortUpgrade> &module);
+    void stationDone();
+    void interrupt(int signalNumber);
+    void finish();
     void printProgress();
-    bool writeJson() const;
+    bool appendJsonLine(const PortUpgrade &module);
+    bool writeJson();
 
     HeadlessOptions m_options;
-    std::vector<std::unique_ptr<PortUpgrade>> m_upgrades;
+    SharedImage m_image;
+    std::vector<std::unique_ptr<PortStation>> m_stations;
+    std::vector<std::shared_ptr<PortUpgrade>> m_modules; // every module that has ended
+    InterruptWatcher *m_interrupts = nullptr;
     QTimer m_progress;
-    int m_running = 0;
+    int m_interruptStatus = 0; // 128 + the signal, when a module was interrupted
+    bool m_writeFailed = false;
+    bool m_interrupting = false;
+    bool m_finished = false;
 };

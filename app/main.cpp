@@ -1,10 +1,11 @@
 // rw47hn-upgrader: the window, or with --headless an upgrade of many ports without one.
 
+#include "commandline.h"
+#include "consoleoutput.h"
 #include "headlessrunner.h"
 #include "mainwindow.h"
 
 #include <QApplication>
-#include <QCommandLineParser>
 #include <QIcon>
 #include <QLoggingCategory>
 #include <QTimer>
@@ -13,86 +14,38 @@
 
 namespace {
 
-const QStringList OfferedRates = {"9600", "115200", "460800", "921600", "1000000"};
-
-struct CommandLine
-{
-    QCommandLineParser parser;
-    QCommandLineOption port{"port",
-                            "Port to use, for example /dev/ttyUSB0 or a /dev/serial/by-id/ "
-                            "link. In the window: put NAME in the port box. Headless: give it "
-                            "once per module.",
-                            "NAME"};
-    QCommandLineOption image{"image", "Firmware image (.ufw), as if chosen in the dialog.", "FILE"};
-    QCommandLineOption baud{"baud",
-                            "Rate to open the ports at: 9600, 115200, 460800, 921600 or "
-                            "1000000 (default 115200).",
-                            "RATE"};
-    QCommandLineOption start{"start", "Open the port and start the upgrade at once."};
-    QCommandLineOption headless{"headless", "Upgrade without a window; needs no display."};
-    QCommandLineOption timeout{"timeout",
-                               "Headless: give a module up after it sent nothing for SECONDS "
-                               "(default 30).",
-                               "SECONDS", "30"};
-    QCommandLineOption verbose{"verbose", "Headless: print every log line on stderr."};
-    QCommandLineOption debug{"debug", "Headless: keep the debug output (a line per byte)."};
-    QCommandLineOption json{"json", "Headless: write the results to FILE as a JSON array.", "FILE"};
-
-    CommandLine()
-    {
-        parser.setApplicationDescription(
-            "Upgrades the firmware of RW47HN modules over serial ports.\n"
-            "Exit status, headless: 0 every module succeeded, 1 a module reported failure, "
-            "2 a port could not be used or finish.");
-        parser.addHelpOption();
-        parser.addVersionOption();
-        parser.addOptions({port, image, baud, start, headless, timeout, verbose, debug, json});
-    }
-    // Checks what the options say; an empty result means they make sense.
-    QString check() const
-    {
-        if (parser.isSet(baud) && !OfferedRates.contains(parser.value(baud)))
-            return "--baud: not an offered rate: " + parser.value(baud);
-        if (!parser.isSet(headless))
-            return {};
-        if (!parser.isSet(port))
-            return "--headless needs at least one --port";
-        if (!parser.isSet(image))
-            return "--headless needs --image";
-        bool ok = false;
-        if (parser.value(timeout).toInt(&ok) <= 0 || !ok)
-            return "--timeout: not a positive number of seconds: " + parser.value(timeout);
-        if (!parser.positionalArguments().isEmpty())
-            return "unexpected argument: " + parser.positionalArguments().first();
-        return {};
-    }
-};
-
 int usageError(const QString &message)
 {
-    std::fprintf(stderr, "rw47hn-upgrader: %s\n", qPrintable(message));
+    printLine(stderr, QStringLiteral("rw47hn-upgrader: ") + message);
     return 2;
 }
 
 int runHeadless(QCoreApplication &app, const CommandLine &line)
 {
-    HeadlessOptions options;
-    options.ports = line.parser.values(line.port);
-    options.image = line.parser.value(line.image);
-    if (line.parser.isSet(line.baud))
-        options.baud = line.parser.value(line.baud);
-    options.timeoutSeconds = line.parser.value(line.timeout).toInt();
-    options.verbose = line.parser.isSet(line.verbose);
-    options.debug = line.parser.isSet(line.debug);
-    options.jsonPath = line.parser.value(line.json);
+    const HeadlessOptions options = line.headlessOptions();
     // Every byte on the line makes debug lines; many ports would drown the summaries.
     if (!options.debug)
         QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false"));
     HeadlessRunner runner(options);
+    if (const QString problem = runner.prepare(); !problem.isEmpty())
+        return usageError(problem);
     QObject::connect(&runner, &HeadlessRunner::finished, &app, &QCoreApplication::exit);
     // Started from the event loop, so that ports which end at once can end the loop.
     QTimer::singleShot(0, &runner, &HeadlessRunner::start);
     return app.exec();
+}
+
+void presetWindow(MainWindow *w, const CommandLine &line)
+{
+    const QCommandLineParser &parser = line.parser;
+    if (parser.isSet(line.port))
+        w->presetPort(parser.value(line.port));
+    if (parser.isSet(line.image))
+        w->presetImage(parser.value(line.image));
+    if (parser.isSet(line.baud))
+        w->presetBaudRate(parser.value(line.baud));
+    w->setLogFolder(parser.value(line.logDir));
+    w->setLogLineLimit(parser.value(line.logLines).toInt());
 }
 
 int runWindow(int argc, char *argv[])
@@ -110,12 +63,7 @@ int runWindow(int argc, char *argv[])
 
     auto *w = new MainWindow; // lives until the process ends
     w->setWindowTitle(QStringLiteral("RW47HN串口升级demo"));
-    if (line.parser.isSet(line.port))
-        w->presetPort(line.parser.value(line.port));
-    if (line.parser.isSet(line.image))
-        w->presetImage(line.parser.value(line.image));
-    if (line.parser.isSet(line.baud))
-        w->presetBaudRate(line.parser.value(line.baud));
+    presetWindow(w, line);
     w->show();
     if (line.parser.isSet(line.start))
         w->openAndStart();
@@ -128,6 +76,7 @@ int main(int argc, char *argv[])
 {
     QCoreApplication::setApplicationName(QStringLiteral("rw47hn-upgrader"));
     QCoreApplication::setApplicationVersion(QStringLiteral(RW47HN_VERSION));
+    useUtf8Console();
     {
         // Help, version and headless runs must work without a display: no QApplication yet.
         QCoreApplication app(argc, argv);
@@ -135,7 +84,7 @@ int main(int argc, char *argv[])
         const bool parsed = line.parser.parse(app.arguments());
         if (line.parser.isSet(QStringLiteral("help")) ||
             line.parser.isSet(QStringLiteral("help-all"))) {
-            std::fputs(qPrintable(line.parser.helpText()), stdout);
+            std::fputs(line.parser.helpText().toUtf8().constData(), stdout);
             return 0;
         }
         if (line.parser.isSet(QStringLiteral("version"))) {

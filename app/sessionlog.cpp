@@ -16,6 +16,15 @@ QString oneLine(QString line)
         .replace(QLatin1Char('\n'), QLatin1String("\\n"));
 }
 
+// Two sessions on one port within a second (a station's next module) get files of their own.
+QString uniquePath(const QString &path)
+{
+    QString candidate = path;
+    for (int n = 2; QFileInfo::exists(candidate); ++n)
+        candidate = QString(path).insert(path.size() - 4, QStringLiteral("-%1").arg(n));
+    return candidate;
+}
+
 } // namespace
 
 QString SessionLog::defaultFolder()
@@ -43,8 +52,7 @@ QString SessionLog::fileName(const QString &portName, const QDateTime &start)
         if (!c.isLetterOrNumber() && c != QLatin1Char('-') && c != QLatin1Char('.'))
             c = QLatin1Char('_');
     }
-    return start.toString(QStringLiteral("yyyy-MM-dd_HH-mm-ss_")) + port +
-           QStringLiteral(".log");
+    return start.toString(QStringLiteral("yyyy-MM-dd_HH-mm-ss_")) + port + QStringLiteral(".log");
 }
 
 bool SessionLog::open(const QString &folder, const QString &portName, const QDateTime &start)
@@ -55,7 +63,7 @@ bool SessionLog::open(const QString &folder, const QString &portName, const QDat
     m_folder = isDefault ? defaultFolder() : folder;
     if (isDefault)
         QDir().mkpath(m_folder);
-    m_file.setFileName(QDir(m_folder).filePath(fileName(portName, start)));
+    m_file.setFileName(uniquePath(QDir(m_folder).filePath(fileName(portName, start))));
     if (!m_file.open(QIODevice::WriteOnly | QIODevice::Append)) {
         fail(m_file.errorString());
         return false;
@@ -70,8 +78,7 @@ void SessionLog::write(const QString &line)
     if (!m_file.isOpen())
         return;
     const QByteArray text =
-        (QTime::currentTime().toString(QStringLiteral("hh:mm:ss.zzz ")) + oneLine(line))
-            .toUtf8() +
+        (QTime::currentTime().toString(QStringLiteral("hh:mm:ss.zzz ")) + oneLine(line)).toUtf8() +
         '\n';
     if (m_file.write(text) != text.size()) {
         fail(m_file.errorString());
@@ -108,8 +115,8 @@ void SessionLog::fail(const QString &reason)
 // Keeps the newest `keep` log files of the folder; a folder the user named is never pruned.
 void SessionLog::prune(const QString &folder, int keep)
 {
-    const QFileInfoList files = QDir(folder).entryInfoList(
-        {QStringLiteral("*.log")}, QDir::Files, QDir::Time);
+    const QFileInfoList files =
+        QDir(folder).entryInfoList({QStringLiteral("*.log")}, QDir::Files, QDir::Time);
     for (int i = keep; i < files.size(); ++i)
         QFile::remove(files.at(i).absoluteFilePath());
 }

@@ -1,5 +1,6 @@
 // rw47hn-sim: a simulated module on a pseudo-terminal, to try the upgrader without hardware.
 
+#include "consoleoutput.h"
 #include "modulesimulator.h"
 #include "ptypair.h"
 
@@ -107,12 +108,6 @@ const QVector<Option> &options()
          [](const QString &, Settings &s) { return s.module.silent = true; }},
     };
     return table;
-}
-
-void printLine(FILE *stream, const QString &line)
-{
-    std::fprintf(stream, "%s\n", qPrintable(line));
-    std::fflush(stream);
 }
 
 int fail(const QString &message)

@@ -4,12 +4,19 @@
 #include "modulesimulator.h"
 #include "testsupport.h"
 
+#include <QCryptographicHash>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QtTest>
+
+#include <csignal>
+#include <poll.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <memory>
 
@@ -21,6 +28,33 @@ struct Outcome
     QString out;
     QString err;
 };
+
+void writeAll(int fd, const QByteArray &bytes)
+{
+    for (int done = 0; done < bytes.size();)
+        done += int(qMax<ssize_t>(::write(fd, bytes.constData() + done, bytes.size() - done), 0));
+}
+
+// What is waiting to be read on a non-blocking look.
+QByteArray readAvailable(int fd)
+{
+    QByteArray bytes;
+    pollfd descriptor{fd, POLLIN, 0};
+    char buffer[256];
+    while (::poll(&descriptor, 1, 0) == 1 && (descriptor.revents & POLLIN)) {
+        const ssize_t count = ::read(fd, buffer, sizeof buffer);
+        if (count <= 0)
+            break;
+        bytes.append(buffer, int(count));
+    }
+    return bytes;
+}
+
+int lineCount(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll().count('\n') : 0;
+}
 
 } // namespace
 
@@ -43,8 +77,7 @@ private slots:
         QTest::newRow("line dropped") << "drop" << 2 << "^PORT: error, port lost: .+$";
         QTest::newRow("missing port")
             << "no port" << 2 << "^PORT: error, cannot open the port: .+$";
-        QTest::newRow("unreadable image")
-            << "no image" << 2 << "^PORT: error, cannot load the image: .+$";
+        QTest::newRow("chatter, no frame") << "chatter" << 2 << "^PORT: error, no answer for 1 s$";
     }
     void outcomes()
     {
@@ -52,10 +85,10 @@ private slots:
         QFETCH(int, exitCode);
         QFETCH(QString, summary);
         const QByteArray image = TestSupport::randomBytes(20000, 51);
-        QString imagePath = TestSupport::writeFile(dir.filePath("fw.ufw"), image);
+        const QString imagePath = TestSupport::writeFile(dir.filePath("fw.ufw"), image);
         SimulatorOptions options;
         options.result = scenario == "result 3" ? 3 : 0;
-        options.silent = scenario == "silent";
+        options.silent = scenario == "silent" || scenario == "chatter";
         options.dropAfter = scenario == "drop" ? 3 : -1;
         PtyPair pty;
         QVERIFY(pty.open());
@@ -63,8 +96,11 @@ private slots:
         QString port = pty.slavePath();
         if (scenario == "no port")
             port = dir.filePath("no-such-port");
-        if (scenario == "no image")
-            imagePath = dir.path(); // a directory opens as no file
+        // Bytes that never form a frame do not keep a module alive.
+        QTimer chatter;
+        connect(&chatter, &QTimer::timeout, [&] { writeAll(pty.masterFd(), "xyz"); });
+        if (scenario == "chatter")
+            chatter.start(50);
 
         const Outcome outcome =
             run({"--headless", "--port", port, "--image", imagePath, "--timeout", "1"});
@@ -101,10 +137,19 @@ private slots:
         QVERIFY(json.open(QIODevice::ReadOnly));
         const QJsonArray results = QJsonDocument::fromJson(json.readAll()).array();
         QCOMPARE(results.size(), 8);
+        const QRegularExpression utcMs("^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}Z$");
+        const QString sha256 = QCryptographicHash::hash(image, QCryptographicHash::Sha256).toHex();
         for (const QJsonValue &result : results) {
             QCOMPARE(result["status"].toString(), QStringLiteral("ok"));
             QCOMPARE(result["bytes"].toInt(), image.size());
             QCOMPARE(result["crc_errors"].toInt(), 0);
+            QCOMPARE(result["image"].toString(), imagePath);
+            QCOMPARE(result["image_size"].toInt(), image.size());
+            QCOMPARE(result["image_sha256"].toString(), sha256);
+            QCOMPARE(result["tool_version"].toString(), QStringLiteral(RW47HN_VERSION));
+            QCOMPARE(result["module_text"].toString(), QStringLiteral("\r\nOK\r\n"));
+            QVERIFY(utcMs.match(result["started"].toString()).hasMatch());
+            QVERIFY(result["ended"].toString() >= result["started"].toString());
         }
     }
 
@@ -126,6 +171,58 @@ private slots:
         QTest::newRow("rate not offered") << QStringList{"--baud", "1234"} << 2
                                           << "rw47hn-upgrader: --baud: not an offered rate: 1234";
     }
+
+    // Refused before any port is opened: one line, status 2, not a byte on the line.
+    void refusals_data()
+    {
+        QTest::addColumn<QStringList>("arguments"); // PORT: a live pty; LINK: a link to it
+        QTest::addColumn<QString>("error");
+        const QStringList run = {"--headless", "--image", "IMAGE", "--port", "PORT"};
+        QTest::newRow("same port twice")
+            << run + QStringList{"--port", "PORT"} << "--port: given twice: PORT (PORT)";
+        QTest::newRow("same device by a link")
+            << run + QStringList{"--port", "LINK"} << "--port: given twice: LINK (PORT)";
+        for (const char *seconds : {"0", "86401", "4294968"})
+            QTest::newRow(seconds) << run + QStringList{"--timeout", seconds}
+                                   << QString("--timeout: not a number of seconds from 1 to "
+                                              "86400: ") +
+                                          seconds;
+        QTest::newRow("json folder missing")
+            << run + QStringList{"--json", "/no/such/r.json"} << "--json: no such folder: /no/such";
+        QTest::newRow("json-lines folder missing")
+            << run + QStringList{"--json-lines", "/no/such/r.jsonl"}
+            << "--json-lines: no such folder: /no/such";
+        QTest::newRow("image is a device")
+            << QStringList{"--headless", "--image", "/dev/zero", "--port", "PORT"}
+            << "cannot load the image /dev/zero: 文件无效: 不是普通文件";
+        QTest::newRow("image is a FIFO")
+            << QStringList{"--headless", "--image", "FIFO", "--port", "PORT"}
+            << "cannot load the image FIFO: 文件无效: 不是普通文件";
+    }
+    void refusals()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, error);
+        PtyPair pty;
+        QVERIFY(pty.open());
+        const QString link = dir.filePath("link");
+        QFile::remove(link);
+        QVERIFY(QFile::link(pty.slavePath(), link));
+        const QString fifo = dir.filePath("fifo.ufw");
+        QVERIFY(QFile::exists(fifo) || ::mkfifo(qPrintable(fifo), 0600) == 0);
+        const QString image = TestSupport::writeFile(dir.filePath("r.ufw"), "x");
+        for (QString *text : {&error})
+            text->replace("PORT", pty.slavePath()).replace("LINK", link).replace("FIFO", fifo);
+        arguments.replaceInStrings(QRegularExpression("^PORT$"), pty.slavePath());
+        arguments.replaceInStrings(QRegularExpression("^LINK$"), link);
+        arguments.replaceInStrings(QRegularExpression("^FIFO$"), fifo);
+        arguments.replaceInStrings(QRegularExpression("^IMAGE$"), image);
+
+        const Outcome outcome = run(arguments);
+        QCOMPARE(outcome.exitCode, 2);
+        QCOMPARE(outcome.err, "rw47hn-upgrader: " + error + '\n');
+        QCOMPARE(readAvailable(pty.masterFd()), QByteArray()); // the run has ended
+    }
     void commandLine()
     {
         QFETCH(QStringList, arguments);
@@ -139,7 +236,173 @@ private slots:
             QCOMPARE(outcome.err, output + '\n');
     }
 
+    // A report that cannot be written is an error, and the old one stays whole.
+    void reportCannotBeWritten()
+    {
+        const QString full = dir.filePath("full");
+        QVERIFY(QDir().mkpath(full));
+        if (::getuid() != 0 || ::mount("tmpfs", qPrintable(full), "tmpfs", 0, "size=64k") != 0)
+            QSKIP("needs root to mount a small tmpfs; permissions do not stop root's writes");
+        const QString report = full + "/results.json";
+        TestSupport::writeFile(report, "old report\n");
+        QFile filler(full + "/filler");
+        QVERIFY(filler.open(QIODevice::WriteOnly));
+        while (filler.write(QByteArray(4096, 'x')) > 0 && filler.flush()) {
+        }
+        filler.close();
+        const QByteArray image = TestSupport::randomBytes(4000, 53);
+        PtyPair pty;
+        QVERIFY(pty.open());
+        ModuleSimulator module(pty, image);
+        const Outcome outcome =
+            run({"--headless", "--port", pty.slavePath(), "--image",
+                 TestSupport::writeFile(dir.filePath("small.ufw"), image), "--json", report});
+        const QStringList left = QDir(full).entryList(QDir::Files);
+        QFile old(report);
+        const bool oldRead = old.open(QIODevice::ReadOnly);
+        const QByteArray oldContent = old.readAll();
+        old.close();
+        ::umount(qPrintable(full));
+        QCOMPARE(outcome.exitCode, 2);
+        QVERIFY2(outcome.err.contains("rw47hn-upgrader: cannot write " + report + ": "),
+                 qPrintable(outcome.err));
+        QVERIFY(oldRead);
+        QCOMPARE(oldContent, QByteArray("old report\n"));
+        QCOMPARE(left, (QStringList{"filler", "results.json"}));
+    }
+
+    // SIGINT during two modules: both reported as interrupted, the report written, 130.
+    void interruptStillReports()
+    {
+        PtyPair lines[2];
+        SimulatorOptions silent;
+        silent.silent = true;
+        std::vector<std::unique_ptr<ModuleSimulator>> modules;
+        QStringList arguments = {
+            "--headless", "--verbose",
+            "--json",     dir.filePath("int.json"),
+            "--image",    TestSupport::writeFile(dir.filePath("i.ufw"), "abc")};
+        for (PtyPair &line : lines) {
+            QVERIFY(line.open());
+            modules.push_back(std::make_unique<ModuleSimulator>(line, "abc", silent));
+            arguments << "--port" << line.slavePath();
+        }
+        QProcess upgrader;
+        start(upgrader, arguments);
+        QTRY_COMPARE_WITH_TIMEOUT(stderrSoFar.count("切波特率到: 9600"), 2, 10000);
+        ::kill(pid_t(upgrader.processId()), SIGINT);
+        const Outcome outcome = finish(upgrader);
+        QCOMPARE(outcome.exitCode, 130);
+        for (const PtyPair &line : lines)
+            QVERIFY(outcome.out.contains(line.slavePath() + ": error, interrupted\n"));
+        QFile json(dir.filePath("int.json"));
+        QVERIFY(json.open(QIODevice::ReadOnly));
+        const QJsonArray results = QJsonDocument::fromJson(json.readAll()).array();
+        QCOMPARE(results.size(), 2);
+        for (const QJsonValue &result : results)
+            QCOMPARE(result["reason"].toString(), QStringLiteral("interrupted"));
+    }
+
+    // A station: the port appears later, a module ends, the port goes and comes back with
+    // the next module; each gets its line and its JSON line; a signal between modules ends
+    // the run with their status.
+    void loopUpgradesModuleAfterModule()
+    {
+        const QByteArray image = TestSupport::randomBytes(3000, 54);
+        const QString link = dir.filePath("station-port");
+        const QString jsonLines = dir.filePath("station.jsonl");
+        QFile::remove(link);
+        QProcess upgrader;
+        const QString logs = dir.filePath("logs");
+        QVERIFY(QDir().mkpath(logs));
+        start(upgrader,
+              {"--headless", "--loop", "--port", link, "--json-lines", jsonLines, "--log-dir", logs,
+               "--timeout", "1", "--image", TestSupport::writeFile(dir.filePath("s.ufw"), image)});
+        for (int module = 1; module <= 2; ++module) {
+            PtyPair pty;
+            QVERIFY(pty.open());
+            ModuleSimulator simulator(pty, image);
+            QTest::qWait(300); // the port is not there yet: the station waits for it
+            QVERIFY(QFile::link(pty.slavePath(), link));
+            QTRY_COMPARE_WITH_TIMEOUT(lineCount(jsonLines), module, 10000);
+            QCOMPARE(simulator.stats().bytesVerified, qint64(image.size()));
+            QVERIFY(QFile::remove(link)); // unplugged
+        }
+        QCOMPARE(upgrader.state(), QProcess::Running);
+        ::kill(pid_t(upgrader.processId()), SIGTERM);
+        const Outcome outcome = finish(upgrader);
+        QCOMPARE(outcome.exitCode, 0);
+        QCOMPARE(outcome.out.count(link + ": ok, 3000 bytes, "), 2);
+        // A log per module, every line after its time, hex lines included.
+        const QStringList files = QDir(logs).entryList(QDir::Files, QDir::Name);
+        QCOMPARE(files.size(), 2);
+        for (const QString &name : files) {
+            QVERIFY2(QRegularExpression(
+                         "^\\d{4}-\\d\\d-\\d\\d_\\d\\d-\\d\\d-\\d\\d_station-port(-2)?\\.log$")
+                         .match(name)
+                         .hasMatch(),
+                     qPrintable(name));
+            QFile log(QDir(logs).filePath(name));
+            QVERIFY(log.open(QIODevice::ReadOnly));
+            const QStringList lines =
+                QString::fromUtf8(log.readAll()).split('\n', Qt::SkipEmptyParts);
+            const QRegularExpression stamped("^\\d\\d:\\d\\d:\\d\\d\\.\\d{3} .");
+            for (const QString &line : lines)
+                QVERIFY2(stamped.match(line).hasMatch(), qPrintable(line));
+            QVERIFY(lines.first().endsWith(" 文件打开成功。"));
+            QVERIFY(lines.filter("MCU->RW47HN: [AA 55 01 00 06 42 F2]").size() == 1);
+            QVERIFY(lines.last().contains(" " + link + ": ok, 3000 bytes, 3 requests, "));
+        }
+    }
+
+    // A port that is not there yet is waited for, and the wait is no silence: the timeout
+    // starts with the start frame.
+    void waitForPort()
+    {
+        const QByteArray image = TestSupport::randomBytes(2000, 55);
+        const QString link = dir.filePath("late-port");
+        QFile::remove(link);
+        QProcess upgrader;
+        start(upgrader, {"--headless", "--wait", "--timeout", "1", "--port", link, "--image",
+                         TestSupport::writeFile(dir.filePath("w.ufw"), image)});
+        PtyPair pty;
+        QVERIFY(pty.open());
+        ModuleSimulator simulator(pty, image);
+        QTest::qWait(1500); // longer than the timeout
+        QCOMPARE(upgrader.state(), QProcess::Running);
+        QVERIFY(QFile::link(pty.slavePath(), link));
+        const Outcome outcome = finish(upgrader);
+        QCOMPARE(outcome.exitCode, 0);
+        QVERIFY(outcome.out.startsWith(link + ": ok, 2000 bytes, "));
+    }
+
 private:
+    void start(QProcess &upgrader, const QStringList &arguments)
+    {
+        stderrSoFar.clear();
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.remove("DISPLAY");
+        environment.remove("QT_QPA_PLATFORM");
+        upgrader.setProcessEnvironment(environment);
+        connect(&upgrader, &QProcess::readyReadStandardError, this, [this, &upgrader] {
+            stderrSoFar += QString::fromUtf8(upgrader.readAllStandardError());
+        });
+        upgrader.start(QStringLiteral(RW47HN_UPGRADER_PATH), arguments);
+        QVERIFY(upgrader.waitForStarted());
+    }
+    Outcome finish(QProcess &upgrader)
+    {
+        Outcome outcome;
+        if (!QTest::qWaitFor([&] { return upgrader.state() == QProcess::NotRunning; }, 30000))
+            return outcome;
+        outcome.exitCode = upgrader.exitStatus() == QProcess::NormalExit ? upgrader.exitCode() : -2;
+        outcome.out = QString::fromUtf8(upgrader.readAllStandardOutput());
+        outcome.err = stderrSoFar + QString::fromUtf8(upgrader.readAllStandardError());
+        return outcome;
+    }
+
+    QString stderrSoFar;
+
     // Runs the upgrader as a station would, without a display, while this process's event
     // loop plays the modules.
     Outcome run(const QStringList &arguments)
@@ -156,8 +419,8 @@ private:
             !QTest::qWaitFor([&] { return upgrader.state() == QProcess::NotRunning; }, 30000))
             return outcome;
         outcome.exitCode = upgrader.exitStatus() == QProcess::NormalExit ? upgrader.exitCode() : -2;
-        outcome.out = QString::fromLocal8Bit(upgrader.readAllStandardOutput());
-        outcome.err = QString::fromLocal8Bit(upgrader.readAllStandardError());
+        outcome.out = QString::fromUtf8(upgrader.readAllStandardOutput());
+        outcome.err = QString::fromUtf8(upgrader.readAllStandardError());
         return outcome;
     }
 

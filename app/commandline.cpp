@@ -1,0 +1,146 @@
+#include "commandline.h"
+
+#include "seriallink.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QSet>
+
+namespace {
+
+constexpr int MaxTimeoutSeconds = 86400;
+
+#ifdef Q_OS_WIN
+const char *const ExamplePort = "COM3";
+#else
+const char *const ExamplePort = "/dev/ttyUSB0 or a /dev/serial/by-id/ link";
+#endif
+
+// Two names lead to the same port when they resolve to the same device.
+QString portIdentity(const QString &name)
+{
+    const QFileInfo info(name);
+    const QString canonical = info.canonicalFilePath();
+    return canonical.isEmpty() ? info.absoluteFilePath() : canonical;
+}
+
+} // namespace
+
+CommandLine::CommandLine()
+    : port("port",
+           QStringLiteral("Port to use, for example %1. In the window: put NAME in the port box. "
+                          "Headless: give it once per module.")
+               .arg(QLatin1String(ExamplePort)),
+           "NAME"),
+      image("image", "Firmware image (.ufw), as if chosen in the dialog.", "FILE"),
+      baud("baud",
+           "Rate to open the ports at: 9600, 115200, 460800, 921600 or 1000000 (default 115200).",
+           "RATE"),
+      start("start", "Open the port and start the upgrade at once."),
+      headless("headless", "Upgrade without a window; needs no display."),
+      timeout("timeout",
+              "Headless: give a module up when no frame came from it for SECONDS, 1 to 86400 "
+              "(default 30).",
+              "SECONDS", "30"),
+      verbose("verbose", "Headless: print every log line on stderr."),
+      debug("debug", "Headless: keep the debug output (a line per byte)."),
+      json("json", "Headless: write the results to FILE as a JSON array at the end.", "FILE"),
+      jsonLines("json-lines",
+                "Headless: append one JSON object per module to FILE as each module ends.", "FILE"),
+      logDir("log-dir",
+             "Write a log file per port session (window) or per module (headless) to DIR. "
+             "The window logs to its data folder by default.",
+             "DIR"),
+      logLines("log-lines", "Window: lines the log area keeps (default 10000).", "N", "10000"),
+      wait("wait", "Headless: wait for ports that do not exist yet."),
+      loop("loop",
+           "Headless: after each module wait for the next one on the same port (unplugged and "
+           "plugged in again), until interrupted. Implies --wait.")
+{
+    parser.setApplicationDescription(
+        "Upgrades the firmware of RW47HN modules over serial ports.\n"
+        "Exit status, headless: 0 every module succeeded, 1 a module reported failure, "
+        "2 a port could not be used or finish, or the options were refused; 130 or 143 when "
+        "interrupted during a module.");
+    parser.addHelpOption();
+    parser.addVersionOption();
+    parser.addOptions({port, image, baud, start, headless, timeout, verbose, debug, json, jsonLines,
+                       logDir, logLines, wait, loop});
+}
+
+QString CommandLine::check() const
+{
+    if (parser.isSet(baud) && !OfferedBaudRates.contains(parser.value(baud)))
+        return "--baud: not an offered rate: " + parser.value(baud);
+    bool ok = false;
+    if (parser.value(logLines).toInt(&ok) <= 0 || !ok)
+        return "--log-lines: not a positive number of lines: " + parser.value(logLines);
+    if (parser.isSet(logDir) && !QFileInfo(parser.value(logDir)).isDir())
+        return "--log-dir: not a folder: " + parser.value(logDir);
+    return parser.isSet(headless) ? checkHeadless() : QString();
+}
+
+QString CommandLine::checkHeadless() const
+{
+    if (!parser.isSet(port))
+        return "--headless needs at least one --port";
+    if (!parser.isSet(image))
+        return "--headless needs --image";
+    bool ok = false;
+    const int seconds = parser.value(timeout).toInt(&ok);
+    if (!ok || seconds < 1 || seconds > MaxTimeoutSeconds)
+        return "--timeout: not a number of seconds from 1 to 86400: " + parser.value(timeout);
+    if (!parser.positionalArguments().isEmpty())
+        return "unexpected argument: " + parser.positionalArguments().first();
+    if (const QString problem = checkPorts(); !problem.isEmpty())
+        return problem;
+    if (const QString problem = checkReportFile(json); !problem.isEmpty())
+        return problem;
+    return checkReportFile(jsonLines);
+}
+
+QString CommandLine::checkPorts() const
+{
+    QSet<QString> seen;
+    for (const QString &name : parser.values(port)) {
+        const QString identity = portIdentity(name);
+        if (seen.contains(identity))
+            return "--port: given twice: " + name + " (" + identity + ")";
+        seen.insert(identity);
+    }
+    return {};
+}
+
+// A report must be writable before any module is touched, not found unwritable after.
+QString CommandLine::checkReportFile(const QCommandLineOption &option) const
+{
+    if (!parser.isSet(option))
+        return {};
+    const QString path = parser.value(option);
+    const QFileInfo folder(QFileInfo(path).absolutePath());
+    if (!folder.isDir())
+        return QStringLiteral("--%1: no such folder: %2")
+            .arg(option.names().first(), folder.filePath());
+    if (!folder.isWritable())
+        return QStringLiteral("--%1: cannot write in %2")
+            .arg(option.names().first(), folder.filePath());
+    return {};
+}
+
+HeadlessOptions CommandLine::headlessOptions() const
+{
+    HeadlessOptions options;
+    options.ports = parser.values(port);
+    options.image = parser.value(image);
+    if (parser.isSet(baud))
+        options.baud = parser.value(baud);
+    options.timeoutSeconds = parser.value(timeout).toInt();
+    options.verbose = parser.isSet(verbose);
+    options.debug = parser.isSet(debug);
+    options.jsonPath = parser.value(json);
+    options.jsonLinesPath = parser.value(jsonLines);
+    options.logDir = parser.value(logDir);
+    options.loop = parser.isSet(loop);
+    options.wait = options.loop || parser.isSet(wait);
+    return options;
+}

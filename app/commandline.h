@@ -1,0 +1,38 @@
+#pragma once
+
+#include "headlessrunner.h"
+
+#include <QCommandLineOption>
+#include <QCommandLineParser>
+#include <QString>
+
+// The program's options, for the window and for headless runs, and their checks: everything
+// that can be refused is refused here, before any port is opened.
+struct CommandLine
+{
+    CommandLine();
+    // What is wrong with the options; empty when they make sense.
+    QString check() const;
+    HeadlessOptions headlessOptions() const;
+
+    QCommandLineParser parser;
+    QCommandLineOption port;
+    QCommandLineOption image;
+    QCommandLineOption baud;
+    QCommandLineOption start;
+    QCommandLineOption headless;
+    QCommandLineOption timeout;
+    QCommandLineOption verbose;
+    QCommandLineOption debug;
+    QCommandLineOption json;
+    QCommandLineOption jsonLines;
+    QCommandLineOption logDir;
+    QCommandLineOption logLines;
+    QCommandLineOption wait;
+    QCommandLineOption loop;
+
+private:
+    QString checkHeadless() const;
+    QString checkPorts() const;
+    QString checkReportFile(const QCommandLineOption &option) const;
+};
