@@ -13,9 +13,9 @@ struct FirmwareImage
     enum Problem { None, CannotOpen, NotRegularFile, TooLarge, ReadFailed };
 
     Problem problem = None;
-    QByteArray data;  // the whole file when problem is None
-    qint64 size = 0;  // the file's size, when it could be told
-    QString detail;   // the system's words for a read failure
+    QByteArray data; // the whole file when problem is None
+    qint64 size = 0; // the file's size, when it could be told
+    QString detail;  // the system's words for a read failure
 
     bool loaded() const { return problem == None; }
     // The log lines a load gives, in order: the opened line first where the file was opened.

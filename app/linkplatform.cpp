@@ -84,7 +84,5 @@ void SerialLink::requestLowLatency()
 #else
 // Elsewhere an adapter's latency timer is a driver setting (the device's properties on
 // Windows, the driver's configuration on macOS) that a program cannot reach through the port.
-void SerialLink::requestLowLatency()
-{
-}
+void SerialLink::requestLowLatency() {}
 #endif

@@ -6,14 +6,10 @@
 
 PortDescription describePort(const QSerialPortInfo &info)
 {
-    return {info.portName(),
-            info.description(),
-            info.manufacturer(),
-            info.serialNumber(),
-            info.systemLocation(),
-            info.hasVendorIdentifier() && info.hasProductIdentifier(),
-            info.vendorIdentifier(),
-            info.productIdentifier()};
+    return {info.portName(),         info.description(),
+            info.manufacturer(),     info.serialNumber(),
+            info.systemLocation(),   info.hasVendorIdentifier() && info.hasProductIdentifier(),
+            info.vendorIdentifier(), info.productIdentifier()};
 }
 
 QVector<PortDescription> systemPorts()

@@ -2,7 +2,8 @@
 
 #include <QDebug>
 
-SerialLink::SerialLink(QObject *parent) : QObject(parent)
+// The port is a child so that it moves with the link to another thread.
+SerialLink::SerialLink(QObject *parent) : QObject(parent), m_port(this)
 {
     connect(&m_port, &QIODevice::readyRead, this, &SerialLink::readAvailable);
     connect(&m_port, &QIODevice::bytesWritten, this, &SerialLink::bytesWritten);

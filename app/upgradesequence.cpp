@@ -6,7 +6,8 @@
 
 #include <QDebug>
 
-UpgradeSequence::UpgradeSequence(QObject *parent) : QObject(parent)
+// The link and the timer are children so that they move with the sequence to another thread.
+UpgradeSequence::UpgradeSequence(QObject *parent) : QObject(parent), link(this), silenceTimer(this)
 {
     qRegisterMetaType<UpgradeFigures>();
     connect(&link, &SerialLink::received, this, &UpgradeSequence::SerialPortReadData);

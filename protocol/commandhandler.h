@@ -17,7 +17,7 @@ struct CommandAnswer
 
     QByteArray reply; // the frame to send at once; empty when there is none
     Next next = Next::Nothing;
-    uint8_t result = 0; // with ReportResult: 0 is success
+    uint8_t result = 0;  // with ReportResult: 0 is success
     bool served = false; // a data request was answered
     qint64 sliceStart = 0;
     qint64 sliceSize = 0; // image bytes in the reply

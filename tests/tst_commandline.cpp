@@ -1,0 +1,77 @@
+// The command line's checks, in-process and on every platform: what is refused, with which
+// words, before any port is opened.
+
+#include "commandline.h"
+
+#include <QTemporaryDir>
+#include <QtTest>
+
+class tst_CommandLine : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void checks_data()
+    {
+        QTest::addColumn<QStringList>("arguments"); // DIR: a folder that exists
+        QTest::addColumn<QString>("problem");       // empty: accepted
+        const QStringList run = {"--headless", "--image", "fw.ufw", "--port", "COM3"};
+        QTest::newRow("window, no options") << QStringList{} << "";
+        QTest::newRow("headless run") << run << "";
+        QTest::newRow("rate not offered")
+            << QStringList{"--baud", "1234"} << "--baud: not an offered rate: 1234";
+        QTest::newRow("no port") << QStringList{"--headless", "--image", "fw.ufw"}
+                                 << "--headless needs at least one --port";
+        QTest::newRow("same port twice")
+            << run + QStringList{"--port", "COM3"} << "--port: given twice: COM3";
+        QTest::newRow("timeout 1") << run + QStringList{"--timeout", "1"} << "";
+        QTest::newRow("timeout 86400") << run + QStringList{"--timeout", "86400"} << "";
+        for (const char *seconds : {"0", "-5", "86401", "4294968", "ten"})
+            QTest::newRow(seconds) << run + QStringList{"--timeout", seconds}
+                                   << QString("--timeout: not a number of seconds from 1 to "
+                                              "86400: ") +
+                                          seconds;
+        QTest::newRow("json in a folder") << run + QStringList{"--json", "DIR/r.json"} << "";
+        QTest::newRow("json folder missing")
+            << run + QStringList{"--json", "DIR/none/r.json"} << "--json: no such folder: DIR/none";
+        QTest::newRow("json-lines folder missing")
+            << run + QStringList{"--json-lines", "DIR/none/r.jsonl"}
+            << "--json-lines: no such folder: DIR/none";
+        QTest::newRow("log lines")
+            << QStringList{"--log-lines", "0"} << "--log-lines: not a positive number of lines: 0";
+        QTest::newRow("log folder missing")
+            << QStringList{"--log-dir", "DIR/none"} << "--log-dir: not a folder: DIR/none";
+        QTest::newRow("stray argument")
+            << run + QStringList{"extra"} << "unexpected argument: extra";
+    }
+    void checks()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, problem);
+        QTemporaryDir dir;
+        const QString folder = QDir(dir.path()).canonicalPath();
+        arguments.replaceInStrings("DIR", folder);
+        CommandLine line;
+        QVERIFY(line.parser.parse(QStringList{"rw47hn-upgrader"} + arguments));
+        const QString found = line.check();
+        if (problem.isEmpty())
+            QCOMPARE(found, QString());
+        else
+            QVERIFY2(found.startsWith(problem.replace("DIR", folder)), qPrintable(found));
+    }
+
+    // --loop implies --wait; the headless options carry what was given.
+    void headlessOptions()
+    {
+        CommandLine line;
+        QVERIFY(line.parser.parse({"rw47hn-upgrader", "--headless", "--loop", "--port", "a",
+                                   "--port", "b", "--image", "f", "--timeout", "7"}));
+        const HeadlessOptions options = line.headlessOptions();
+        QCOMPARE(options.ports, (QStringList{"a", "b"}));
+        QCOMPARE(options.timeoutSeconds, 7);
+        QVERIFY(options.loop && options.wait);
+    }
+};
+
+QTEST_GUILESS_MAIN(tst_CommandLine)
+#include "tst_commandline.moc"
