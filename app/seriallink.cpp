@@ -25,8 +25,10 @@ bool SerialLink::open(const QString &portName, qint32 rate)
 
 bool SerialLink::reopenAt(qint32 rate)
 {
-    // Push out what is still buffered (a reply, the AT command) before the rate changes.
-    m_port.flush();
+    // Push out what is still buffered (a reply, the AT command) before the rate changes, as
+    // far as the driver takes it: a flush on a full descriptor would read as a lost device.
+    if (acceptsBytes())
+        m_port.flush();
     m_port.close();
     m_port.setBaudRate(rate, QSerialPort::AllDirections);
     if (!m_port.open(QIODevice::ReadWrite)) {

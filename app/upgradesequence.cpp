@@ -42,6 +42,7 @@ void UpgradeSequence::closePort()
     link.close();
     portOpen = false;
     silenceTimer.stop();
+    setPhase(Phase::Idle);
 }
 
 void UpgradeSequence::setImage(const QByteArray &image)
@@ -116,6 +117,8 @@ void UpgradeSequence::UpgradeStartCmdAndChangeBaudRate()
 
 void UpgradeSequence::delaySendStartUpgradeCmd()
 {
+    if (!portOpen)
+        return; // the link closed meanwhile: nothing to send, nothing started
     SerialPortSendData(StartFrame);
     if (m_phase == Phase::AtSent)
         setPhase(Phase::StartFrameSent);
@@ -176,6 +179,7 @@ void UpgradeSequence::handleLinkLost(const QString &reason)
 {
     portOpen = false; // before the lines: nothing may be sent on the lost port any more
     silenceTimer.stop();
+    setPhase(Phase::Idle);
     emit logLine(QStringLiteral("串口已断开: ") + reason);
     emit linkLost(reason);
 }
@@ -184,6 +188,7 @@ void UpgradeSequence::markClosed(const QString &reason)
 {
     portOpen = false;
     silenceTimer.stop();
+    setPhase(Phase::Idle);
     emit linkClosed(reason);
 }
 
