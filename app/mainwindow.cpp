@@ -1,5 +1,7 @@
 #include "mainwindow.h"
 
+#include "eventrelay.h"
+#include "exchangethread.h"
 #include "portbox.h"
 #include "trafficlog.h"
 #include "ui_mainwindow.h"
@@ -8,20 +10,35 @@
 #include <QApplication>
 #include <QDebug>
 #include <QFileDialog>
+#include <QLabel>
 #include <QMetaType>
+#include <QStatusBar>
 
 MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWindow)
 {
     ui->setupUi(this);
     trafficLog = new TrafficLogView(ui->textBrowser, this);
     upgradeStatus = new UpgradeStatus(statusBar(), this);
+    logFileLabel = new QLabel(statusBar());
+    statusBar()->addPermanentWidget(logFileLabel);
+    trafficLog->setFile(&sessionLog);
+    exchanges = new ExchangeThread(&sequence, this);
+    setLogFolder(QString());
     SerialAppInit();
     registerTypeNames();
     connectSequence();
+    connect(&sessionLog, &SessionLog::failed, trafficLog, &TrafficLogView::appendLine);
+    connect(ui->comboBox_2, &QComboBox::currentTextChanged, this,
+            [this](const QString &rate) { setChosenRate(rate.toUInt()); });
+    setChosenRate(ui->comboBox_2->currentText().toUInt());
 }
 
 MainWindow::~MainWindow()
 {
+    exchanges->stop();
+    // The members go before the child objects: nothing may reach the log file once it is gone.
+    sequence.disconnect();
+    trafficLog->setFile(nullptr);
     delete ui;
 }
 
@@ -48,19 +65,43 @@ void MainWindow::registerTypeNames()
 #endif
 }
 
+// A signal of the sequence runs `slot` in the window's thread: directly while the sequence
+// shares it, through the relay once the sequence has a thread of its own.
+template <typename Signal, typename Slot> void MainWindow::follow(Signal signal, Slot slot)
+{
+    if (!relay) {
+        connect(&sequence, signal, this, slot);
+        return;
+    }
+    EventRelay *to = relay;
+    connect(
+        &sequence, signal, to, [to, slot](auto... args) { to->post([=] { slot(args...); }); },
+        Qt::DirectConnection);
+}
+
 void MainWindow::connectSequence()
 {
-    connect(&sequence, &UpgradeSequence::logLine, trafficLog, &TrafficLogView::appendLine);
-    connect(&sequence, &UpgradeSequence::answeringFrame, trafficLog, &TrafficLogView::holdLines);
-    connect(&sequence, &UpgradeSequence::linkLost, this, &MainWindow::showLinkClosed);
-    connect(&sequence, &UpgradeSequence::linkClosed, this, &MainWindow::showLinkClosed);
-    connect(&sequence, &UpgradeSequence::upgradeStarted, upgradeStatus, &UpgradeStatus::start);
-    connect(&sequence, &UpgradeSequence::sliceServed, upgradeStatus, &UpgradeStatus::showServed);
-    connect(&sequence, &UpgradeSequence::resultReported, upgradeStatus,
-            &UpgradeStatus::showResult);
-    connect(ui->comboBox_2, &QComboBox::currentTextChanged, this,
-            [this](const QString &rate) { sequence.setChosenRate(rate.toUInt()); });
-    sequence.setChosenRate(ui->comboBox_2->currentText().toUInt());
+    if (relay)
+        connect(&sequence, &UpgradeSequence::answeringFrame, relay, &EventRelay::hold,
+                Qt::DirectConnection);
+    else
+        connect(&sequence, &UpgradeSequence::answeringFrame, trafficLog,
+                &TrafficLogView::holdLines);
+    follow(&UpgradeSequence::logLine,
+           [this](const QString &line) { trafficLog->appendLine(line); });
+    follow(&UpgradeSequence::linkLost, [this](const QString &) { showLinkClosed(); });
+    follow(&UpgradeSequence::linkClosed, [this](const QString &) { showLinkClosed(); });
+    follow(&UpgradeSequence::phaseChanged, [this](UpgradeSequence::Phase phase) {
+        serving = phase == UpgradeSequence::Phase::Serving;
+    });
+    // The whole session is on disk once the line is back at the user's rate.
+    follow(&UpgradeSequence::returnedToChosenRate, [this] { sessionLog.flush(); });
+    follow(&UpgradeSequence::upgradeStarted, [this](qint64 size) { upgradeStatus->start(size); });
+    follow(&UpgradeSequence::sliceServed,
+           [this](qint64 end, qint64 ms) { upgradeStatus->showServed(end, ms); });
+    follow(&UpgradeSequence::resultReported, [this](uint8_t result, const UpgradeFigures &f) {
+        upgradeStatus->showResult(result, f);
+    });
 }
 
 void MainWindow::SerialAppInit()
@@ -94,7 +135,7 @@ void MainWindow::presetPort(const QString &portName)
 
 void MainWindow::presetImage(const QString &path)
 {
-    sequence.setFirmwarePath(path);
+    exchanges->run([&] { sequence.setFirmwarePath(path); });
     ui->lineEdit->setText(path);
 }
 
@@ -109,23 +150,25 @@ bool MainWindow::presetBaudRate(const QString &rate)
 
 void MainWindow::openAndStart()
 {
-    if (!sequence.isOpen())
+    if (!linkOpen)
         on_pushButton_clicked();
-    if (sequence.isOpen())
+    if (linkOpen)
         on_pushButton_3_clicked();
 }
 
 void MainWindow::setSilenceLimits(int afterStartMs, int inFramesMs)
 {
-    sequence.setSilenceLimits(afterStartMs, inFramesMs);
+    exchanges->run([&] { sequence.setSilenceLimits(afterStartMs, inFramesMs); });
 }
 
 // ---- Buttons ----
 
 void MainWindow::on_pushButton_clicked()
 {
-    if (sequence.isOpen()) {
-        sequence.closePort();
+    if (linkOpen) {
+        if (!mayInterrupt(QStringLiteral("升级正在进行，关闭串口会中断本次升级。是否关闭？")))
+            return;
+        exchanges->run([this] { sequence.closePort(); });
         showLinkClosed();
         return;
     }
@@ -133,7 +176,9 @@ void MainWindow::on_pushButton_clicked()
     const QString baudRateText = ui->comboBox_2->currentText();
     qDebug() << portName << Qt::endl;
     qDebug() << baudRateText << Qt::endl;
-    if (sequence.OpenComPorts(portName, baudRateText))
+    int opened = 0;
+    exchanges->run([&] { opened = sequence.OpenComPorts(portName, baudRateText); });
+    if (opened)
         showLinkOpen(portName, baudRateText);
 }
 
@@ -141,14 +186,19 @@ void MainWindow::showLinkOpen(const QString &portName, const QString &rateText)
 {
     ui->pushButton->setText(QStringLiteral("关闭串口"));
     ui->radioButton->setChecked(true);
+    linkOpen = true;
+    openLogFile(portName);
     trafficLog->appendLine(portName + QStringLiteral("串口打开成功"));
     trafficLog->appendLine(QStringLiteral("波特率: ") + rateText);
 }
 
 void MainWindow::showLinkClosed()
 {
+    serving = false;
+    linkOpen = false;
     ui->pushButton->setText(QStringLiteral("打开串口"));
     ui->radioButton->setChecked(false);
+    sessionLog.close();
 }
 
 void MainWindow::on_toolButton_clicked()
@@ -156,7 +206,7 @@ void MainWindow::on_toolButton_clicked()
     const QString ufwFilePath =
         QFileDialog::getOpenFileName(this, QStringLiteral("选择ufw文件"), QStringLiteral("./"),
                                      QStringLiteral("ufw files(*.ufw)"));
-    sequence.setFirmwarePath(ufwFilePath);
+    exchanges->run([&] { sequence.setFirmwarePath(ufwFilePath); });
     qDebug() << ufwFilePath << Qt::endl;
     if (ufwFilePath != QLatin1String("")) {
         ui->lineEdit->setText(ufwFilePath);
@@ -173,16 +223,18 @@ void MainWindow::on_pushButton_2_clicked()
 
 void MainWindow::on_pushButton_3_clicked()
 {
+    if (!mayInterrupt(QStringLiteral("升级正在进行，重新开始会中断本次升级。是否重新开始？")))
+        return;
     trafficLog->clear();
-    sequence.startUpgrade();
+    exchanges->run([this] { sequence.startUpgrade(); });
 }
 
 void MainWindow::changeBaudRate(quint64 baudrate)
 {
-    sequence.changeBaudRate(baudrate);
+    exchanges->run([&] { sequence.changeBaudRate(baudrate); });
 }
 
 void MainWindow::delaySendStartUpgradeCmd()
 {
-    sequence.delaySendStartUpgradeCmd();
+    exchanges->run([this] { sequence.delaySendStartUpgradeCmd(); });
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "portlist.h"
+#include "sessionlog.h"
 #include "upgradesequence.h"
 
 #include <QByteArray>
@@ -10,6 +11,9 @@
 #include <cstdint>
 #include <functional>
 
+class EventRelay;
+class ExchangeThread;
+class QLabel;
 class PortBox;
 class TrafficLogView;
 class UpgradeStatus;
@@ -43,9 +47,22 @@ public:
     void openAndStart();
     // How long the module may stay silent before the log area says so. Tests shorten them.
     void setSilenceLimits(int afterStartMs, int inFramesMs);
+    // The sequence itself, for tests of the window in one thread.
     UpgradeSequence &upgradeSequence() { return sequence; }
+    // From now on the sequence answers the module from a thread of its own, whatever the
+    // window does. Before the port is first opened.
+    void serveInOwnThread();
     // Where the port list comes from each time the drop-down opens; the system by default.
     void setPortProvider(std::function<QVector<PortDescription>()> provider);
+    // Where each port session's log file goes; the default folder when empty.
+    void setLogFolder(const QString &folder);
+    // How many lines the log area keeps; older ones leave the view (not the file).
+    void setLogLineLimit(int lines);
+    // The current or last port session's log file; empty before the first.
+    QString logFilePath() const { return sessionLog.filePath(); }
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
 
     // ---- The window's established meta-object surface: listeners and callers reach these
     // by name. The two signals are declared for listeners of the log; the window never emits
@@ -68,12 +85,25 @@ private:
     void SearchAvailablePorts();
     void registerTypeNames();
     void connectSequence();
+    template <typename Signal, typename Slot> void follow(Signal signal, Slot slot);
     void showLinkOpen(const QString &portName, const QString &rateText);
     void showLinkClosed();
+    void openLogFile(const QString &portName);
+    void showLogFile();
+    bool transferRunning() const;
+    bool mayInterrupt(const QString &question);
+    void setChosenRate(quint64 rate);
 
     Ui::MainWindow *ui;
     UpgradeSequence sequence;
     PortBox *portBox = nullptr;
     TrafficLogView *trafficLog = nullptr;
     UpgradeStatus *upgradeStatus = nullptr;
+    SessionLog sessionLog;
+    QString logFolder;
+    QLabel *logFileLabel = nullptr;
+    ExchangeThread *exchanges = nullptr;
+    EventRelay *relay = nullptr; // once the sequence has a thread of its own
+    bool linkOpen = false;       // as the window last heard from the sequence
+    bool serving = false;        // the sequence serves the module on the open port
 };

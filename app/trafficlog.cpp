@@ -1,30 +1,20 @@
 #include "trafficlog.h"
 
-#include <QFontDatabase>
-#include <QScrollBar>
-#include <QTextBrowser>
-#include <QTextCursor>
-#include <QTextDocument>
+#include "logview.h"
+#include "sessionlog.h"
 
 namespace {
 
-constexpr int LogRepaintMs = 40;
+constexpr int LogShowMs = 40;
 // Frames closer together than this mean the module is being served.
 constexpr int ServingGapMs = 100;
 
 } // namespace
 
-// Hex dumps read best in a fixed-width font. Its lines need no shaping or kerning, and
-// leaving both out makes laying out the ever-growing log several times cheaper.
-TrafficLogView::TrafficLogView(QTextBrowser *view, QObject *parent) : QObject(parent), m_view(view)
+TrafficLogView::TrafficLogView(LogView *view, QObject *parent) : QObject(parent), m_view(view)
 {
-    QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
-    font.setStyleStrategy(QFont::PreferNoShaping);
-    font.setKerning(false);
-    m_view->setFont(font);
-
-    m_repaintTimer.setSingleShot(true);
-    connect(&m_repaintTimer, &QTimer::timeout, this, &TrafficLogView::repaintSoon);
+    m_showTimer.setSingleShot(true);
+    connect(&m_showTimer, &QTimer::timeout, this, &TrafficLogView::showDue);
 }
 
 // While a received frame is being answered the lines wait, so that the reply leaves the port
@@ -35,61 +25,46 @@ void TrafficLogView::appendLine(const QString &line)
         m_held.append(line);
         return;
     }
-    holdRepaint();
     addLine(line);
 }
 
-// QTextEdit::append guesses rich text from the start of the string, so a module's banner or a
-// typed port name that looks like a tag would be interpreted; such lines are inserted as text
-// instead. All others take append's own path, which stays cheap however long the log grows.
+// The line is held by the area and written to the file at once; it shows with its batch.
 void TrafficLogView::addLine(const QString &line)
 {
-    if (!Qt::mightBeRichText(line)) {
-        m_view->append(line);
-        return;
-    }
-    QScrollBar *scrollBar = m_view->verticalScrollBar();
-    const bool atBottom = scrollBar->value() >= scrollBar->maximum();
-    QTextCursor cursor(m_view->document());
-    cursor.beginEditBlock();
-    cursor.movePosition(QTextCursor::End);
-    if (!m_view->document()->isEmpty())
-        cursor.insertBlock();
-    cursor.insertText(line);
-    cursor.endEditBlock();
-    if (atBottom)
-        scrollBar->setValue(scrollBar->maximum());
+    m_view->appendLine(line);
+    if (m_file)
+        m_file->write(line);
+    showSoon();
 }
 
-// While traffic flows the log area repaints at most every LogRepaintMs: a repaint per frame
-// would keep the next request waiting. The lines themselves are in at once.
-void TrafficLogView::holdRepaint()
+// While traffic flows the area shows new lines at most every LogShowMs: laying the view out
+// and painting it for every frame would keep the next request waiting.
+void TrafficLogView::showSoon()
 {
-    if (m_repaintTimer.isActive() || m_repaintAfterReply)
+    if (m_showTimer.isActive() || m_showAfterReply)
         return;
-    m_view->viewport()->setUpdatesEnabled(false);
-    m_repaintTimer.start(LogRepaintMs);
+    m_showTimer.start(LogShowMs);
 }
 
-// A repaint is due. While the module is being served it waits for the next reply: right after
-// a reply the module is busy receiving it, so the repaint costs no turnaround. When no reply
-// comes, the fallback paints anyway.
-void TrafficLogView::repaintSoon()
+// A batch is due. While the module is being served it waits for the next reply: right after
+// a reply the module is busy receiving it, so the work costs no turnaround. When no reply
+// comes, the fallback shows it anyway.
+void TrafficLogView::showDue()
 {
-    if (!m_repaintAfterReply && m_lastAnswerClock.isValid() &&
+    if (!m_showAfterReply && m_lastAnswerClock.isValid() &&
         m_lastAnswerClock.elapsed() < ServingGapMs) {
-        m_repaintAfterReply = true;
-        m_repaintTimer.start(ServingGapMs);
+        m_showAfterReply = true;
+        m_showTimer.start(ServingGapMs);
         return;
     }
-    repaintNow();
+    showNow();
 }
 
-void TrafficLogView::repaintNow()
+void TrafficLogView::showNow()
 {
-    m_repaintAfterReply = false;
-    m_repaintTimer.stop();
-    m_view->viewport()->setUpdatesEnabled(true);
+    m_showAfterReply = false;
+    m_showTimer.stop();
+    m_view->showStaged();
 }
 
 void TrafficLogView::holdLines(bool hold)
@@ -105,16 +80,14 @@ void TrafficLogView::releaseLines()
 {
     m_holding = false;
     m_lastAnswerClock.start();
-    holdRepaint();
-    for (const QString &line : qAsConst(m_held))
+    const QStringList held = std::exchange(m_held, {});
+    for (const QString &line : held)
         addLine(line);
-    m_held.clear();
-    if (m_repaintAfterReply)
-        repaintNow();
+    if (m_showAfterReply)
+        showNow();
 }
 
 void TrafficLogView::clear()
 {
-    m_view->clearHistory();
     m_view->clear();
 }

@@ -1,24 +1,37 @@
 // rw47hn-bench: runs whole upgrades of the headless window against rw47hn-sim over a pty and
 // prints how long the window takes to answer, how fast it can serve, how close it keeps to
-// the line's own time, and how much memory it needs.
+// the line's own time, how much memory it needs, and how late the window's own timers run.
 //
 // Each upgrade runs in a child process of its own (so its peak memory is its own):
-//   rw47hn-bench                   the whole table
-//   rw47hn-bench --quick           64 KiB and 1 MiB images only
-//   rw47hn-bench --run MODE SIZE CHUNK   one upgrade; MODE is turnaround, headroom or line
+//   rw47hn-bench                   every table
+//   rw47hn-bench --quick           small images; the large-image table with 64 MiB only
+//   rw47hn-bench --large           the large-image table only
+//   rw47hn-bench --precise         the window beside an instant responder at 115200 only
+//   rw47hn-bench --run MODE SIZE CHUNK WHO   one upgrade; MODE is turnaround, headroom, line
+//                                  or precise; WHO is window or responder
 
+#include "commandhandler.h"
+#include "framereader.h"
+#include "protocol.h"
 #include "testsupport.h"
 
 #include <QApplication>
 #include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <cerrno>
 #include <cstdio>
+#include <fcntl.h>
 #include <sys/resource.h>
+#include <termios.h>
+#include <unistd.h>
 
 namespace {
 
@@ -34,40 +47,146 @@ QMap<QString, qint64> parseStats(const QByteArray &json)
     return stats;
 }
 
-// One upgrade in this process; prints one "result" line: the simulator's figures as JSON.
-int runOne(const QString &mode, int size, int chunk)
+// Written a mebibyte at a time: a whole 256 MiB image in memory would count in the peak RSS.
+QString writeRandomFile(const QString &path, qint64 size)
 {
-    QTemporaryDir dir;
-    const QString imagePath =
-        TestSupport::writeFile(dir.filePath("bench.ufw"), TestSupport::randomBytes(size, 99));
-    QStringList arguments = {"--image", imagePath, "--chunk", QString::number(chunk), "--stats"};
-    if (mode == "turnaround")
-        arguments << "--pace-baud"
-                  << "1000000";
-    else if (mode == "line")
-        arguments << "--pace";
-    QProcess sim;
-    sim.setProcessChannelMode(QProcess::SeparateChannels);
-    sim.start(QStringLiteral(RW47HN_SIM_PATH), arguments);
-    if (!sim.waitForReadyRead(10000))
-        return 2;
-    const QByteArray banner = sim.readLine();
-    const QString port = QString::fromLocal8Bit(banner.split(' ').value(3)).remove(',');
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        qFatal("cannot write %s", qPrintable(path));
+    QRandomGenerator generator(99);
+    QByteArray block(1 << 20, Qt::Uninitialized);
+    for (qint64 left = size; left > 0; left -= block.size()) {
+        const int count = int(qMin<qint64>(left, block.size()));
+        generator.fillRange(reinterpret_cast<quint32 *>(block.data()), block.size() / 4);
+        file.write(block.constData(), count);
+    }
+    return path;
+}
 
+// How late a 10 ms timer in the GUI thread runs: whatever holds the GUI thread shows here.
+class LatenessProbe : public QObject
+{
+public:
+    LatenessProbe()
+    {
+        m_timer.setTimerType(Qt::PreciseTimer);
+        connect(&m_timer, &QTimer::timeout, this, [this] {
+            const qint64 now = m_clock.elapsed();
+            worstMs = qMax(worstMs, now - m_last - IntervalMs);
+            m_last = now;
+        });
+        m_clock.start();
+        m_timer.start(IntervalMs);
+    }
+    static constexpr int IntervalMs = 10;
+    qint64 worstMs = 0;
+
+private:
+    QTimer m_timer;
+    QElapsedTimer m_clock;
+    qint64 m_last = 0;
+};
+
+// The window serves the upgrade as a user would start it; returns the probe's worst lateness.
+qint64 serveWithWindow(const QString &port, const QString &imagePath, const QString &logFolder,
+                       QProcess &sim)
+{
     WindowDriver driver;
-    driver.window.show(); // painted as on a desk, only offscreen
+    driver.window.serveInOwnThread();      // as the application runs it
+    driver.window.setLogFolder(logFolder); // the whole log is written, as in daily use
+    driver.window.show();                  // painted as on a desk, only offscreen
     driver.selectPort(port);
     driver.clickOpen();
     if (!driver.isOpen())
-        return 3;
+        return -1;
     driver.chooseFile(imagePath);
-    driver.clickStart();
+    driver.clickStart(); // returns once the image is loaded and the AT command is out
+    LatenessProbe probe;
     // A plain event loop, as the application runs it (QTest's waits poll with sleeps).
     QEventLoop loop;
     QObject::connect(&sim, QOverload<int, QProcess::ExitStatus>::of(&QProcess::finished), &loop,
                      &QEventLoop::quit);
     if (sim.state() == QProcess::Running)
         loop.exec();
+    return probe.worstMs;
+}
+
+void writeAll(int fd, const QByteArray &bytes)
+{
+    for (int done = 0; done < bytes.size();) {
+        const ssize_t count = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
+        if (count < 0 && errno != EINTR && errno != EAGAIN)
+            return;
+        done += int(qMax<ssize_t>(count, 0));
+    }
+}
+
+// The least a host can do: read, answer with the shared command handler, write. No window,
+// no log, no event loop, no rate switches (the simulator paces at a fixed rate here).
+void serveWithResponder(const QString &port, const QString &imagePath)
+{
+    QFile file(imagePath);
+    file.open(QIODevice::ReadOnly);
+    const QByteArray image = file.readAll();
+    const int fd = ::open(QFile::encodeName(port).constData(), O_RDWR | O_NOCTTY);
+    termios settings{};
+    tcgetattr(fd, &settings);
+    cfmakeraw(&settings);
+    tcsetattr(fd, TCSANOW, &settings);
+    writeAll(fd, AtUpgradeCommand + StartFrame);
+    FrameReader reader;
+    char buffer[1 << 16];
+    for (bool done = false; !done;) {
+        const ssize_t count = ::read(fd, buffer, sizeof buffer);
+        if (count <= 0 && errno != EINTR)
+            break;
+        for (ssize_t i = 0; i < count; ++i) {
+            if (!reader.take(uint8_t(buffer[i])) || !reader.completed().crcMatches)
+                continue;
+            const FrameReader::Received &frame = reader.completed();
+            const CommandAnswer answer = answerCommand(frame.opcode(), frame.payload(), image);
+            writeAll(fd, answer.reply);
+            done = done || answer.next == CommandAnswer::Next::ReportResult;
+        }
+    }
+    ::close(fd);
+}
+
+QStringList simArguments(const QString &mode, const QString &imagePath, int chunk)
+{
+    QStringList arguments = {"--image", imagePath, "--chunk", QString::number(chunk), "--stats"};
+    if (mode == "turnaround")
+        arguments << "--pace-baud"
+                  << "1000000";
+    else if (mode == "precise")
+        arguments << "--pace-baud"
+                  << "115200";
+    else if (mode == "line")
+        arguments << "--pace";
+    return arguments;
+}
+
+// One upgrade in this process; prints one "result" line: the simulator's figures as JSON.
+int runOne(const QString &mode, qint64 size, int chunk, const QString &who)
+{
+    QTemporaryDir dir;
+    const QString imagePath = writeRandomFile(dir.filePath("bench.ufw"), size);
+    QProcess sim;
+    sim.setProcessChannelMode(QProcess::SeparateChannels);
+    sim.start(QStringLiteral(RW47HN_SIM_PATH), simArguments(mode, imagePath, chunk));
+    if (!sim.waitForReadyRead(10000))
+        return 2;
+    const QByteArray banner = sim.readLine();
+    const QString port = QString::fromLocal8Bit(banner.split(' ').value(3)).remove(',');
+    QElapsedTimer clock;
+    clock.start();
+    qint64 lateMs = 0;
+    if (who == "responder") {
+        serveWithResponder(port, imagePath);
+        sim.waitForFinished(-1);
+    } else {
+        lateMs = serveWithWindow(port, imagePath, dir.path(), sim);
+    }
     QJsonObject result;
     for (const QByteArray &line : sim.readAllStandardOutput().split('\n')) {
         if (line.startsWith('{'))
@@ -75,18 +194,21 @@ int runOne(const QString &mode, int size, int chunk)
     }
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
-    result.insert("ok", sim.exitCode() == 0 ? 1 : 0);
+    result.insert("ok", sim.exitCode() == 0 && result.value("mismatches").toInt() == 0 ? 1 : 0);
     result.insert("peak_rss_kb", qint64(usage.ru_maxrss));
+    result.insert("gui_late_ms", lateMs);
+    result.insert("wall_ms", clock.elapsed());
     std::printf("result %s\n", QJsonDocument(result).toJson(QJsonDocument::Compact).constData());
     return sim.exitCode();
 }
 
-QMap<QString, qint64> runChild(const QString &mode, int size, int chunk)
+QMap<QString, qint64> runChild(const QString &mode, qint64 size, int chunk,
+                               const QString &who = "window")
 {
     QProcess child;
     child.setStandardErrorFile(QProcess::nullDevice()); // the window's debug log
     child.start(QCoreApplication::applicationFilePath(),
-                {"--run", mode, QString::number(size), QString::number(chunk)});
+                {"--run", mode, QString::number(size), QString::number(chunk), who});
     child.waitForFinished(-1);
     for (const QByteArray &line : child.readAllStandardOutput().split('\n')) {
         if (line.startsWith("result "))
@@ -95,7 +217,7 @@ QMap<QString, qint64> runChild(const QString &mode, int size, int chunk)
     return {};
 }
 
-QString sizeName(int size)
+QString sizeName(qint64 size)
 {
     return size >= 1 << 20 ? QString("%1 MiB").arg(size >> 20) : QString("%1 KiB").arg(size >> 10);
 }
@@ -105,55 +227,127 @@ double ms(qint64 us)
     return us / 1000.0;
 }
 
-} // namespace
-
-int main(int argc, char *argv[])
+const char *failedMark(bool ok)
 {
-    if (argc == 5 && qstrcmp(argv[1], "--run") == 0) {
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-        QApplication app(argc, argv);
-        return runOne(argv[2], QByteArray(argv[3]).toInt(), QByteArray(argv[4]).toInt());
+    return ok ? "" : "  (an upgrade FAILED)";
+}
+
+void smallImagesRow(int size, int chunk)
+{
+    const auto t = runChild("turnaround", size, chunk);
+    const auto h = runChild("headroom", size, chunk);
+    QMap<QString, qint64> l;
+    if (size <= (1 << 20))
+        l = runChild("line", size, chunk);
+    const double headroom =
+        h.value("elapsed_ms") > 0 ? h.value("bytes") * 1000.0 / h.value("elapsed_ms") : 0.0;
+    QString line = "-";
+    if (!l.isEmpty() && l.value("baud") > 0) {
+        const double lineSeconds = l.value("line_bytes") * 10.0 / l.value("baud");
+        const double took = l.value("elapsed_ms") / 1000.0;
+        line = QString::asprintf("%6.2f/%6.2f %+6.2f%%", took, lineSeconds,
+                                 (took / lineSeconds - 1) * 100);
     }
-    QCoreApplication app(argc, argv);
-    const bool quick = app.arguments().contains("--quick");
+    const qint64 rss =
+        std::max({t.value("peak_rss_kb"), h.value("peak_rss_kb"), l.value("peak_rss_kb")});
+    std::printf("%-7s %5d | %5.2f  %5.2f  | %5.2f  %5.2f  | %9.0f  %6.1f  | %-24s | %.0f%s\n",
+                qPrintable(sizeName(size)), chunk, ms(t.value("first_p50_us")),
+                ms(t.value("first_p99_us")), ms(t.value("last_p50_us")), ms(t.value("last_p99_us")),
+                headroom, headroom / Ceiling115200, qPrintable(line), rss / 1024.0,
+                failedMark(t.value("ok") && h.value("ok") && (l.isEmpty() || l.value("ok"))));
+    std::fflush(stdout);
+}
+
+void smallImagesTable(bool quick)
+{
     QVector<int> sizes = {64 << 10, 1 << 20};
     if (!quick)
         sizes << (8 << 20);
-    const QVector<int> chunks = {256, 1024, 4096};
-
     std::printf("%-7s %5s | %-33s | %-20s | %-24s | %s\n", "image", "slice",
                 "turnaround ms @1Mbaud first/last", "headroom", "line efficiency @115200",
                 "peak RSS");
     std::printf("%-7s %5s | %-33s | %-20s | %-24s | %s\n", "", "", "p50    p99    | p50    p99",
                 "bytes/s    x ceiling", "took/line s   overhead", "MiB");
     for (const int size : sizes) {
-        for (const int chunk : chunks) {
-            const auto t = runChild("turnaround", size, chunk);
-            const auto h = runChild("headroom", size, chunk);
-            QMap<QString, qint64> l;
-            if (size <= (1 << 20))
-                l = runChild("line", size, chunk);
-            const double headroom =
-                h.value("elapsed_ms") > 0 ? h.value("bytes") * 1000.0 / h.value("elapsed_ms") : 0.0;
-            QString line = "-";
-            if (!l.isEmpty() && l.value("baud") > 0) {
-                const double lineSeconds = l.value("line_bytes") * 10.0 / l.value("baud");
-                const double took = l.value("elapsed_ms") / 1000.0;
-                line = QString::asprintf("%6.2f/%6.2f %+6.2f%%", took, lineSeconds,
-                                         (took / lineSeconds - 1) * 100);
-            }
-            const qint64 rss =
-                std::max({t.value("peak_rss_kb"), h.value("peak_rss_kb"), l.value("peak_rss_kb")});
-            std::printf(
-                "%-7s %5d | %5.2f  %5.2f  | %5.2f  %5.2f  | %9.0f  %6.1f  | %-24s | %.0f%s\n",
-                qPrintable(sizeName(size)), chunk, ms(t.value("first_p50_us")),
-                ms(t.value("first_p99_us")), ms(t.value("last_p50_us")), ms(t.value("last_p99_us")),
-                headroom, headroom / Ceiling115200, qPrintable(line), rss / 1024.0,
-                t.value("ok") && h.value("ok") && (l.isEmpty() || l.value("ok"))
-                    ? ""
-                    : "  (an upgrade FAILED)");
-            std::fflush(stdout);
-        }
+        for (const int chunk : {256, 1024, 4096})
+            smallImagesRow(size, chunk);
     }
+}
+
+// Large images, unpaced, in 4 KiB slices: the window must serve them whole and stay usable.
+void largeImagesTable(bool quick)
+{
+    std::printf("\n%-8s %5s | %8s | %9s | %-12s | %s\n", "image", "slice", "time s", "bytes/s",
+                "peak RSS MiB", "GUI timer worst lateness ms");
+    QVector<qint64> sizes = {qint64(64) << 20};
+    if (!quick)
+        sizes << (qint64(256) << 20);
+    for (const qint64 size : sizes) {
+        const auto r = runChild("headroom", size, 4096);
+        const double seconds = r.value("elapsed_ms") / 1000.0;
+        std::printf("%-8s %5d | %8.1f | %9.0f | %12.0f | %lld%s\n", qPrintable(sizeName(size)),
+                    4096, seconds, seconds > 0 ? r.value("bytes") / seconds : 0.0,
+                    r.value("peak_rss_kb") / 1024.0, r.value("gui_late_ms"),
+                    failedMark(r.value("ok") && r.value("bytes") == size));
+        std::fflush(stdout);
+    }
+}
+
+// Time over line time, in percent, at the simulator's fixed pace.
+double overLine(const QMap<QString, qint64> &r)
+{
+    const double lineMs = r.value("line_bytes") * 10.0 * 1000.0 / qMax<qint64>(1, r.value("baud"));
+    return (r.value("elapsed_ms") / lineMs - 1) * 100;
+}
+
+qint64 p99(const QMap<QString, qint64> &r)
+{
+    return qMax(r.value("first_p99_us"), r.value("last_p99_us"));
+}
+
+// The window beside an instant responder on the same precisely paced 115200 line: the
+// difference is the window's own cost.
+void preciseTable(bool quick)
+{
+    const int size = quick ? 32 << 10 : 128 << 10;
+    std::printf("\n%s image at 115200, precise pacing\n", qPrintable(sizeName(size)));
+    std::printf("%5s | %-9s | %12s | %13s | %13s\n", "slice", "host", "over line %", "p50 turn. ms",
+                "p99 turn. ms");
+    for (const int chunk : {256, 1024}) {
+        const auto responder = runChild("precise", size, chunk, "responder");
+        const auto window = runChild("precise", size, chunk, "window");
+        for (const auto &[name, r] : {std::pair{"responder", responder}, {"window", window}}) {
+            std::printf("%5d | %-9s | %+12.2f | %13.2f | %13.2f%s\n", chunk, name, overLine(r),
+                        ms(qMax(r.value("first_p50_us"), r.value("last_p50_us"))), ms(p99(r)),
+                        failedMark(r.value("ok")));
+        }
+        std::printf("%5d | %-9s | %+12.2f | %13s | %+13.2f\n", chunk, "window's cost",
+                    overLine(window) - overLine(responder), "", ms(p99(window) - p99(responder)));
+        std::fflush(stdout);
+    }
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    if (argc == 6 && qstrcmp(argv[1], "--run") == 0) {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+        QApplication app(argc, argv);
+        return runOne(argv[2], QByteArray(argv[3]).toLongLong(), QByteArray(argv[4]).toInt(),
+                      argv[5]);
+    }
+    QCoreApplication app(argc, argv);
+    const QStringList arguments = app.arguments();
+    const bool quick = arguments.contains("--quick");
+    const bool large = arguments.contains("--large");
+    const bool precise = arguments.contains("--precise");
+    const bool all = !large && !precise;
+    if (all)
+        smallImagesTable(quick);
+    if (all || large)
+        largeImagesTable(quick);
+    if (all || precise)
+        preciseTable(quick);
     return 0;
 }

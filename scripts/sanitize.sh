@@ -1,9 +1,21 @@
 #!/usr/bin/env bash
-# Builds with AddressSanitizer and UndefinedBehaviorSanitizer and runs the whole test suite.
+# Builds with sanitizers and runs the whole test suite:
+#   scripts/sanitize.sh           AddressSanitizer and UndefinedBehaviorSanitizer (build-asan/)
+#   scripts/sanitize.sh --thread  ThreadSanitizer (build-tsan/): the window serves the module
+#                                 from a thread of its own
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
-build="$root/build-asan"
 
+if [ "${1:-}" = "--thread" ]; then
+    build="$root/build-tsan"
+    bash "$root/scripts/build.sh" "$build" -DRW47HN_SANITIZE_THREAD=ON
+    cd "$build"
+    export TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:suppressions=$root/tests/tsan.supp"
+    QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j2
+    exit
+fi
+
+build="$root/build-asan"
 bash "$root/scripts/build.sh" "$build" -DRW47HN_SANITIZE=ON
 cd "$build"
 # Full unwinding so that suppressions can tell Qt's own leaks from ours.

@@ -2,13 +2,12 @@
 // README's screenshot: opens the port given with --port, chooses --image, starts the
 // upgrade and waits for the success line. Exits 0 on success, 1 otherwise.
 
+#include "logview.h"
 #include "testsupport.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QEventLoop>
-#include <QTextBlock>
-#include <QTextBrowser>
 #include <QTimer>
 
 int main(int argc, char *argv[])
@@ -34,9 +33,9 @@ int main(int argc, char *argv[])
 
     QEventLoop loop;
     int result = 1;
-    auto *log = driver.widget<QTextBrowser>("textBrowser");
-    QObject::connect(log, &QTextEdit::textChanged, &loop, [&] {
-        if (result != 0 && log->document()->lastBlock().text() == QStringLiteral("升级成功..."))
+    auto *log = driver.widget<LogView>("textBrowser");
+    QObject::connect(log, &LogView::textChanged, &loop, [&] {
+        if (result != 0 && log->lastLine() == QStringLiteral("升级成功..."))
             QTimer::singleShot(300, &loop, [&] { // let the return to the user's rate show
                 result = 0;
                 loop.quit();

@@ -7,14 +7,15 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QLineEdit>
+#include <QLoggingCategory>
 #include <QMessageBox>
 #include <QRadioButton>
 #include <QRandomGenerator>
 #include <QSocketNotifier>
-#include <QTextBrowser>
 #include <QTimer>
 #include <QtTest>
 
+#include "logview.h"
 #include "protocol.h"
 
 #include <cerrno>
@@ -23,45 +24,9 @@
 
 namespace TestSupport {
 
-static QStringList &captured()
+void quietDebug()
 {
-    static QStringList lines;
-    return lines;
-}
-
-static void keepMessage(QtMsgType type, const QMessageLogContext &, const QString &message)
-{
-    if (type == QtFatalMsg) {
-        fprintf(stderr, "%s\n", qPrintable(message));
-        abort();
-    }
-    if (type == QtDebugMsg)
-        captured().append(message);
-    else if (!message.contains(QLatin1String("propagateSizeHints")))
-        fprintf(stderr, "%s\n", qPrintable(message));
-}
-
-void captureDebug()
-{
-    qInstallMessageHandler(keepMessage);
-}
-
-QStringList debugLines()
-{
-    return captured();
-}
-
-void clearDebug()
-{
-    captured().clear();
-}
-
-int countDebug(const QString &prefix)
-{
-    int count = 0;
-    for (const QString &line : captured())
-        count += line.startsWith(prefix) ? 1 : 0;
-    return count;
+    QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false"));
 }
 
 QByteArray hex(const char *pairs)
@@ -240,7 +205,7 @@ bool WindowDriver::isOpen() const
 
 QString WindowDriver::log() const
 {
-    return widget<QTextBrowser>("textBrowser")->toPlainText();
+    return widget<LogView>("textBrowser")->toPlainText();
 }
 
 QStringList WindowDriver::logLines() const

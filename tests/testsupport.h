@@ -1,7 +1,7 @@
 #pragma once
 
-// Helpers shared by the tests: debug-log capture, the master side of a pty as a wire tap,
-// and a driver that works the window through its widgets.
+// Helpers shared by the tests: the master side of a pty as a wire tap, and a driver that
+// works the window through its widgets.
 
 #include "mainwindow.h"
 #include "ptypair.h"
@@ -21,11 +21,9 @@ class QTextBrowser;
 
 namespace TestSupport {
 
-// Keeps debug messages in memory instead of printing them.
-void captureDebug();
-QStringList debugLines();
-void clearDebug();
-int countDebug(const QString &prefix);
+// Turns the program's debug output off: it has lines for every byte. Tests assert on wire
+// bytes, typed events and the log area; tst_debuglog alone checks the debug lines.
+void quietDebug();
 
 // Bytes of a string of hex pairs such as "AA 55 01 00".
 QByteArray hex(const char *pairs);

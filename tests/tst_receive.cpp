@@ -5,7 +5,8 @@
 
 #include <QtTest>
 
-using TestSupport::countDebug;
+#include <memory>
+
 using TestSupport::frame;
 using TestSupport::hex;
 
@@ -25,7 +26,7 @@ class tst_Receive : public PtyWindowTest
     Q_OBJECT
 
 private slots:
-    void initTestCase() { TestSupport::captureDebug(); }
+    void initTestCase() { TestSupport::quietDebug(); }
 
     void init()
     {
@@ -33,29 +34,39 @@ private slots:
         driver->clickOpen();
         QVERIFY(driver->isOpen());
         driver->clickClear();
-        TestSupport::clearDebug();
+        UpgradeSequence *sequence = &driver->window.upgradeSequence();
+        text = std::make_unique<QSignalSpy>(sequence, &UpgradeSequence::textReceived);
+        received = std::make_unique<QSignalSpy>(sequence, &UpgradeSequence::frameReceived);
+        dropped = std::make_unique<QSignalSpy>(sequence, &UpgradeSequence::frameDropped);
     }
 
-    void cleanup() { stopWindow(); }
+    void cleanup()
+    {
+        text.reset();
+        received.reset();
+        dropped.reset();
+        stopWindow();
+    }
 
     void okReplyStartsFramePhase()
     {
-        send(Ok);
+        sendText(Ok);
         QCOMPARE(driver->log(), QStringLiteral("接收到数据：\nOK\n\n\nOK\n"));
         // From now on chunks are frame bytes only: no text entry, OK is just noise.
-        send(Ok + unknownFrame);
-        QCOMPARE(countDebug("<<<opcode:  127"), 1);
+        tap->write(Ok + unknownFrame);
+        QTRY_COMPARE(received->count(), 1);
+        QCOMPARE(text->count(), 1);
         QCOMPARE(driver->log().count("接收到数据："), 1);
     }
 
     void okSplitOverTwoChunksStaysInTextPhase()
     {
-        send("\r\nO");
-        send("K\r\n");
+        sendText("\r\nO");
+        sendText("K\r\n");
         QCOMPARE(driver->log().count("接收到数据："), 2);
-        send(unknownFrame);
-        QCOMPARE(driver->log().count("接收到数据："), 3); // still the text phase
-        QCOMPARE(countDebug("<<<opcode:  127"), 1);       // the frame is handled all the same
+        sendText(unknownFrame); // still the text phase
+        QCOMPARE(driver->log().count("接收到数据："), 3);
+        QCOMPARE(received->count(), 1); // the frame is handled all the same
     }
 
     // The module's text is shown as text, never interpreted, up to the first NUL.
@@ -72,79 +83,85 @@ private slots:
     {
         QFETCH(QByteArray, chunk);
         QFETCH(QString, shown);
-        send(chunk);
+        sendText(chunk);
         QCOMPARE(driver->log(), "接收到数据：" + shown);
+        QCOMPARE(text->first().first().toByteArray(), chunk);
     }
 
+    // A frame cut in two chunks at every position is read whole. Sent before the OK, where
+    // every chunk announces itself as text and still goes to the frame reader, so that the
+    // two halves surely arrive apart.
     void frameSplitAtEveryBoundary()
     {
-        send(Ok);
         for (int cut = 1; cut < unknownFrame.size(); ++cut) {
-            send(unknownFrame.left(cut));
-            send(unknownFrame.mid(cut));
+            sendText(unknownFrame.left(cut));
+            sendText(unknownFrame.mid(cut));
         }
         const int cuts = unknownFrame.size() - 1;
-        QCOMPARE(countDebug("<<<opcode:  127"), cuts);
+        QCOMPARE(received->count(), cuts);
         QCOMPARE(driver->logLines().count(hexLine(unknownFrame)), cuts);
     }
 
     void streams_data()
     {
         QTest::addColumn<QByteArray>("stream");
-        QTest::addColumn<QStringList>("opcodes"); // handled, in order
+        QTest::addColumn<QByteArrayList>("frames"); // shown as received, in order
         QTest::addColumn<int>("crcErrors");
         const QByteArray a = frame(0x7E, hex("01"));
         const QByteArray b = frame(0x7F, hex("02 03"));
         QByteArray badCrc = b;
         badCrc[badCrc.size() - 1] = char(badCrc.at(badCrc.size() - 1) ^ 0x01);
-        QTest::newRow("two frames in one chunk") << a + b << QStringList{"126", "127"} << 0;
+        QTest::newRow("two frames in one chunk") << a + b << QByteArrayList{a, b} << 0;
         QTest::newRow("garbage between")
-            << hex("00 13 55") + a + hex("FF AA 00") + b << QStringList{"126", "127"} << 0;
+            << hex("00 13 55") + a + hex("FF AA 00") + b << QByteArrayList{a, b} << 0;
         QTest::newRow("stray AA before a frame")
-            << hex("AA") + a + hex("AA AA") + b << QStringList{"126", "127"} << 0;
-        QTest::newRow("AA then another byte") << hex("AA 00") + a << QStringList{"126"} << 0;
-        QTest::newRow("wrong crc dropped") << badCrc + a << QStringList{"126"} << 1;
+            << hex("AA") + a + hex("AA AA") + b << QByteArrayList{a, b} << 0;
+        QTest::newRow("AA then another byte") << hex("AA 00") + a << QByteArrayList{a} << 0;
+        QTest::newRow("wrong crc dropped") << badCrc + a << QByteArrayList{badCrc, a} << 1;
         QTest::newRow("zero length is no frame")
-            << hex("AA 55 00 00") + a << QStringList{"126"} << 0;
+            << hex("AA 55 00 00") + a << QByteArrayList{a} << 0;
     }
     void streams()
     {
         QFETCH(QByteArray, stream);
-        QFETCH(QStringList, opcodes);
+        QFETCH(QByteArrayList, frames);
         QFETCH(int, crcErrors);
-        send(Ok);
-        send(stream);
-        QStringList handled;
-        for (const QString &line : TestSupport::debugLines()) {
-            if (line.startsWith("<<<opcode:  "))
-                handled << line.mid(12);
-        }
-        QCOMPARE(handled, opcodes);
+        sendText(Ok);
+        tap->write(stream);
+        QCOMPARE(sentBeforeBarrier(), QByteArray());
+        QStringList expected;
+        for (const QByteArray &bytes : frames)
+            expected << hexLine(bytes);
+        QCOMPARE(driver->logLines().filter("RW47HN->MCU: [").mid(0, frames.size()), expected);
+        QCOMPARE(dropped->count(), crcErrors);
+        QCOMPARE(received->count(), frames.size() - crcErrors + 1); // and the barrier
         QCOMPARE(driver->logLines().count("CRC校验错误，丢弃该帧"), crcErrors);
     }
 
     // A corrupted request is shown, reported and never answered.
     void corruptedRequestIsNotAnswered()
     {
-        send(Ok);
+        sendText(Ok);
         QByteArray request = frame(BaudRateCmd, hex("00 C2 01 00"));
         request[6] = char(request.at(6) ^ 0x40);
-        send(request);
+        tap->write(request);
+        QTRY_COMPARE(dropped->count(), 1);
         QCOMPARE(driver->logLines(), (QStringList{"接收到数据：", "OK", "", "", "OK", "",
                                                   hexLine(request), "CRC校验错误，丢弃该帧"}));
         QCOMPARE(sentBeforeBarrier(), QByteArray());
     }
 
 private:
-    // Writes one chunk and waits until the window has taken it in.
-    void send(const QByteArray &chunk)
+    // Writes one chunk in the text phase and waits until the window has taken it in.
+    void sendText(const QByteArray &chunk)
     {
-        const int before = countDebug("<<<bytes: ") + driver->log().count("接收到数据：");
+        const int before = text->count();
         tap->write(chunk);
-        QTRY_VERIFY(countDebug("<<<bytes: ") + driver->log().count("接收到数据：") > before);
+        QTRY_COMPARE(text->count(), before + 1);
     }
 
     const QByteArray unknownFrame = frame(0x7F, hex("10 20 30"));
+    std::unique_ptr<QSignalSpy> text, received, dropped;
 };
 
 QTEST_MAIN(tst_Receive)

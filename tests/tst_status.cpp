@@ -28,7 +28,7 @@ class tst_Status : public PtyWindowTest
     Q_OBJECT
 
 private slots:
-    void initTestCase() { TestSupport::captureDebug(); }
+    void initTestCase() { TestSupport::quietDebug(); }
     void init()
     {
         QVERIFY(dir.isValid());

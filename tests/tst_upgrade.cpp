@@ -1,11 +1,10 @@
 // Whole upgrades against the simulated module, and the timing of the start sequence.
 
+#include "logview.h"
 #include "modulesimulator.h"
 #include "protocol.h"
 #include "testsupport.h"
 
-#include <QTextBlock>
-#include <QTextBrowser>
 #include <QtTest>
 
 using TestSupport::hex;
@@ -16,11 +15,11 @@ namespace {
 class LogTimes : public QObject
 {
 public:
-    explicit LogTimes(QTextBrowser *browser)
+    explicit LogTimes(LogView *browser)
     {
         clock.start();
-        connect(browser, &QTextEdit::textChanged, this, [this, browser] {
-            const QString last = browser->document()->lastBlock().text();
+        connect(browser, &LogView::textChanged, this, [this, browser] {
+            const QString last = browser->lastLine();
             if (last != lastSeen && !last.isEmpty())
                 lines.append({clock.elapsed(), last});
             lastSeen = last;
@@ -40,7 +39,7 @@ class tst_Upgrade : public PtyWindowTest
     Q_OBJECT
 
 private slots:
-    void initTestCase() { TestSupport::captureDebug(); }
+    void initTestCase() { TestSupport::quietDebug(); }
     void init()
     {
         QVERIFY(dir.isValid());
@@ -154,7 +153,7 @@ private slots:
         QFETCH(int, presses);
         WireTap tap(pty.masterFd());
         driver->chooseFile(TestSupport::writeFile(dir.filePath("fw.ufw"), "image"));
-        LogTimes log(driver->widget<QTextBrowser>("textBrowser"));
+        LogTimes log(driver->widget<LogView>("textBrowser"));
         tap.clock.start();
         driver->clickStart();
         if (presses == 2) {

@@ -1,0 +1,159 @@
+// The log area keeps the newest lines; the log file keeps every line of a port session.
+
+#include "logview.h"
+#include "protocol.h"
+#include "sessionlog.h"
+#include "testsupport.h"
+
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QRegularExpression>
+#include <QStatusBar>
+#include <QtTest>
+
+#include <csignal>
+#include <sys/resource.h>
+
+class tst_WindowLog : public PtyWindowTest
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { TestSupport::quietDebug(); }
+    void init()
+    {
+        QVERIFY(dir.isValid());
+        // A folder of its own for each test: pty names and seconds repeat.
+        logs = dir.filePath(QString::number(++runs));
+        QVERIFY(QDir().mkpath(logs));
+        QVERIFY(startWindow(Tapped));
+        driver->window.setLogFolder(logs);
+    }
+    void cleanup()
+    {
+        stopWindow();
+        if (savedLimit.rlim_max != 0)
+            setrlimit(RLIMIT_FSIZE, &savedLimit);
+    }
+
+    // A short upgrade, the area cleared, the port closed: the file has every line, in order,
+    // after the local time; the status bar says where it is, the area does not.
+    void fileHoldsTheSession_data()
+    {
+        QTest::addColumn<bool>("ownThread"); // the sequence in a thread of its own
+        QTest::newRow("one thread") << false;
+        QTest::newRow("own thread") << true;
+    }
+    void fileHoldsTheSession()
+    {
+        QFETCH(bool, ownThread);
+        if (ownThread)
+            driver->window.serveInOwnThread();
+        const QByteArray image = TestSupport::randomBytes(0x40, 7);
+        QVERIFY(pressStart(image));
+        QVERIFY(answerHandshake());
+        QTRY_VERIFY_WITH_TIMEOUT(tap->received.contains(StartFrame), 5000);
+        const QByteArray request = TestSupport::readRequest(0, 0x40);
+        tap->write(request);
+        tap->write(TestSupport::frame(UpgradeResultCmd, QByteArray(1, '\0')));
+        QTRY_VERIFY(driver->logLines().contains("切波特率到: 115200"));
+        driver->clickClear();
+        driver->clickOpen(); // closes the port and the file
+
+        const QString path = driver->window.logFilePath();
+        const QString port = QFileInfo(pty.slavePath()).fileName();
+        QCOMPARE(QFileInfo(path).absolutePath(), QFileInfo(logs).absoluteFilePath());
+        QVERIFY(QRegularExpression("^\\d{4}-\\d\\d-\\d\\d_\\d\\d-\\d\\d-\\d\\d_" + port + "\\.log$")
+                    .match(QFileInfo(path).fileName())
+                    .hasMatch());
+        QStringList lines = readLines(path);
+        const QRegularExpression stamp("^\\d\\d:\\d\\d:\\d\\d\\.\\d\\d\\d ");
+        for (QString &line : lines) {
+            QVERIFY2(stamp.match(line).hasMatch(), qPrintable(line));
+            line.remove(0, 13);
+        }
+        const QByteArray reply = TestSupport::frame(ReadDataCmd, request.mid(5, 8) + image);
+        QVERIFY(TestSupport::containsInOrder(lines.join('\n'),
+                                             {pty.slavePath() + "串口打开成功", "波特率: 115200",
+                                              "文件打开成功。", "发送升级指令: AT+UPGRADE=1\\r\\n",
+                                              "切波特率到: 9600", "\\r\\nOK\\r\\n",
+                                              "RW47HN->MCU: [" + request.toHex(' ').toUpper() + ']',
+                                              "MCU->RW47HN: [" + reply.toHex(' ').toUpper() + ']',
+                                              "升级成功...", "切波特率到: 115200"}));
+        QVERIFY(driver->log().isEmpty());
+        const auto labels = driver->window.statusBar()->findChildren<QLabel *>();
+        QVERIFY(std::any_of(labels.begin(), labels.end(),
+                            [&](QLabel *label) { return label->text().contains(path); }));
+    }
+
+    // The area keeps the newest lines; the file keeps all of them.
+    void boundedArea()
+    {
+        driver->window.setLogLineLimit(3);
+        driver->clickOpen();
+        for (const char *text : {"a", "b", "c", "d"}) {
+            tap->write(text);
+            QTRY_VERIFY(driver->log().endsWith(QStringLiteral("接收到数据：") + text));
+        }
+        QCOMPARE(driver->logLines(),
+                 (QStringList{"接收到数据：b", "接收到数据：c", "接收到数据：d"}));
+        auto *view = driver->widget<LogView>("textBrowser");
+        QTRY_COMPARE(view->model()->rowCount(), 3);
+        QCOMPARE(view->model()->index(0, 0).data().toString(), QStringLiteral("接收到数据：b"));
+        driver->clickOpen();
+        QCOMPARE(readLines(driver->window.logFilePath()).size(), 6);
+    }
+
+    void writeFailure_data()
+    {
+        QTest::addColumn<bool>("fileLimit"); // else the folder is gone
+        QTest::newRow("file size limit") << true;
+        QTest::newRow("no folder") << false;
+    }
+    // One line says so; the session goes on.
+    void writeFailure()
+    {
+        QFETCH(bool, fileLimit);
+        if (!fileLimit)
+            QVERIFY(QDir(logs).removeRecursively());
+        driver->clickOpen();
+        QVERIFY(driver->isOpen());
+        if (fileLimit) {
+            // From now on files of this process may not grow past 64 bytes: the opening lines
+            // wait in the file's buffer, and writing them out fails with EFBIG, as on a full
+            // disk, whoever runs the test. The signal would end the process.
+            signal(SIGXFSZ, SIG_IGN);
+            rlimit limit{};
+            getrlimit(RLIMIT_FSIZE, &limit);
+            savedLimit = limit;
+            limit.rlim_cur = 64;
+            QCOMPARE(setrlimit(RLIMIT_FSIZE, &limit), 0);
+        }
+        const auto failures = [this] {
+            return driver->logLines().filter(QRegularExpression("^日志文件写入失败: .+")).size();
+        };
+        QTRY_COMPARE_WITH_TIMEOUT(failures(), 1, 5000);
+        for (const char *text : {"a", "b"}) {
+            tap->write(text);
+            QTRY_VERIFY(driver->log().endsWith(QStringLiteral("接收到数据：") + text));
+        }
+        QCOMPARE(failures(), 1);
+    }
+
+private:
+    int runs = 0;
+    rlimit savedLimit{};
+    QString logs;
+
+    static QStringList readLines(const QString &path)
+    {
+        QFile file(path);
+        if (!file.open(QIODevice::ReadOnly))
+            return {};
+        return QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts);
+    }
+};
+
+QTEST_MAIN(tst_WindowLog)
+#include "tst_windowlog.moc"
