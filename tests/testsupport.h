@@ -5,6 +5,7 @@
 
 #include "mainwindow.h"
 #include "ptypair.h"
+#include "testbytes.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>
@@ -21,23 +22,8 @@ class QTextBrowser;
 
 namespace TestSupport {
 
-// Turns the program's debug output off: it has lines for every byte. Tests assert on wire
-// bytes, typed events and the log area; tst_debuglog alone checks the debug lines.
-void quietDebug();
-
-// Bytes of a string of hex pairs such as "AA 55 01 00".
-QByteArray hex(const char *pairs);
-// A protocol frame, built by the frame builder (which has its own known-answer tests).
-QByteArray frame(uint8_t opcode, const QByteArray &payload);
-// The module's request for `count` image bytes from `address`.
-QByteArray readRequest(quint32 address, quint32 count);
 // CPU time this process has used, in seconds.
 double cpuSeconds();
-// Writes a file and returns its path.
-QString writeFile(const QString &path, const QByteArray &content);
-QByteArray randomBytes(int size, quint32 seed);
-// True when every item appears in text, each after the previous one.
-bool containsInOrder(const QString &text, const QStringList &items);
 // The rate set on a pty, read from either side, as a termios speed code.
 speed_t lineSpeed(int fd);
 
@@ -81,6 +67,7 @@ public:
     QString log() const;
     QStringList logLines() const;
 
+    QTemporaryDir logFolder; // the window's log files, gone with the test
     MainWindow window;
 };
 

@@ -5,7 +5,7 @@
 #include "frame.h"
 #include "framereader.h"
 #include "protocol.h"
-#include "testsupport.h"
+#include "testbytes.h"
 
 #include <QtTest>
 

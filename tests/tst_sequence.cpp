@@ -173,7 +173,7 @@ private slots:
         tap = nullptr;
         pty.closeMaster();
         QTRY_VERIFY(log->events.contains("lost"));
-        QCOMPARE(log->events, (QStringList{"started 3", "phase AtSent", "lost"}));
+        QCOMPARE(log->events, (QStringList{"started 3", "phase AtSent", "phase Idle", "lost"}));
         QVERIFY(!log->reasons.first().isEmpty());
         QVERIFY(!sequence->isOpen());
     }
