@@ -12,5 +12,5 @@ fi
 
 bash "$root/scripts/build.sh" "$build" "${args[@]}"
 cd "$build"
-# The tests mostly wait on timers and the line, so three times as many run as there are cores.
-QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j"$(( $(nproc) * 3 ))"
+# The tests mostly wait on timers and the line, so four times as many run as there are cores.
+QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j"$(( $(nproc) * 4 ))"
