@@ -64,4 +64,11 @@ void ExchangeThread::stop()
     });
     m_thread.quit();
     m_thread.wait();
+    // Objects that moved with running timers have them registered again by a posted call;
+    // deliver it now, or it would be lost (and its timer list with it) if no loop ran again.
+    for (QObject *object : {m_worker, static_cast<QObject *>(m_courier)}) {
+        QCoreApplication::sendPostedEvents(object, QEvent::MetaCall);
+        for (QObject *child : object->findChildren<QObject *>())
+            QCoreApplication::sendPostedEvents(child, QEvent::MetaCall);
+    }
 }
