@@ -174,6 +174,14 @@ bool PtyWindowTest::startWindow(MasterSide master)
     return true;
 }
 
+bool PtyWindowTest::startOpenWindow(MasterSide master)
+{
+    if (!dir.isValid() || !startWindow(master))
+        return false;
+    driver->clickOpen();
+    return driver->isOpen();
+}
+
 void PtyWindowTest::stopWindow()
 {
     delete driver;

@@ -79,6 +79,8 @@ protected:
     enum MasterSide { Untapped, Tapped };
     // Opens the pair and makes the window; check the result with QVERIFY.
     bool startWindow(MasterSide master);
+    // Starts the window and opens its port.
+    bool startOpenWindow(MasterSide master);
     // Ends what startWindow began, window first; harmless when nothing was started.
     void stopWindow();
     // Opens the port at `rate`, chooses a file that holds `image`, presses start and waits

@@ -12,13 +12,7 @@ class tst_Misbehaviour : public PtyWindowTest
 
 private slots:
     void initTestCase() { TestSupport::quietDebug(); }
-    void init()
-    {
-        QVERIFY(dir.isValid());
-        QVERIFY(startWindow(Untapped));
-        driver->clickOpen();
-        QVERIFY(driver->isOpen());
-    }
+    void init() { QVERIFY(startOpenWindow(Untapped)); }
     void cleanup() { stopWindow(); }
 
     void upgradeSurvives_data()

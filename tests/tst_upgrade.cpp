@@ -40,13 +40,7 @@ class tst_Upgrade : public PtyWindowTest
 
 private slots:
     void initTestCase() { TestSupport::quietDebug(); }
-    void init()
-    {
-        QVERIFY(dir.isValid());
-        QVERIFY(startWindow(Untapped));
-        driver->clickOpen();
-        QVERIFY(driver->isOpen());
-    }
+    void init() { QVERIFY(startOpenWindow(Untapped)); }
     void cleanup() { stopWindow(); }
 
     void fullUpgrade_data()
