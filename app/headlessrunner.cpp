@@ -93,11 +93,14 @@ void PortStation::poll()
         m_state = State::WaitingToAppear;
 }
 
-// A path that exists, or a name the system lists (COM ports are no files).
+// A path that exists, or a name the system lists (COM ports are no files). A path is only
+// looked at as a path: listing every port four times a second would cost more.
 bool PortStation::portPresent() const
 {
     if (QFileInfo::exists(m_port))
         return true;
+    if (m_port.contains(QLatin1Char('/')))
+        return false;
     for (const QSerialPortInfo &info : QSerialPortInfo::availablePorts()) {
         if (info.portName() == m_port || info.systemLocation() == m_port)
             return true;

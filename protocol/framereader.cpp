@@ -3,6 +3,7 @@
 #include "frame.h"
 
 #include <QDebug>
+#include <QLoggingCategory>
 
 bool FrameReader::take(uint8_t byte)
 {
@@ -62,10 +63,13 @@ void FrameReader::countBodyByte(uint8_t byte)
 {
     m_frame.append(char(byte));
     ++m_count;
-    if (m_traced && m_state == WaitOpcode) {
+    // The lines are built only where they are shown: a run that filters them out (headless,
+    // many ports) pays nothing per byte.
+    const bool traced = m_traced && QLoggingCategory::defaultCategory()->isDebugEnabled();
+    if (traced && m_state == WaitOpcode) {
         qDebug(" %02x", byte);
         qDebug() << "==Len: " << m_length << "cnt: " << m_count;
-    } else if (m_traced) {
+    } else if (traced) {
         qDebug() << "Len: " << m_length << "cnt: " << m_count;
     }
     m_state = m_length == m_count ? WaitCrcLow : WaitPayload;
