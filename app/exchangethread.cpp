@@ -1,74 +1,104 @@
 #include "exchangethread.h"
 
+#include "callqueue.h"
+
 #include <QCoreApplication>
 
-ExchangeThread::ExchangeThread(QObject *worker, QObject *parent)
-    : QObject(parent), m_worker(worker), m_courier(new CallCourier(this))
+ExchangeThread::ExchangeThread(QObject *parent)
+    : QObject(parent), m_sequence(new UpgradeSequence), m_calls(new CallQueue),
+      m_delivery(new CallQueue(this)), m_events(new SequenceEvents(this))
 {
     m_thread.setObjectName(QStringLiteral("exchanges"));
-}
-
-ExchangeThread::~ExchangeThread()
-{
-    stop();
-    delete m_courier;
-}
-
-void ExchangeThread::start()
-{
-    if (m_thread.isRunning())
-        return;
-    m_worker->moveToThread(&m_thread);
-    m_courier->moveToThread(&m_thread);
-    // The application may end with the window still open: the thread ends before Qt does.
-    connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit, this,
-            &ExchangeThread::stop, Qt::UniqueConnection);
+    forwardAll();
+    m_sequence->moveToThread(&m_thread);
+    m_calls->moveToThread(&m_thread);
+    connect(&m_thread, &QThread::finished, m_sequence, &QObject::deleteLater);
+    connect(&m_thread, &QThread::finished, m_calls, &QObject::deleteLater);
+    // The application may end with the window still open: its port closes, its lines are
+    // written.
+    if (QCoreApplication::instance())
+        connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit, this,
+                &ExchangeThread::finish);
     // Answers are due within a millisecond or two; the window can wait.
     m_thread.start(QThread::TimeCriticalPriority);
 }
 
-void ExchangeThread::run(const std::function<void()> &call)
+ExchangeThread::~ExchangeThread()
 {
-    if (!m_thread.isRunning()) {
-        call();
-        return;
-    }
-    std::unique_lock<std::mutex> lock(m_mutex);
-    m_call = &call;
-    // By name: the call is made inside Qt, with nothing of ours in the queued event.
-    QMetaObject::invokeMethod(m_courier, "runPending", Qt::QueuedConnection);
-    m_done.wait(lock, [this] { return m_call == nullptr; });
+    finish();
 }
 
-void ExchangeThread::runPending()
+// Runs `event` in this thread each time the sequence emits `signal` in its own, with copies of
+// the arguments and the port session they belong to.
+template <typename... Args>
+void ExchangeThread::forward(void (UpgradeSequence::*signal)(Args...),
+                             void (SequenceEvents::*event)(Args...))
 {
-    std::unique_lock<std::mutex> lock(m_mutex);
-    const std::function<void()> *call = m_call;
-    lock.unlock();
-    if (call)
-        (*call)();
-    lock.lock();
-    m_call = nullptr;
-    m_done.notify_all();
+    UpgradeSequence *sequence = m_sequence;
+    SequenceEvents *events = m_events;
+    CallQueue *delivery = m_delivery;
+    connect(
+        sequence, signal, delivery,
+        [=](Args... args) {
+            const quint64 session = sequence->session();
+            delivery->post([=] {
+                events->m_session = session;
+                (events->*event)(args...);
+            });
+        },
+        Qt::DirectConnection);
 }
 
-// An object can only be moved away by its own thread: the worker goes home from there.
-void ExchangeThread::stop()
+void ExchangeThread::forwardAll()
 {
-    if (!m_thread.isRunning())
+    using S = UpgradeSequence;
+    using E = SequenceEvents;
+    // The lines of a received frame go once its reply is out: the window's thread is not
+    // woken while the module waits for the reply.
+    connect(m_sequence, &S::answeringFrame, m_delivery, &CallQueue::hold, Qt::DirectConnection);
+    forward(&S::logged, &E::logged);
+    forward(&S::openFinished, &E::openFinished);
+    forward(&S::sessionEnded, &E::sessionEnded);
+    forward(&S::upgradeStarted, &E::upgradeStarted);
+    forward(&S::textReceived, &E::textReceived);
+    forward(&S::frameReceived, &E::frameReceived);
+    forward(&S::frameDropped, &E::frameDropped);
+    forward(&S::sliceServed, &E::sliceServed);
+    forward(&S::resultReported, &E::resultReported);
+    forward(&S::returnedToChosenRate, &E::returnedToChosenRate);
+    forward(&S::phaseChanged, &E::phaseChanged);
+}
+
+void ExchangeThread::post(Call call)
+{
+    if (!m_sequence)
+        return; // finished: the application is ending
+    UpgradeSequence *sequence = m_sequence;
+    m_calls->post([sequence, call = std::move(call)] { call(*sequence); });
+}
+
+UpgradeSequence::Phase ExchangeThread::phase() const
+{
+    return m_sequence ? m_sequence->phase() : UpgradeSequence::Phase::Idle;
+}
+
+quint64 ExchangeThread::entriesProduced() const
+{
+    return m_sequence ? m_sequence->entriesProduced() : 0;
+}
+
+void ExchangeThread::finish()
+{
+    if (!m_sequence)
         return;
-    QThread *home = thread();
-    run([this, home] {
-        m_worker->moveToThread(home);
-        m_courier->moveToThread(home);
+    post([](UpgradeSequence &sequence) {
+        sequence.closePort();
+        QThread::currentThread()->quit();
     });
-    m_thread.quit();
+    // The one wait of the window's thread, when the application ends: for the calls already
+    // posted (at most the answer to a frame and a port close), so that the last lines reach
+    // their file.
     m_thread.wait();
-    // Objects that moved with running timers have them registered again by a posted call;
-    // deliver it now, or it would be lost (and its timer list with it) if no loop ran again.
-    for (QObject *object : {m_worker, static_cast<QObject *>(m_courier)}) {
-        QCoreApplication::sendPostedEvents(object, QEvent::MetaCall);
-        for (QObject *child : object->findChildren<QObject *>())
-            QCoreApplication::sendPostedEvents(child, QEvent::MetaCall);
-    }
+    m_sequence = nullptr; // deleted in its thread as that ended
+    m_delivery->runAll();
 }

@@ -1,59 +1,76 @@
 #pragma once
 
+#include "upgradesequence.h"
+
 #include <QObject>
 #include <QThread>
 
-#include <condition_variable>
 #include <functional>
-#include <mutex>
 
-class CallCourier;
+class CallQueue;
 
-// Where the upgrade sequence runs: in the window's thread, or in a thread of its own, so that
-// nothing the window does (laying out, painting, a dialog, a resize) delays an answer to the
-// module. The window calls the sequence only through run(); what the sequence says reaches
-// the window through an EventRelay.
+// What the sequence says, said again in the window's thread, in its order. session() tells
+// which port session the event being delivered belongs to.
+class SequenceEvents : public QObject
+{
+    Q_OBJECT
+
+public:
+    using QObject::QObject;
+    quint64 session() const { return m_session; }
+
+signals:
+    void logged(const LogEntry &entry);
+    void openFinished(bool opened);
+    void sessionEnded();
+    void upgradeStarted(qint64 imageSize);
+    void textReceived(const QByteArray &text);
+    void frameReceived();
+    void frameDropped();
+    void sliceServed(qint64 sliceEnd, qint64 elapsedMs);
+    void resultReported(uint8_t result, const UpgradeFigures &figures);
+    void returnedToChosenRate();
+    void phaseChanged(UpgradeSequence::Phase phase);
+
+private:
+    friend class ExchangeThread;
+    quint64 m_session = 0;
+};
+
+// The upgrade sequence in a thread of its own, so that nothing the window does (laying out,
+// painting, a dialog, a resize, reading a large image) delays an answer to the module. The
+// sequence is moved to the thread once and deleted there when the thread finishes. The
+// window hands it calls with post() and hears from it through events(); neither waits for
+// the other.
 class ExchangeThread : public QObject
 {
     Q_OBJECT
 
 public:
-    explicit ExchangeThread(QObject *worker, QObject *parent = nullptr);
+    using Call = std::function<void(UpgradeSequence &)>;
+
+    explicit ExchangeThread(QObject *parent = nullptr);
     ~ExchangeThread() override;
 
-    // Moves the worker into a thread of its own. Before the worker has a port open.
-    void start();
-    bool isRunning() const { return m_thread.isRunning(); }
-    // Runs `call` in the worker's thread and waits for it. The worker never waits for the
-    // window, so the wait is short: at most the answer to one frame.
-    void run(const std::function<void()> &call);
-    // Brings the worker back to this object's thread and ends its own.
-    void stop();
+    // Runs `call` in the sequence's thread, after every call posted before it.
+    void post(Call call);
+    SequenceEvents *events() const { return m_events; }
+    // The sequence's own state at this moment, read without waiting.
+    UpgradeSequence::Phase phase() const;
+    quint64 entriesProduced() const;
+    // Closes the port, ends the thread once every posted call has run, and delivers all
+    // the sequence said before this returns. Called when the application quits.
+    void finish();
 
 private:
-    friend class CallCourier;
-    void runPending();
+    template <typename... Args>
+    void forward(void (UpgradeSequence::*signal)(Args...),
+                 void (SequenceEvents::*event)(Args...));
+    void forwardAll();
 
-    QObject *m_worker;
-    CallCourier *m_courier;
     QThread m_thread;
-    // The call on its way, handed over under std::mutex (ThreadSanitizer sees it).
-    std::mutex m_mutex;
-    std::condition_variable m_done;
-    const std::function<void()> *m_call = nullptr;
-};
-
-// Lives in the worker's thread and runs the pending call there when woken by name.
-class CallCourier : public QObject
-{
-    Q_OBJECT
-
-public:
-    explicit CallCourier(ExchangeThread *owner) : m_owner(owner) {}
-
-private slots:
-    void runPending() { m_owner->runPending(); }
-
-private:
-    ExchangeThread *m_owner;
+    UpgradeSequence *m_sequence; // lives in m_thread
+    CallQueue *m_calls;          // lives in m_thread
+    CallQueue *m_delivery;       // lives here
+    SequenceEvents *m_events;
 };

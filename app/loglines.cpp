@@ -6,45 +6,13 @@
 
 namespace {
 
-const QLatin1String SentPrefix("MCU->RW47HN: [");
-const QLatin1String ReceivedPrefix("RW47HN->MCU: [");
-
-// The value of an upper-case hex digit, -1 for anything else.
-int hexDigit(QChar c)
-{
-    const ushort u = c.unicode();
-    if (u >= '0' && u <= '9')
-        return u - '0';
-    return u >= 'A' && u <= 'F' ? u - 'A' + 10 : -1;
-}
-
-// The bytes of "AA 55 01" exactly as the sequence writes them, or false when the text is
-// anything else: only a line that comes back letter for letter may be stored as bytes.
-bool parseHexBody(const QChar *text, int length, QByteArray *bytes)
-{
-    if (length < 2 || length % 3 != 2)
-        return false;
-    const int count = (length + 1) / 3;
-    bytes->resize(count);
-    for (int i = 0; i < count; ++i) {
-        const QChar *pair = text + 3 * i;
-        const int high = hexDigit(pair[0]);
-        const int low = hexDigit(pair[1]);
-        if (high < 0 || low < 0 || (i + 1 < count && pair[2] != QLatin1Char(' ')))
-            return false;
-        (*bytes)[i] = char(high << 4 | low);
-    }
-    return true;
-}
-
 bool isBreak(QChar c)
 {
     return c == QLatin1Char('\n') || c == QLatin1Char('\r') || c == QChar::ParagraphSeparator ||
            c == QChar::LineSeparator;
 }
 
-// Where a text editor would start a new line. Most lines (every hex line) have no break:
-// they are not copied.
+// Where a text editor would start a new line. Most lines have no break: they are not copied.
 QStringList splitAtBreaks(const QString &line)
 {
     if (std::none_of(line.begin(), line.end(), isBreak))
@@ -67,23 +35,11 @@ void LogLines::setLimit(int lines)
     commit();
 }
 
-LogLines::Row LogLines::encode(const QString &line)
-{
-    for (const QLatin1String &prefix : {SentPrefix, ReceivedPrefix}) {
-        QByteArray bytes;
-        if (line.startsWith(prefix) && line.endsWith(QLatin1Char(']')) &&
-            parseHexBody(line.constData() + prefix.size(), line.size() - prefix.size() - 1, &bytes))
-            return {prefix == SentPrefix ? Kind::Sent : Kind::Received, bytes};
-    }
-    return {Kind::Text, line.toUtf8()};
-}
-
 QString LogLines::decode(const Row &row)
 {
-    if (row.kind == Kind::Text)
+    if (row.kind == LogEntry::Kind::Text)
         return QString::fromUtf8(row.bytes);
-    return (row.kind == Kind::Sent ? SentPrefix : ReceivedPrefix) +
-           QLatin1String(row.bytes.toHex(' ').toUpper()) + QLatin1Char(']');
+    return hexLine(row.kind, row.bytes);
 }
 
 int LogLines::columns(const QString &line)
@@ -94,11 +50,18 @@ int LogLines::columns(const QString &line)
     return count;
 }
 
-void LogLines::stage(const QString &line)
+void LogLines::stage(const LogEntry &entry)
 {
-    for (const QString &part : splitAtBreaks(line)) {
-        m_widest = qMax(m_widest, columns(part));
-        m_staged.push_back(encode(part));
+    if (entry.isTraffic()) {
+        // "MCU->RW47HN: [" and "]" around two digits a byte and a space between bytes.
+        const int count = int(entry.bytes.size());
+        m_widest = qMax(m_widest, 15 + (count > 0 ? 3 * count - 1 : 0));
+        m_staged.push_back({entry.kind, entry.bytes});
+    } else {
+        for (const QString &part : splitAtBreaks(entry.text)) {
+            m_widest = qMax(m_widest, columns(part));
+            m_staged.push_back({LogEntry::Kind::Text, part.toUtf8()});
+        }
     }
     // Lines that would leave before they were ever shown need not wait.
     keepWithinLimit(m_staged, m_limit);

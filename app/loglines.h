@@ -1,14 +1,16 @@
 #pragma once
 
+#include "logentry.h"
+
 #include <QAbstractListModel>
 #include <QByteArray>
 #include <QString>
 
 #include <deque>
 
-// The log area's lines, the newest `limit` of them, stored compactly: a hex line as the bytes
-// it shows (a third of its text), any other line as UTF-8. A 4 KiB reply's hex line is
-// 12,300 characters; held as text, ten thousand of them would need a quarter of a gigabyte.
+// The log area's lines, the newest `limit` of them, stored compactly: traffic as its bytes (a
+// third of its hex line), any other line as UTF-8. A 4 KiB reply's hex line is 12,300
+// characters; held as text, ten thousand of them would need a quarter of a gigabyte.
 //
 // New lines are staged first and become rows in one go at commit(), so that a view lays
 // itself out once per batch rather than once per line.
@@ -21,8 +23,8 @@ public:
 
     void setLimit(int lines);
     int limit() const { return m_limit; }
-    // Adds a line as a text editor would show it: a line break inside starts another row.
-    void stage(const QString &line);
+    // Adds an entry; text as a text editor would show it: a line break starts another row.
+    void stage(const LogEntry &entry);
     // Makes the staged lines rows and lets the oldest go beyond the limit.
     void commit();
     bool hasStaged() const { return !m_staged.empty(); }
@@ -38,13 +40,11 @@ public:
     QVariant data(const QModelIndex &index, int role) const override;
 
 private:
-    enum class Kind : quint8 { Text, Sent, Received };
     struct Row
     {
-        Kind kind;
-        QByteArray bytes; // UTF-8 text, or the bytes a hex line shows
+        LogEntry::Kind kind;
+        QByteArray bytes; // UTF-8 text, or the bytes of the traffic
     };
-    static Row encode(const QString &line);
     static QString decode(const Row &row);
     static int columns(const QString &line);
     void keepWithinLimit(std::deque<Row> &rows, int room);

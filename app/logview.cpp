@@ -89,9 +89,9 @@ LogView::LogView(QWidget *parent) : QTreeView(parent), m_lines(new LogLines(this
     header()->setSectionResizeMode(QHeaderView::Fixed);
 }
 
-void LogView::appendLine(const QString &line)
+void LogView::append(const LogEntry &entry)
 {
-    m_lines->stage(line);
+    m_lines->stage(entry);
     emit textChanged();
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "logentry.h"
+
 #include <QString>
 #include <QTreeView>
 
@@ -15,8 +17,8 @@ class LogView : public QTreeView
 public:
     explicit LogView(QWidget *parent = nullptr);
 
-    // The line is held at once; it shows at the next showStaged().
-    void appendLine(const QString &line);
+    // The entry is held at once; it shows at the next showStaged().
+    void append(const LogEntry &entry);
     // Shows the staged lines, and keeps the newest in sight when the view was at the end.
     void showStaged();
     void clear();

@@ -62,7 +62,6 @@ int runWindow(int argc, char *argv[])
         return usageError(problem);
 
     auto *w = new MainWindow; // lives until the process ends
-    w->serveInOwnThread();    // answers to the module never wait for the window
     w->setWindowTitle(QStringLiteral("RW47HN串口升级demo"));
     presetWindow(w, line);
     w->show();

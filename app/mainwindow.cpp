@@ -1,9 +1,8 @@
 #include "mainwindow.h"
 
-#include "eventrelay.h"
 #include "exchangethread.h"
 #include "portbox.h"
-#include "trafficlog.h"
+#include "trafficlogview.h"
 #include "ui_mainwindow.h"
 #include "upgradestatus.h"
 
@@ -17,28 +16,25 @@
 MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWindow)
 {
     ui->setupUi(this);
+    exchanges = new ExchangeThread(this);
     trafficLog = new TrafficLogView(ui->textBrowser, this);
     upgradeStatus = new UpgradeStatus(statusBar(), this);
     logFileLabel = new QLabel(statusBar());
     statusBar()->addPermanentWidget(logFileLabel);
-    trafficLog->setFile(&sessionLog);
-    exchanges = new ExchangeThread(&sequence, this);
     setLogFolder(QString());
     SerialAppInit();
     registerTypeNames();
     connectSequence();
-    connect(&sessionLog, &SessionLog::failed, trafficLog, &TrafficLogView::appendLine);
+    connect(&sessionLog, &SessionLog::failed, this, &MainWindow::addWindowLine);
     connect(ui->comboBox_2, &QComboBox::currentTextChanged, this,
             [this](const QString &rate) { setChosenRate(rate.toUInt()); });
     setChosenRate(ui->comboBox_2->currentText().toUInt());
 }
 
+// Everything the sequence said reaches the log file before the window goes.
 MainWindow::~MainWindow()
 {
-    exchanges->stop();
-    // The members go before the child objects: nothing may reach the log file once it is gone.
-    sequence.disconnect();
-    trafficLog->setFile(nullptr);
+    exchanges->finish();
     delete ui;
 }
 
@@ -65,43 +61,24 @@ void MainWindow::registerTypeNames()
 #endif
 }
 
-// A signal of the sequence runs `slot` in the window's thread: directly while the sequence
-// shares it, through the relay once the sequence has a thread of its own.
-template <typename Signal, typename Slot> void MainWindow::follow(Signal signal, Slot slot)
-{
-    if (!relay) {
-        connect(&sequence, signal, this, slot);
-        return;
-    }
-    EventRelay *to = relay;
-    connect(
-        &sequence, signal, to, [to, slot](auto... args) { to->post([=] { slot(args...); }); },
-        Qt::DirectConnection);
-}
-
 void MainWindow::connectSequence()
 {
-    if (relay)
-        connect(&sequence, &UpgradeSequence::answeringFrame, relay, &EventRelay::hold,
-                Qt::DirectConnection);
-    else
-        connect(&sequence, &UpgradeSequence::answeringFrame, trafficLog,
-                &TrafficLogView::holdLines);
-    follow(&UpgradeSequence::logLine,
-           [this](const QString &line) { trafficLog->appendLine(line); });
-    follow(&UpgradeSequence::linkLost, [this](const QString &) { showLinkClosed(); });
-    follow(&UpgradeSequence::linkClosed, [this](const QString &) { showLinkClosed(); });
-    follow(&UpgradeSequence::phaseChanged, [this](UpgradeSequence::Phase phase) {
-        serving = phase == UpgradeSequence::Phase::Serving;
-    });
+    const SequenceEvents *events = exchanges->events();
+    connect(events, &SequenceEvents::logged, this, &MainWindow::takeEntry);
+    connect(events, &SequenceEvents::openFinished, this, &MainWindow::takeOpenAnswer);
+    connect(events, &SequenceEvents::sessionEnded, this, &MainWindow::endFileSession);
+    connect(events, &SequenceEvents::phaseChanged, this,
+            &MainWindow::closeQuestionIfTransferEnded);
     // The whole session is on disk once the line is back at the user's rate.
-    follow(&UpgradeSequence::returnedToChosenRate, [this] { sessionLog.flush(); });
-    follow(&UpgradeSequence::upgradeStarted, [this](qint64 size) { upgradeStatus->start(size); });
-    follow(&UpgradeSequence::sliceServed,
-           [this](qint64 end, qint64 ms) { upgradeStatus->showServed(end, ms); });
-    follow(&UpgradeSequence::resultReported, [this](uint8_t result, const UpgradeFigures &f) {
-        upgradeStatus->showResult(result, f);
-    });
+    connect(events, &SequenceEvents::returnedToChosenRate, &sessionLog, &SessionLog::flush);
+    connect(events, &SequenceEvents::upgradeStarted, upgradeStatus, &UpgradeStatus::start);
+    connect(events, &SequenceEvents::sliceServed, upgradeStatus, &UpgradeStatus::showServed);
+    connect(events, &SequenceEvents::resultReported, upgradeStatus, &UpgradeStatus::showResult);
+}
+
+SequenceEvents *MainWindow::sequenceEvents() const
+{
+    return exchanges->events();
 }
 
 void MainWindow::SerialAppInit()
@@ -135,7 +112,7 @@ void MainWindow::presetPort(const QString &portName)
 
 void MainWindow::presetImage(const QString &path)
 {
-    exchanges->run([&] { sequence.setFirmwarePath(path); });
+    exchanges->post([path](UpgradeSequence &sequence) { sequence.setFirmwarePath(path); });
     ui->lineEdit->setText(path);
 }
 
@@ -150,55 +127,36 @@ bool MainWindow::presetBaudRate(const QString &rate)
 
 void MainWindow::openAndStart()
 {
-    if (!linkOpen)
-        on_pushButton_clicked();
-    if (linkOpen)
+    if (linkSession != 0) {
         on_pushButton_3_clicked();
+        return;
+    }
+    startWhenOpen = true;
+    on_pushButton_clicked();
 }
 
 void MainWindow::setSilenceLimits(int afterStartMs, int inFramesMs)
 {
-    exchanges->run([&] { sequence.setSilenceLimits(afterStartMs, inFramesMs); });
+    exchanges->post([=](UpgradeSequence &sequence) {
+        sequence.setSilenceLimits(afterStartMs, inFramesMs);
+    });
+}
+
+void MainWindow::setChosenRate(quint64 rate)
+{
+    exchanges->post([rate](UpgradeSequence &sequence) { sequence.setChosenRate(rate); });
 }
 
 // ---- Buttons ----
 
 void MainWindow::on_pushButton_clicked()
 {
-    if (linkOpen) {
-        if (!mayInterrupt(QStringLiteral("升级正在进行，关闭串口会中断本次升级。是否关闭？")))
-            return;
-        exchanges->run([this] { sequence.closePort(); });
-        showLinkClosed();
+    if (linkSession == 0) {
+        openLink();
         return;
     }
-    const QString portName = ui->comboBox->currentText();
-    const QString baudRateText = ui->comboBox_2->currentText();
-    qDebug() << portName << Qt::endl;
-    qDebug() << baudRateText << Qt::endl;
-    int opened = 0;
-    exchanges->run([&] { opened = sequence.OpenComPorts(portName, baudRateText); });
-    if (opened)
-        showLinkOpen(portName, baudRateText);
-}
-
-void MainWindow::showLinkOpen(const QString &portName, const QString &rateText)
-{
-    ui->pushButton->setText(QStringLiteral("关闭串口"));
-    ui->radioButton->setChecked(true);
-    linkOpen = true;
-    openLogFile(portName);
-    trafficLog->appendLine(portName + QStringLiteral("串口打开成功"));
-    trafficLog->appendLine(QStringLiteral("波特率: ") + rateText);
-}
-
-void MainWindow::showLinkClosed()
-{
-    serving = false;
-    linkOpen = false;
-    ui->pushButton->setText(QStringLiteral("打开串口"));
-    ui->radioButton->setChecked(false);
-    sessionLog.close();
+    if (mayInterrupt(QStringLiteral("升级正在进行，关闭串口会中断本次升级。是否关闭？")))
+        closeLink();
 }
 
 void MainWindow::on_toolButton_clicked()
@@ -206,7 +164,8 @@ void MainWindow::on_toolButton_clicked()
     const QString ufwFilePath =
         QFileDialog::getOpenFileName(this, QStringLiteral("选择ufw文件"), QStringLiteral("./"),
                                      QStringLiteral("ufw files(*.ufw)"));
-    exchanges->run([&] { sequence.setFirmwarePath(ufwFilePath); });
+    exchanges->post(
+        [ufwFilePath](UpgradeSequence &sequence) { sequence.setFirmwarePath(ufwFilePath); });
     qDebug() << ufwFilePath << Qt::endl;
     if (ufwFilePath != QLatin1String("")) {
         ui->lineEdit->setText(ufwFilePath);
@@ -218,23 +177,73 @@ void MainWindow::on_toolButton_clicked()
 
 void MainWindow::on_pushButton_2_clicked()
 {
-    trafficLog->clear();
+    clearArea();
 }
 
 void MainWindow::on_pushButton_3_clicked()
 {
     if (!mayInterrupt(QStringLiteral("升级正在进行，重新开始会中断本次升级。是否重新开始？")))
         return;
-    trafficLog->clear();
-    exchanges->run([this] { sequence.startUpgrade(); });
+    clearArea();
+    exchanges->post([](UpgradeSequence &sequence) { sequence.startUpgrade(); });
 }
 
 void MainWindow::changeBaudRate(quint64 baudrate)
 {
-    exchanges->run([&] { sequence.changeBaudRate(baudrate); });
+    exchanges->post([baudrate](UpgradeSequence &sequence) { sequence.changeBaudRate(baudrate); });
 }
 
 void MainWindow::delaySendStartUpgradeCmd()
 {
-    exchanges->run([this] { sequence.delaySendStartUpgradeCmd(); });
+    exchanges->post([](UpgradeSequence &sequence) { sequence.delaySendStartUpgradeCmd(); });
+}
+
+// ---- The link ----
+
+// The answer comes as an event; until then the button takes no second press.
+void MainWindow::openLink()
+{
+    openingPort = ui->comboBox->currentText();
+    openingRate = ui->comboBox_2->currentText();
+    qDebug() << openingPort << Qt::endl;
+    qDebug() << openingRate << Qt::endl;
+    ui->pushButton->setEnabled(false);
+    exchanges->post([port = openingPort, rate = openingRate](UpgradeSequence &sequence) {
+        sequence.OpenComPorts(port, rate);
+    });
+}
+
+void MainWindow::takeOpenAnswer(bool opened)
+{
+    ui->pushButton->setEnabled(true);
+    const bool start = std::exchange(startWhenOpen, false);
+    if (!opened)
+        return;
+    linkSession = exchanges->events()->session();
+    showLinkOpen();
+    if (start)
+        on_pushButton_3_clicked();
+}
+
+void MainWindow::showLinkOpen()
+{
+    ui->pushButton->setText(QStringLiteral("关闭串口"));
+    ui->radioButton->setChecked(true);
+    openLogFile(openingPort);
+    addWindowLine(openingPort + QStringLiteral("串口打开成功"));
+    addWindowLine(QStringLiteral("波特率: ") + openingRate);
+}
+
+// The window shows the link closed at once; the session's file closes with its last entry.
+void MainWindow::closeLink()
+{
+    exchanges->post([](UpgradeSequence &sequence) { sequence.closePort(); });
+    showLinkClosed();
+}
+
+void MainWindow::showLinkClosed()
+{
+    linkSession = 0;
+    ui->pushButton->setText(QStringLiteral("打开串口"));
+    ui->radioButton->setChecked(false);
 }

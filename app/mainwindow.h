@@ -1,20 +1,22 @@
 #pragma once
 
+#include "logentry.h"
 #include "portlist.h"
 #include "sessionlog.h"
-#include "upgradesequence.h"
 
 #include <QByteArray>
 #include <QMainWindow>
+#include <QPointer>
 #include <QString>
 
 #include <cstdint>
 #include <functional>
 
-class EventRelay;
 class ExchangeThread;
 class QLabel;
+class QMessageBox;
 class PortBox;
+class SequenceEvents;
 class TrafficLogView;
 class UpgradeStatus;
 
@@ -24,8 +26,8 @@ class MainWindow;
 }
 QT_END_NAMESPACE
 
-// The upgrader's one window: the widgets in front of one upgrade sequence, its log area and
-// the progress in the status bar.
+// The upgrader's one window: the widgets in front of one upgrade sequence, which serves the
+// module from a thread of its own, its log area and the progress in the status bar.
 class MainWindow : public QMainWindow
 {
     Q_OBJECT
@@ -43,15 +45,12 @@ public:
     void presetImage(const QString &path);
     // Selects one of the offered rates; false when it is not one of them.
     bool presetBaudRate(const QString &rate);
-    // Opens the port and starts the upgrade, as the two buttons would.
+    // Opens the port and starts the upgrade once it is open, as the two buttons would.
     void openAndStart();
     // How long the module may stay silent before the log area says so. Tests shorten them.
     void setSilenceLimits(int afterStartMs, int inFramesMs);
-    // The sequence itself, for tests of the window in one thread.
-    UpgradeSequence &upgradeSequence() { return sequence; }
-    // From now on the sequence answers the module from a thread of its own, whatever the
-    // window does. Before the port is first opened.
-    void serveInOwnThread();
+    // What the sequence says, in this window's thread; for listeners such as tests.
+    SequenceEvents *sequenceEvents() const;
     // Where the port list comes from each time the drop-down opens; the system by default.
     void setPortProvider(std::function<QVector<PortDescription>()> provider);
     // Where each port session's log file goes; the default folder when empty.
@@ -85,25 +84,35 @@ private:
     void SearchAvailablePorts();
     void registerTypeNames();
     void connectSequence();
-    template <typename Signal, typename Slot> void follow(Signal signal, Slot slot);
-    void showLinkOpen(const QString &portName, const QString &rateText);
+    void openLink();
+    void closeLink();
+    void takeOpenAnswer(bool opened);
+    void showLinkOpen();
     void showLinkClosed();
+    void endFileSession();
+    void takeEntry(const LogEntry &entry);
+    void addWindowLine(const QString &line);
+    void clearArea();
     void openLogFile(const QString &portName);
     void showLogFile();
     bool transferRunning() const;
     bool mayInterrupt(const QString &question);
+    void closeQuestionIfTransferEnded();
     void setChosenRate(quint64 rate);
 
     Ui::MainWindow *ui;
-    UpgradeSequence sequence;
+    ExchangeThread *exchanges = nullptr;
     PortBox *portBox = nullptr;
     TrafficLogView *trafficLog = nullptr;
     UpgradeStatus *upgradeStatus = nullptr;
     SessionLog sessionLog;
     QString logFolder;
     QLabel *logFileLabel = nullptr;
-    ExchangeThread *exchanges = nullptr;
-    EventRelay *relay = nullptr; // once the sequence has a thread of its own
-    bool linkOpen = false;       // as the window last heard from the sequence
-    bool serving = false;        // the sequence serves the module on the open port
+    QPointer<QMessageBox> question; // open while a press asks
+    QString openingPort;            // the port and rate of the open that awaits its answer
+    QString openingRate;
+    bool startWhenOpen = false;
+    quint64 linkSession = 0; // the port session open as far as the window knows; 0: closed
+    quint64 fileSession = 0; // the port session whose entries go to the log file
+    quint64 areaFrom = 0;    // entries made before this one were cleared from the area
 };

@@ -1,33 +1,54 @@
-// MainWindow: the sequence's own thread, the port session's log file, and the questions
-// asked before a press ends a running transfer.
+// MainWindow: what the sequence says, the port session's log file, and the questions asked
+// before a press ends a running transfer.
 
-#include "eventrelay.h"
 #include "exchangethread.h"
 #include "mainwindow.h"
-#include "trafficlog.h"
+#include "trafficlogview.h"
 #include "ui_mainwindow.h"
 
 #include <QCloseEvent>
 #include <QLabel>
 #include <QMessageBox>
 
-// ---- The sequence's thread ----
+// ---- Entries ----
 
-// From then on all the sequence says comes through the relay, in its order.
-void MainWindow::serveInOwnThread()
+// Every entry of the file's session goes to the file; the area shows those made after its
+// last clearing.
+void MainWindow::takeEntry(const LogEntry &entry)
 {
-    if (linkOpen || exchanges->isRunning())
-        return;
-    sequence.disconnect(this);
-    sequence.disconnect(trafficLog);
-    relay = new EventRelay(this);
-    connectSequence();
-    exchanges->start();
+    if (exchanges->events()->session() == fileSession)
+        sessionLog.write(entry);
+    if (entry.serial >= areaFrom)
+        trafficLog->add(entry);
 }
 
-void MainWindow::setChosenRate(quint64 rate)
+// A line of the window's own, in the area and the file of the open session.
+void MainWindow::addWindowLine(const QString &line)
 {
-    exchanges->run([this, rate] { sequence.setChosenRate(rate); });
+    const LogEntry entry = LogEntry::ofText(line);
+    if (fileSession != 0)
+        sessionLog.write(entry);
+    trafficLog->add(entry);
+}
+
+// Clears every line made before the press, also those still on their way.
+void MainWindow::clearArea()
+{
+    areaFrom = exchanges->entriesProduced();
+    trafficLog->clear();
+}
+
+// The session's last event: closed by a press, lost, or failed at a rate switch.
+void MainWindow::endFileSession()
+{
+    const quint64 session = exchanges->events()->session();
+    if (session == fileSession) {
+        sessionLog.close();
+        fileSession = 0;
+    }
+    if (session == linkSession)
+        showLinkClosed();
+    closeQuestionIfTransferEnded();
 }
 
 // ---- The log file ----
@@ -49,6 +70,7 @@ void MainWindow::setLogLineLimit(int lines)
 void MainWindow::openLogFile(const QString &portName)
 {
     sessionLog.open(logFolder, portName);
+    fileSession = linkSession;
     showLogFile();
 }
 
@@ -63,20 +85,33 @@ void MainWindow::showLogFile()
 
 // ---- Questions before a press ends a running transfer ----
 
-// The module has asked for data and has not reported its result, on the port still open.
+// The module has asked for data and has not reported its result: the sequence's own phase
+// at this moment, not what the window last heard of it.
 bool MainWindow::transferRunning() const
 {
-    return serving && linkOpen;
+    return exchanges->phase() == UpgradeSequence::Phase::Serving;
 }
 
 // An interrupted transfer can leave a module that does not boot: a press that would end one
-// asks first. Outside a transfer every press does what it always did.
-bool MainWindow::mayInterrupt(const QString &question)
+// asks first. Outside a transfer every press does what it always did. A transfer that ends
+// while the question is open closes it: nothing is done, the user sees the outcome.
+bool MainWindow::mayInterrupt(const QString &text)
 {
     if (!transferRunning())
         return true;
-    return QMessageBox::question(this, windowTitle(), question, QMessageBox::Yes | QMessageBox::No,
-                                 QMessageBox::No) == QMessageBox::Yes;
+    QMessageBox box(QMessageBox::Question, windowTitle(), text,
+                    QMessageBox::Yes | QMessageBox::No, this);
+    box.setDefaultButton(QMessageBox::No);
+    question = &box;
+    const bool yes = box.exec() == QMessageBox::Yes;
+    question = nullptr;
+    return yes && transferRunning();
+}
+
+void MainWindow::closeQuestionIfTransferEnded()
+{
+    if (question && !transferRunning())
+        question->done(QMessageBox::No);
 }
 
 void MainWindow::closeEvent(QCloseEvent *event)
@@ -85,10 +120,8 @@ void MainWindow::closeEvent(QCloseEvent *event)
         event->ignore();
         return;
     }
-    // The session ends with the window: the port closes and the log file is complete.
-    if (linkOpen) {
-        exchanges->run([this] { sequence.closePort(); });
-        showLinkClosed();
-    }
+    // The session ends with the window: the port closes, and its file once the last line is in.
+    if (linkSession != 0)
+        closeLink();
     QMainWindow::closeEvent(event);
 }

@@ -50,13 +50,13 @@ void PortUpgrade::connectSequence()
 void PortUpgrade::connectLog()
 {
     if (m_options.verbose) {
-        connect(&m_sequence, &UpgradeSequence::logLine, this, [this](const QString &line) {
-            printLine(stderr, m_port + QStringLiteral(": ") + line);
+        connect(&m_sequence, &UpgradeSequence::logged, this, [this](const LogEntry &entry) {
+            printLine(stderr, m_port + QStringLiteral(": ") + entry.line());
         });
     }
     if (m_options.logDir.isEmpty())
         return;
-    connect(&m_sequence, &UpgradeSequence::logLine, &m_log, &SessionLog::write);
+    connect(&m_sequence, &UpgradeSequence::logged, &m_log, &SessionLog::write);
     connect(&m_log, &SessionLog::failed, this, [this](const QString &line) {
         printLine(stderr, m_port + QStringLiteral(": ") + line);
     });
@@ -121,7 +121,7 @@ void PortUpgrade::end(Outcome outcome, const QString &reason)
         m_figures = m_sequence.figures();
     m_idle.stop();
     m_sequence.closePort();
-    m_log.write(summaryLine());
+    m_log.write(LogEntry::ofText(summaryLine()));
     m_log.close();
     emit ended();
 }

@@ -73,13 +73,14 @@ bool SessionLog::open(const QString &folder, const QString &portName, const QDat
     return true;
 }
 
-void SessionLog::write(const QString &line)
+void SessionLog::write(const LogEntry &entry)
 {
     if (!m_file.isOpen())
         return;
-    const QByteArray text =
-        (QTime::currentTime().toString(QStringLiteral("hh:mm:ss.zzz ")) + oneLine(line)).toUtf8() +
-        '\n';
+    const QString time = QDateTime::fromMSecsSinceEpoch(entry.timeMs)
+                             .time()
+                             .toString(QStringLiteral("hh:mm:ss.zzz "));
+    const QByteArray text = (time + oneLine(entry.line())).toUtf8() + '\n';
     if (m_file.write(text) != text.size()) {
         fail(m_file.errorString());
         return;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "logentry.h"
+
 #include <QDateTime>
 #include <QFile>
 #include <QObject>
@@ -7,7 +9,8 @@
 #include <QTimer>
 
 // The whole log of one port session (port opened to closed, or one module headless) on disk:
-// one line per log line, UTF-8, each after the local time "hh:mm:ss.zzz ". Lines are flushed
+// one line per log entry, UTF-8, each after the local time "hh:mm:ss.zzz " at which it
+// happened (traffic: when it crossed the wire). Lines are flushed
 // at least once a second, so a crash loses at most the last second.
 class SessionLog : public QObject
 {
@@ -25,7 +28,7 @@ public:
     // False when it cannot be created: failed() has said why.
     bool open(const QString &folder, const QString &portName,
               const QDateTime &start = QDateTime::currentDateTime());
-    void write(const QString &line);
+    void write(const LogEntry &entry);
     void flush();
     void close();
     bool isOpen() const { return m_file.isOpen(); }

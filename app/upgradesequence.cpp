@@ -10,6 +10,7 @@
 UpgradeSequence::UpgradeSequence(QObject *parent) : QObject(parent), link(this), silenceTimer(this)
 {
     qRegisterMetaType<UpgradeFigures>();
+    qRegisterMetaType<LogEntry>();
     connect(&link, &SerialLink::received, this, &UpgradeSequence::SerialPortReadData);
     connect(&link, &SerialLink::bytesWritten, this, &UpgradeSequence::handleBytesWritten);
     connect(&link, &SerialLink::lost, this, &UpgradeSequence::handleLinkLost);
@@ -20,29 +21,64 @@ UpgradeSequence::UpgradeSequence(QObject *parent) : QObject(parent), link(this),
 
 int UpgradeSequence::OpenComPorts(QString portName, QString baudRateText)
 {
+    if (portOpen)
+        closePort();
     portOpen = false;
+    ++m_session;
     bool converted = false;
     const int baudRate = baudRateText.toInt(&converted, 10);
     if (!converted) {
         qDebug() << "Conversion failed!";
+        emit openFinished(false);
         return 0;
     }
     if (!link.open(portName, baudRate)) {
-        emit logLine(portName + QStringLiteral("串口打开失败: ") + link.errorString());
+        log(portName + QStringLiteral("串口打开失败: ") + link.errorString());
         if (const QString hint = link.permissionHint(); !hint.isEmpty())
-            emit logLine(hint);
+            log(hint);
+        emit openFinished(false);
         return 0;
     }
     portOpen = true;
+    m_sessionSteps = new QObject(this);
+    emit openFinished(true);
     return 1;
 }
 
 void UpgradeSequence::closePort()
 {
     link.close();
+    endSession();
+}
+
+// Everything the session had scheduled ends with it; said once, however it ended.
+void UpgradeSequence::endSession()
+{
+    const bool active = !m_sessionSteps.isNull();
     portOpen = false;
     silenceTimer.stop();
+    delete m_sessionSteps; // its children, the result's steps, with it
     setPhase(Phase::Idle);
+    if (active)
+        emit sessionEnded();
+}
+
+// Runs `step` after `ms` unless the port session has ended by then.
+void UpgradeSequence::afterInSession(int ms, const std::function<void()> &step)
+{
+    if (m_sessionSteps)
+        QTimer::singleShot(ms, m_sessionSteps.data(), step);
+}
+
+void UpgradeSequence::log(const QString &line)
+{
+    emitEntry(LogEntry::ofText(line));
+}
+
+void UpgradeSequence::emitEntry(LogEntry entry)
+{
+    entry.serial = m_entries.fetch_add(1);
+    emit logged(entry);
 }
 
 void UpgradeSequence::setImage(const QByteArray &image)
@@ -56,11 +92,11 @@ void UpgradeSequence::setImage(const QByteArray &image)
 bool UpgradeSequence::startUpgrade()
 {
     if (!imageGiven && ufwFilePath.isEmpty()) {
-        emit logLine(QStringLiteral("请选择ufw类型的升级文件"));
+        log(QStringLiteral("请选择ufw类型的升级文件"));
         return false;
     }
     if (!portOpen) {
-        emit logLine(QStringLiteral("请先打开串口"));
+        log(QStringLiteral("请先打开串口"));
         return false;
     }
     reader.reset();
@@ -71,6 +107,7 @@ bool UpgradeSequence::startUpgrade()
     upgradeClock.start();
     silenceHintShown = false;
     silenceTimer.stop();
+    delete m_resultSteps; // a new start ends the return to the rate of the last result
     emit upgradeStarted(ufwFileData.size());
     packetMode = 0;
     UpgradeStartCmdAndChangeBaudRate();
@@ -81,12 +118,12 @@ bool UpgradeSequence::startUpgrade()
 bool UpgradeSequence::loadImage()
 {
     if (imageGiven) {
-        emit logLine(QStringLiteral("文件打开成功。"));
+        log(QStringLiteral("文件打开成功。"));
         return true;
     }
     const FirmwareImage image = loadFirmwareImage(ufwFilePath);
     for (const QString &line : image.logLines())
-        emit logLine(line);
+        log(line);
     if (!image.loaded()) {
         emit imageRefused(image.problem, image.refusalLine());
         return false;
@@ -107,12 +144,12 @@ bool UpgradeSequence::switchToChosenRateFirst()
 void UpgradeSequence::UpgradeStartCmdAndChangeBaudRate()
 {
     setPhase(Phase::AtSent);
-    emit logLine(QStringLiteral("发送升级指令: AT+UPGRADE=1\r\n"));
+    log(QStringLiteral("发送升级指令: AT+UPGRADE=1\r\n"));
     SerialPortSendData(AtUpgradeCommand);
-    QTimer::singleShot(SwitchToUpgradeRateAfterAtMs, this,
-                       [this] { changeBaudRate(UpgradeBaudRate); });
-    emit logLine(QStringLiteral("延时1s发送开始升级指令"));
-    QTimer::singleShot(StartFrameAfterAtMs, this, &UpgradeSequence::delaySendStartUpgradeCmd);
+    // Not cancelled by a later press: two presses give two switches and two start frames.
+    afterInSession(SwitchToUpgradeRateAfterAtMs, [this] { changeBaudRate(UpgradeBaudRate); });
+    log(QStringLiteral("延时1s发送开始升级指令"));
+    afterInSession(StartFrameAfterAtMs, [this] { delaySendStartUpgradeCmd(); });
 }
 
 void UpgradeSequence::delaySendStartUpgradeCmd()
@@ -136,11 +173,11 @@ void UpgradeSequence::changeBaudRate(quint64 baudrate)
     if (!link.reopenAt(qint32(baudrate))) {
         const QString line =
             QStringLiteral("切波特率失败: %1, %2").arg(baudrate).arg(link.errorString());
-        emit logLine(line);
+        log(line);
         markClosed(line);
         return;
     }
-    emit logLine(QStringLiteral("切波特率到: ") + QString::number(baudrate));
+    log(QStringLiteral("切波特率到: ") + QString::number(baudrate));
 }
 
 // ---- Result ----
@@ -151,15 +188,19 @@ void UpgradeSequence::handleResult(uint8_t result)
     silenceTimer.stop();
     m_figures.elapsedMs = upgradeClock.isValid() ? upgradeClock.elapsed() : 0;
     emit resultReported(result, m_figures);
+    delete m_resultSteps;
+    if (!m_sessionSteps)
+        return;
+    m_resultSteps = new QObject(m_sessionSteps);
     if (result != 0) {
         // The module has left its upgrade mode either way: the line goes back to the rate
         // the window shows, so that the next attempt starts where the user expects.
-        emit logLine(QStringLiteral("升级失败，错误码: %1").arg(int(result)));
-        QTimer::singleShot(ChosenRateAfterResultMs, this, &UpgradeSequence::returnToChosenRate);
+        log(QStringLiteral("升级失败，错误码: %1").arg(int(result)));
+        QTimer::singleShot(ChosenRateAfterResultMs, m_resultSteps.data(), [this] { returnToChosenRate(); });
         return;
     }
-    QTimer::singleShot(ChosenRateAfterResultMs, this, [this] {
-        emit logLine(QStringLiteral("升级成功..."));
+    QTimer::singleShot(ChosenRateAfterResultMs, m_resultSteps.data(), [this] {
+        log(QStringLiteral("升级成功..."));
         returnToChosenRate();
     });
 }
@@ -180,8 +221,9 @@ void UpgradeSequence::handleLinkLost(const QString &reason)
     portOpen = false; // before the lines: nothing may be sent on the lost port any more
     silenceTimer.stop();
     setPhase(Phase::Idle);
-    emit logLine(QStringLiteral("串口已断开: ") + reason);
+    log(QStringLiteral("串口已断开: ") + reason);
     emit linkLost(reason);
+    endSession();
 }
 
 void UpgradeSequence::markClosed(const QString &reason)
@@ -190,13 +232,14 @@ void UpgradeSequence::markClosed(const QString &reason)
     silenceTimer.stop();
     setPhase(Phase::Idle);
     emit linkClosed(reason);
+    endSession();
 }
 
 void UpgradeSequence::setPhase(Phase phase)
 {
-    if (m_phase == phase)
+    if (m_phase.load() == phase)
         return;
-    m_phase = phase;
+    m_phase.store(phase);
     emit phaseChanged(phase);
 }
 
@@ -227,7 +270,7 @@ void UpgradeSequence::showSilenceHint()
     if (!awaitingResult() || silenceHintShown || !portOpen)
         return;
     silenceHintShown = true;
-    emit logLine(QStringLiteral("模块无应答，请检查连接和波特率"));
+    log(QStringLiteral("模块无应答，请检查连接和波特率"));
     emit noAnswer();
 }
 

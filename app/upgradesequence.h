@@ -3,6 +3,7 @@
 #include "commandhandler.h"
 #include "firmwareimage.h"
 #include "framereader.h"
+#include "logentry.h"
 #include "seriallink.h"
 
 #include <QByteArray>
@@ -10,9 +11,12 @@
 #include <QMetaType>
 #include <QObject>
 #include <QString>
+#include <QPointer>
 #include <QTimer>
 
+#include <atomic>
 #include <cstdint>
+#include <functional>
 
 // What one upgrade has done so far.
 struct UpgradeFigures
@@ -27,7 +31,12 @@ Q_DECLARE_METATYPE(UpgradeFigures)
 
 // One upgrade on one serial link, without widgets: the start sequence, the module's frames
 // and their answers, the return to the chosen rate, and the silence watch. Front ends read
-// its typed events and show its log lines.
+// its typed events and show its log entries.
+//
+// Each successful or failed open begins a port session; the delayed steps of a session end
+// with it, and a new start ends the return to the chosen rate that a result has scheduled.
+// phase() and entriesProduced() may be read from any thread; everything else belongs to the
+// thread the sequence lives in.
 class UpgradeSequence : public QObject
 {
     Q_OBJECT
@@ -52,8 +61,11 @@ public:
 
     explicit UpgradeSequence(QObject *parent = nullptr);
 
+    // Closes the port and ends the port session, if one is open.
     void closePort();
     bool isOpen() const { return portOpen; }
+    // Counts the port sessions, from 1; 0 before the first open.
+    quint64 session() const { return m_session; }
     QString portName() const { return link.portName(); }
     QString errorString() const { return link.errorString(); }
 
@@ -72,7 +84,9 @@ public:
     // it did not start; the log and the events say why.
     bool startUpgrade();
 
-    Phase phase() const { return m_phase; }
+    Phase phase() const { return m_phase.load(); }
+    // Entries emitted so far: an entry's serial is below this count once it has been made.
+    quint64 entriesProduced() const { return m_entries.load(); }
     UpgradeFigures figures() const;
 
     // ---- Established names: the steps of an upgrade as readers of this code know them ----
@@ -87,9 +101,7 @@ private:
     void SerialPortReadData(const QByteArray &chunk);
     void processCmdHandler(uint8_t opcode, const QByteArray &payload);
     void UpgradeStartCmdAndChangeBaudRate();
-    void ArrayToHexStringAppendTextBrowser(uint8_t flag, QByteArray data, const uint8_t *byteArray,
-                                           uint64_t size);
-    uint8_t rxState() const { return reader.state(); }
+    void ArrayToHexStringAppendTextBrowser(uint8_t flag, const QByteArray &data);
 
     QString ufwFilePath;
     QByteArray ufwFileData;
@@ -99,8 +111,12 @@ private:
     // ---- end of the established names ----
 
 signals:
-    // One line for the log area.
-    void logLine(const QString &line);
+    // One entry of the log: traffic or a line of text.
+    void logged(const LogEntry &entry);
+    // The answer to OpenComPorts(): the port session has begun, or the port did not open.
+    void openFinished(bool opened);
+    // The port session is over: closed, lost, or failed at a rate switch. Its last event.
+    void sessionEnded();
     // A received frame is being answered, and has been: the lines in between belong to it.
     void answeringFrame(bool answering);
     void upgradeStarted(qint64 imageSize);
@@ -122,8 +138,12 @@ signals:
     void phaseChanged(UpgradeSequence::Phase phase);
 
 private:
+    void log(const QString &line);
+    void emitEntry(LogEntry entry);
+    void afterInSession(int ms, const std::function<void()> &step);
     void handleLinkLost(const QString &reason);
     void markClosed(const QString &reason);
+    void endSession();
     bool takeText(const QByteArray &chunk);
     void takeFrameByte(uint8_t byte);
     void answerFrame(const FrameReader::Received &frame);
@@ -139,7 +159,14 @@ private:
 
     SerialLink link;
     FrameReader reader;
-    Phase m_phase = Phase::Idle;
+    std::atomic<Phase> m_phase{Phase::Idle};
+    std::atomic<quint64> m_entries{0};
+    quint64 m_session = 0;
+    // Context of the session's delayed steps: deleting it cancels them. The result's own
+    // steps are a child, cancelled also by a new start.
+    QPointer<QObject> m_sessionSteps;
+    QPointer<QObject> m_resultSteps;
+    qint64 m_chunkTimeMs = 0; // when the chunk being read arrived
     bool imageGiven = false; // setImage() was used: no file to load
     quint64 chosenRate = 115200;
     bool hexLines = true;

@@ -5,16 +5,17 @@
 #include "protocol.h"
 
 #include <QDebug>
+#include <QLoggingCategory>
 
 void UpgradeSequence::SerialPortSendData(const QByteArray &data)
 {
     if (!portOpen)
         return;
     const qint64 written = link.write(data);
-    ArrayToHexStringAppendTextBrowser(1, data, nullptr, 0);
+    ArrayToHexStringAppendTextBrowser(1, data);
     if (written != qint64(data.size())) {
         qDebug() << "Serial Written Error.";
-        emit logLine(QStringLiteral("串口写入失败: ") + link.errorString());
+        log(QStringLiteral("串口写入失败: ") + link.errorString());
         return;
     }
     pendingTxBytes += data.size();
@@ -31,6 +32,7 @@ void UpgradeSequence::SerialPortReadData(const QByteArray &chunk)
 {
     if (!portOpen)
         return;
+    m_chunkTimeMs = LogEntry::now();
     const bool handshakeEnded = packetMode == 0 && takeText(chunk);
     if (!handshakeEnded) {
         qDebug() << "<<<bytes: " << chunk;
@@ -46,10 +48,10 @@ bool UpgradeSequence::takeText(const QByteArray &chunk)
 {
     // Shown as text up to the first NUL, as a QString conversion of the bytes would.
     const int textLength = int(qstrnlen(chunk.constData(), uint(chunk.size())));
-    emit logLine(QStringLiteral("接收到数据：") + QString::fromUtf8(chunk.constData(), textLength));
+    log(QStringLiteral("接收到数据：") + QString::fromUtf8(chunk.constData(), textLength));
     emit textReceived(chunk);
     if (chunk == OkReply) {
-        emit logLine(QString::fromLatin1(OkReply));
+        log(QString::fromLatin1(OkReply));
         packetMode = 1;
         return true;
     }
@@ -67,10 +69,10 @@ void UpgradeSequence::takeFrameByte(uint8_t byte)
 
 void UpgradeSequence::answerFrame(const FrameReader::Received &frame)
 {
-    ArrayToHexStringAppendTextBrowser(0, frame.bytes, nullptr, 0);
+    ArrayToHexStringAppendTextBrowser(0, frame.bytes);
     if (!frame.crcMatches) {
         ++m_figures.crcErrors;
-        emit logLine(QStringLiteral("CRC校验错误，丢弃该帧"));
+        log(QStringLiteral("CRC校验错误，丢弃该帧"));
         emit frameDropped();
         return;
     }
@@ -87,8 +89,7 @@ void UpgradeSequence::processCmdHandler(uint8_t opcode, const QByteArray &payloa
         recordServed(answer);
     switch (answer.next) {
     case CommandAnswer::Next::SwitchToFastRate:
-        QTimer::singleShot(SwitchToFastRateAfterReplyMs, this,
-                           [this] { changeBaudRate(FastBaudRate); });
+        afterInSession(SwitchToFastRateAfterReplyMs, [this] { changeBaudRate(FastBaudRate); });
         break;
     case CommandAnswer::Next::ReportResult:
         handleResult(answer.result);
@@ -111,15 +112,14 @@ void UpgradeSequence::recordServed(const CommandAnswer &answer)
     }
 }
 
-void UpgradeSequence::ArrayToHexStringAppendTextBrowser(uint8_t flag, QByteArray data,
-                                                        const uint8_t * /*byteArray*/,
-                                                        uint64_t /*size*/)
+// Traffic is logged as bytes, at the time it crossed the wire: a buffer when it was handed to
+// the port, a frame when its last chunk arrived.
+void UpgradeSequence::ArrayToHexStringAppendTextBrowser(uint8_t flag, const QByteArray &data)
 {
     if (!hexLines)
         return;
-    // Two upper-case digits per byte, one space between bytes, built in one pass.
-    const QString line = QLatin1String(flag != 0 ? "MCU->RW47HN: [" : "RW47HN->MCU: [") +
-                         QLatin1String(data.toHex(' ').toUpper()) + QLatin1Char(']');
-    qDebug() << "Hex string:" << line;
-    emit logLine(line);
+    const auto direction = flag != 0 ? LogEntry::Kind::Sent : LogEntry::Kind::Received;
+    if (QLoggingCategory::defaultCategory()->isDebugEnabled())
+        qDebug() << "Hex string:" << hexLine(direction, data);
+    emitEntry(LogEntry::ofTraffic(direction, data, flag != 0 ? LogEntry::now() : m_chunkTimeMs));
 }

@@ -92,7 +92,6 @@ qint64 serveWithWindow(const QString &port, const QString &imagePath, const QStr
                        QProcess &sim)
 {
     WindowDriver driver;
-    driver.window.serveInOwnThread();      // as the application runs it
     driver.window.setLogFolder(logFolder); // the whole log is written, as in daily use
     driver.window.show();                  // painted as on a desk, only offscreen
     driver.selectPort(port);

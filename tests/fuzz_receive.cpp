@@ -198,10 +198,10 @@ int returnsSoFar = 0;
 
 void watch(UpgradeSequence &s)
 {
-    const QString sentPrefix = QStringLiteral("MCU->RW47HN: [");
-    QObject::connect(&s, &UpgradeSequence::logLine, [sentPrefix](const QString &text) {
-        if (text.startsWith(sentPrefix))
-            observed.sent.append(QByteArray::fromHex(text.mid(sentPrefix.size()).toLatin1()));
+    QObject::connect(&s, &UpgradeSequence::logged, [](const LogEntry &entry) {
+        const QString &text = entry.text;
+        if (entry.kind == LogEntry::Kind::Sent)
+            observed.sent.append(entry.bytes);
         else if (text.startsWith(QStringLiteral("串口写入失败")))
             ++writeErrors;
         if (text.startsWith(QStringLiteral("串口")) ||

@@ -90,9 +90,14 @@ void WindowDriver::selectBaudRate(const QString &rate)
     widget<QComboBox>("comboBox_2")->setCurrentText(rate);
 }
 
+// An open is answered by the sequence's thread; the button takes presses again once the
+// window has the answer.
 void WindowDriver::clickOpen()
 {
-    widget<QAbstractButton>("pushButton")->click();
+    auto *button = widget<QAbstractButton>("pushButton");
+    button->click();
+    if (!QTest::qWaitFor([button] { return button->isEnabled(); }, 10000))
+        qFatal("no answer to the open press");
 }
 
 void WindowDriver::clickStart()

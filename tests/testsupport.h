@@ -3,6 +3,7 @@
 // Helpers shared by the tests: the master side of a pty as a wire tap, and a driver that
 // works the window through its widgets.
 
+#include "exchangethread.h"
 #include "mainwindow.h"
 #include "ptypair.h"
 #include "testbytes.h"
@@ -18,7 +19,6 @@
 #include <termios.h>
 
 class QSocketNotifier;
-class QTextBrowser;
 
 namespace TestSupport {
 
@@ -57,6 +57,7 @@ public:
     }
     void selectPort(const QString &path);
     void selectBaudRate(const QString &rate);
+    // Presses the open button, and returns once the window knows whether the port opened.
     void clickOpen();
     void clickStart();
     void clickClear();

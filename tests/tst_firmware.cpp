@@ -115,14 +115,12 @@ private slots:
         QFETCH(QString, line);
         if (chooseFile)
             driver->chooseFile(TestSupport::writeFile(dir.filePath("a.ufw"), "abc"));
-        UpgradeSequence &sequence = driver->window.upgradeSequence();
-        QSignalSpy started(&sequence, &UpgradeSequence::upgradeStarted);
+        QSignalSpy started(driver->window.sequenceEvents(), &SequenceEvents::upgradeStarted);
         driver->clickStart();
-        QCOMPARE(driver->logLines(), QStringList{line});
+        QTRY_COMPARE(driver->logLines(), QStringList{line});
         // The switch and the start frame are timed from the step that leaves Idle: no timer
         // was set, nothing will follow.
         QCOMPARE(started.count(), 0);
-        QCOMPARE(sequence.phase(), UpgradeSequence::Phase::Idle);
         QVERIFY(tap->received.isEmpty());
     }
 

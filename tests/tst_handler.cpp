@@ -100,9 +100,9 @@ private slots:
     {
         QFETCH(QByteArray, request);
         startUpgrade(TestSupport::randomBytes(0x1000, 3));
-        UpgradeSequence &sequence = driver->window.upgradeSequence();
-        QSignalSpy received(&sequence, &UpgradeSequence::frameReceived);
-        QSignalSpy results(&sequence, &UpgradeSequence::resultReported);
+        SequenceEvents *events = driver->window.sequenceEvents();
+        QSignalSpy received(events, &SequenceEvents::frameReceived);
+        QSignalSpy results(events, &SequenceEvents::resultReported);
         tap->write(request);
         QCOMPARE(sentBeforeBarrier(), QByteArray());
         QCOMPARE(received.count(), 2); // the request and the barrier
@@ -160,9 +160,9 @@ private slots:
         int emitted = 0;
         connect(&driver->window, &MainWindow::upgradeResultMsg, this, [&] { ++emitted; });
         connect(&driver->window, &MainWindow::upgradeEventMsg, this, [&] { ++emitted; });
-        UpgradeSequence &sequence = driver->window.upgradeSequence();
-        QSignalSpy results(&sequence, &UpgradeSequence::resultReported);
-        QSignalSpy returned(&sequence, &UpgradeSequence::returnedToChosenRate);
+        SequenceEvents *events = driver->window.sequenceEvents();
+        QSignalSpy results(events, &SequenceEvents::resultReported);
+        QSignalSpy returned(events, &SequenceEvents::returnedToChosenRate);
         tap->write(request);
         QTRY_VERIFY(driver->logLines().contains(line));
         QTRY_VERIFY(driver->logLines().contains("切波特率到: 460800"));

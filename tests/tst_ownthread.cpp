@@ -1,7 +1,5 @@
-// The sequence in a thread of its own: whole upgrades as before, and answers that do not
-// wait for the window.
+// The sequence serves the module from a thread of its own: answers do not wait for the window.
 
-#include "modulesimulator.h"
 #include "protocol.h"
 #include "testsupport.h"
 
@@ -21,36 +19,11 @@ private slots:
     void init() { QVERIFY(dir.isValid()); }
     void cleanup() { stopWindow(); }
 
-    void fullUpgrade()
-    {
-        QVERIFY(startWindow(Untapped));
-        driver->window.serveInOwnThread();
-        driver->clickOpen();
-        QVERIFY(driver->isOpen());
-        const QByteArray image = TestSupport::randomBytes(20000, 31);
-        ModuleSimulator module(pty, image);
-        QSignalSpy finished(&module, &ModuleSimulator::finished);
-        driver->chooseFile(TestSupport::writeFile(dir.filePath("fw.ufw"), image));
-        driver->clickStart();
-        QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, 30000);
-        QCOMPARE(finished.first().first().toBool(), true);
-        QCOMPARE(module.stats().bytesVerified, qint64(image.size()));
-        QCOMPARE(module.stats().mismatches, 0);
-        QTRY_COMPARE(driver->logLines().value(driver->logLines().size() - 1),
-                     QStringLiteral("切波特率到: 115200"));
-        QVERIFY(TestSupport::containsInOrder(
-            driver->log(), {"文件打开成功。", "发送升级指令: AT+UPGRADE=1", "切波特率到: 9600",
-                            "RW47HN->MCU: [AA 55 05 00 01 00 C2 01 00 5C DC]",
-                            "MCU->RW47HN: [AA 55 05 00 01 00 C2 01 00 5C DC]", "切波特率到: 115200",
-                            "升级成功...", "切波特率到: 115200"}));
-    }
-
     // The window's thread is held in this function, which never returns to its event loop
     // until the reply is in: the module is answered all the same.
     void answersWhileTheWindowIsBlocked()
     {
         QVERIFY(startWindow(Tapped));
-        driver->window.serveInOwnThread();
         const QByteArray image = TestSupport::randomBytes(0x800, 32);
         QVERIFY(pressStart(image));
         QVERIFY(answerHandshake());

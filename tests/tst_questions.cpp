@@ -57,19 +57,15 @@ private slots:
         QTest::addColumn<Press>("press");
         QTest::addColumn<bool>("yes");
         QTest::addColumn<QString>("question");
-        QTest::addColumn<bool>("ownThread"); // the sequence in a thread of its own
         const QString restart = "升级正在进行，重新开始会中断本次升级。是否重新开始？";
         const QString closePort = "升级正在进行，关闭串口会中断本次升级。是否关闭？";
         const QString closeWindow = "升级正在进行，关闭窗口会中断本次升级。是否关闭？";
-        QTest::newRow("start, no") << Press::Start << false << restart << false;
-        QTest::newRow("start, yes") << Press::Start << true << restart << false;
-        QTest::newRow("close port, no") << Press::ClosePort << false << closePort << false;
-        QTest::newRow("close port, yes") << Press::ClosePort << true << closePort << false;
-        QTest::newRow("close window, no") << Press::CloseWindow << false << closeWindow << false;
-        QTest::newRow("close window, yes") << Press::CloseWindow << true << closeWindow << false;
-        QTest::newRow("start, yes, own thread") << Press::Start << true << restart << true;
-        QTest::newRow("close window, no, own thread")
-            << Press::CloseWindow << false << closeWindow << true;
+        QTest::newRow("start, no") << Press::Start << false << restart;
+        QTest::newRow("start, yes") << Press::Start << true << restart;
+        QTest::newRow("close port, no") << Press::ClosePort << false << closePort;
+        QTest::newRow("close port, yes") << Press::ClosePort << true << closePort;
+        QTest::newRow("close window, no") << Press::CloseWindow << false << closeWindow;
+        QTest::newRow("close window, yes") << Press::CloseWindow << true << closeWindow;
     }
     // No leaves the transfer as it was: nothing is sent, the next request is answered.
     // Yes does what the press does outside a transfer.
@@ -78,9 +74,6 @@ private slots:
         QFETCH(Press, press);
         QFETCH(bool, yes);
         QFETCH(QString, question);
-        QFETCH(bool, ownThread);
-        if (ownThread)
-            driver->window.serveInOwnThread();
         QVERIFY(serveFirstRequest());
         BoxAnswerer answerer(yes ? QMessageBox::Yes : QMessageBox::No);
         const bool closed = act(press);
@@ -98,7 +91,6 @@ private slots:
             return;
         }
         QVERIFY(!driver->isOpen());
-        QVERIFY(!driver->window.upgradeSequence().isOpen());
         QCOMPARE(closed, press == Press::CloseWindow);
     }
 

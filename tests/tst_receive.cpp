@@ -34,10 +34,10 @@ private slots:
         driver->clickOpen();
         QVERIFY(driver->isOpen());
         driver->clickClear();
-        UpgradeSequence *sequence = &driver->window.upgradeSequence();
-        text = std::make_unique<QSignalSpy>(sequence, &UpgradeSequence::textReceived);
-        received = std::make_unique<QSignalSpy>(sequence, &UpgradeSequence::frameReceived);
-        dropped = std::make_unique<QSignalSpy>(sequence, &UpgradeSequence::frameDropped);
+        SequenceEvents *events = driver->window.sequenceEvents();
+        text = std::make_unique<QSignalSpy>(events, &SequenceEvents::textReceived);
+        received = std::make_unique<QSignalSpy>(events, &SequenceEvents::frameReceived);
+        dropped = std::make_unique<QSignalSpy>(events, &SequenceEvents::frameDropped);
     }
 
     void cleanup()

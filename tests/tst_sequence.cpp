@@ -205,11 +205,11 @@ private slots:
         else if (kind == "fifo")
             QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
         sequence->setFirmwarePath(path);
-        QSignalSpy lines(sequence, &UpgradeSequence::logLine);
+        QSignalSpy lines(sequence, &UpgradeSequence::logged);
         QVERIFY(!sequence->startUpgrade());
         QCOMPARE(log->events, QStringList{event});
         QCOMPARE(lines.count(), 1);
-        QVERIFY(event.endsWith(lines.first().first().toString()));
+        QVERIFY(event.endsWith(lines.first().first().value<LogEntry>().text));
         QCOMPARE(sequence->phase(), UpgradeSequence::Phase::Idle);
         // Nothing went out before: the start frame sent now is the first thing on the wire.
         sequence->delaySendStartUpgradeCmd();

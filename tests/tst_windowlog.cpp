@@ -39,17 +39,8 @@ private slots:
 
     // A short upgrade, the area cleared, the port closed: the file has every line, in order,
     // after the local time; the status bar says where it is, the area does not.
-    void fileHoldsTheSession_data()
-    {
-        QTest::addColumn<bool>("ownThread"); // the sequence in a thread of its own
-        QTest::newRow("one thread") << false;
-        QTest::newRow("own thread") << true;
-    }
     void fileHoldsTheSession()
     {
-        QFETCH(bool, ownThread);
-        if (ownThread)
-            driver->window.serveInOwnThread();
         const QByteArray image = TestSupport::randomBytes(0x40, 7);
         QVERIFY(pressStart(image));
         QVERIFY(answerHandshake());
