@@ -215,8 +215,8 @@ private slots:
         tap.write(frame);
         QTRY_VERIFY(driver.logLines().contains(line));
         QVERIFY(QMetaObject::invokeMethod(&driver.window, "delaySendStartUpgradeCmd"));
-        QCOMPARE(driver.logLines().filter("->"),
-                 (QStringList{line, "MCU->RW47HN: [AA 55 01 00 06 42 F2]"}));
+        QTRY_COMPARE(driver.logLines().filter("->"),
+                     (QStringList{line, "MCU->RW47HN: [AA 55 01 00 06 42 F2]"}));
         QTRY_COMPARE(tap.received, hex("AA 55 01 00 06 42 F2"));
     }
 
@@ -231,7 +231,7 @@ private slots:
         driver.clickClear();
         QVERIFY(driver.log().isEmpty());
         QVERIFY(QMetaObject::invokeMethod(&driver.window, "delaySendStartUpgradeCmd"));
-        QCOMPARE(driver.logLines(), QStringList{"MCU->RW47HN: [AA 55 01 00 06 42 F2]"});
+        QTRY_COMPARE(driver.logLines(), QStringList{"MCU->RW47HN: [AA 55 01 00 06 42 F2]"});
     }
 
     // Opening the drop-down lists the ports of now, with what the system knows of each;
