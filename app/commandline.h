@@ -1,6 +1,6 @@
 #pragma once
 
-#include "headlessrunner.h"
+#include "headlessoptions.h"
 
 #include <QCommandLineOption>
 #include <QCommandLineParser>

@@ -3,7 +3,7 @@
 #include "headlessrunner.h"
 
 #include "consoleoutput.h"
-#include "interrupts.h"
+#include "interruptwatcher.h"
 
 #include <QCryptographicHash>
 #include <QFile>

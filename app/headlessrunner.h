@@ -1,5 +1,6 @@
 #pragma once
 
+#include "headlessoptions.h"
 #include "portupgrade.h"
 
 #include <QObject>
@@ -11,21 +12,6 @@
 #include <vector>
 
 class InterruptWatcher;
-
-struct HeadlessOptions
-{
-    QStringList ports;
-    QString image;
-    QString baud = QStringLiteral("115200");
-    int timeoutSeconds = 30;
-    bool verbose = false;
-    bool debug = false;
-    QString jsonPath;
-    QString jsonLinesPath;
-    QString logDir;
-    bool wait = false; // a port that does not exist yet is waited for
-    bool loop = false; // module after module on each port, until interrupted
-};
 
 // One port of a station: waits for it when asked to, upgrades the module on it, and with
 // --loop waits for the port to go and come back (the next module) and upgrades that one.

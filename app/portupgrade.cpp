@@ -1,7 +1,7 @@
 #include "portupgrade.h"
 
 #include "consoleoutput.h"
-#include "headlessrunner.h"
+#include "headlessoptions.h"
 
 #include <QCoreApplication>
 

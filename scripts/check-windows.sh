@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
-# Compiles app/ and protocol/ as a Windows compiler sees them, here on Linux:
+# Compiles app/, console/ and protocol/ as a Windows compiler sees them, here on Linux:
 #   scripts/check-windows.sh
-# Every app/*.cpp and protocol/*.cpp goes through MinGW-w64's g++ with -fsyntax-only against
-# Debian's Qt 5 headers and the header that uic makes from ui/mainwindow.ui. With that
-# compiler Qt defines Q_OS_WIN, and the headers are MinGW-w64's Windows headers.
+# Every app/*.cpp, console/*.cpp and protocol/*.cpp goes through MinGW-w64's g++ with
+# -fsyntax-only against Debian's Qt 5 headers and the header that uic makes from
+# ui/mainwindow.ui. With that compiler Qt defines Q_OS_WIN, and the headers are MinGW-w64's
+# Windows headers.
 #
 # What it proves: every file parses and type-checks with the Windows headers and not the
 # POSIX ones, so a stray <unistd.h>, <poll.h> or ::access fails here, and every Q_OS_WIN
@@ -27,8 +28,8 @@ trap 'rm -rf "$work"' EXIT
 
 shopt -s nullglob
 cd "$root"
-files=(app/*.cpp protocol/*.cpp)
-[ ${#files[@]} -gt 0 ] || { echo "no app/*.cpp or protocol/*.cpp found" >&2; exit 1; }
+files=(app/*.cpp console/*.cpp protocol/*.cpp)
+[ ${#files[@]} -gt 0 ] || { echo "no app/*.cpp, console/*.cpp or protocol/*.cpp found" >&2; exit 1; }
 
 # Sources that include their moc output ("foo.moc", "moc_foo.cpp") get an empty one: there
 # is nothing for this pass to check in it.
@@ -44,7 +45,7 @@ flags=(-std=c++17 -fsyntax-only -Wall -Wextra
     "-DRW47HN_VERSION=\"$version\""
     -isystem "$qt" -isystem "$qt/QtCore" -isystem "$qt/QtGui" -isystem "$qt/QtWidgets"
     -isystem "$qt/QtSerialPort"
-    -I "$work" -I app -I protocol)
+    -I "$work" -I app -I console -I protocol)
 
 failed=()
 for file in "${files[@]}"; do

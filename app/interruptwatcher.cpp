@@ -1,4 +1,4 @@
-#include "interrupts.h"
+#include "interruptwatcher.h"
 
 #include <QMetaObject>
 #include <QSocketNotifier>

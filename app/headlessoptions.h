@@ -1,0 +1,20 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+// What a headless run was asked to do, as the command line gives it.
+struct HeadlessOptions
+{
+    QStringList ports;
+    QString image;
+    QString baud = QStringLiteral("115200");
+    int timeoutSeconds = 30;
+    bool verbose = false;
+    bool debug = false;
+    QString jsonPath;
+    QString jsonLinesPath;
+    QString logDir;
+    bool wait = false; // a port that does not exist yet is waited for
+    bool loop = false; // module after module on each port, until interrupted
+};
