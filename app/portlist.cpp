@@ -44,7 +44,8 @@ void showPorts(QComboBox *box, const QVector<PortDescription> &ports)
         box->addItem(port.name);
         box->setItemData(box->count() - 1, portTooltip(port), Qt::ToolTipRole);
     }
-    const int index = box->findText(text);
+    // An empty box, nothing typed or chosen yet, shows the first port.
+    const int index = text.isEmpty() && !ports.isEmpty() ? 0 : box->findText(text);
     if (index >= 0)
         box->setCurrentIndex(index);
     else

@@ -27,5 +27,5 @@ QString portTooltip(const PortDescription &port);
 // Writes what the system knows of each port to the debug log.
 void logPorts(const QVector<PortDescription> &ports);
 // Makes the box list exactly `ports` in their order, each with its tooltip. The text in the
-// box, typed or chosen, stays as it was.
+// box, typed or chosen, stays as it was; an empty box shows the first port.
 void showPorts(QComboBox *box, const QVector<PortDescription> &ports);

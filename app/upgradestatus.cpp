@@ -1,6 +1,7 @@
 #include "upgradestatus.h"
 
-#include <QLabel>
+#include "elidedlabel.h"
+
 #include <QProgressBar>
 #include <QStatusBar>
 
@@ -11,7 +12,8 @@ constexpr int ProgressTextIntervalMs = 100;
 } // namespace
 
 UpgradeStatus::UpgradeStatus(QStatusBar *bar, QObject *parent)
-    : QObject(parent), m_progressBar(new QProgressBar(bar)), m_label(new QLabel(bar))
+    : QObject(parent), m_progressBar(new QProgressBar(bar)),
+      m_label(new ElidedLabel(Qt::ElideRight, bar))
 {
     m_progressBar->setMaximumWidth(300);
     m_progressBar->hide();

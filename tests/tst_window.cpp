@@ -266,6 +266,43 @@ private slots:
         QCOMPARE(items(), (QStringList{"ttyACM0", "ttyUSB0"}));
         QCOMPARE(box->currentText(), QStringLiteral("ttyUSB0"));
     }
+
+    // Nothing typed or chosen yet: the box shows the first port the system lists.
+    void startShowsTheFirstPort()
+    {
+        WindowDriver driver;
+        QCOMPARE(driver.widget<QComboBox>("comboBox")->currentText(), systemPorts().value(0).name);
+    }
+
+    void listingShowsTheFirstPortOfAnEmptyBox_data()
+    {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("nothing typed") << ""
+                                       << "ttyFAKE0";
+        QTest::newRow("typed path") << "/dev/serial/by-id/typed"
+                                    << "/dev/serial/by-id/typed";
+        QTest::newRow("typed listed port") << "ttyFAKE2"
+                                           << "ttyFAKE2";
+    }
+    void listingShowsTheFirstPortOfAnEmptyBox()
+    {
+        QFETCH(QString, typed);
+        QFETCH(QString, shown);
+        WindowDriver driver;
+        auto *box = driver.widget<QComboBox>("comboBox");
+        driver.window.setPortProvider([] {
+            QVector<PortDescription> ports;
+            for (const char *name : {"ttyFAKE0", "ttyFAKE1", "ttyFAKE2"})
+                ports.append({name, {}, {}, {}, QStringLiteral("/dev/") + name, false, 0, 0});
+            return ports;
+        });
+        box->setEditText(typed);
+        QTest::mouseClick(box, Qt::LeftButton, {}, QPoint(box->width() - 4, box->height() / 2));
+        box->hidePopup();
+        QCOMPARE(box->count(), 3);
+        QCOMPARE(box->currentText(), shown);
+    }
 };
 
 QTEST_MAIN(tst_Window)
