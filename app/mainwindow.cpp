@@ -1,5 +1,6 @@
 #include "mainwindow.h"
 
+#include "elidedlabel.h"
 #include "exchangethread.h"
 #include "portbox.h"
 #include "trafficlogview.h"
@@ -19,7 +20,7 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
     exchanges = new ExchangeThread(this);
     trafficLog = new TrafficLogView(ui->textBrowser, this);
     upgradeStatus = new UpgradeStatus(statusBar(), this);
-    logFileLabel = new QLabel(statusBar());
+    logFileLabel = new ElidedLabel(Qt::ElideMiddle, statusBar());
     statusBar()->addPermanentWidget(logFileLabel);
     setLogFolder(QString());
     SerialAppInit();
