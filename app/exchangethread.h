@@ -64,8 +64,7 @@ public:
 
 private:
     template <typename... Args>
-    void forward(void (UpgradeSequence::*signal)(Args...),
-                 void (SequenceEvents::*event)(Args...));
+    void forward(void (UpgradeSequence::*signal)(Args...), void (SequenceEvents::*event)(Args...));
     void forwardAll();
 
     QThread m_thread;

@@ -68,8 +68,7 @@ void MainWindow::connectSequence()
     connect(events, &SequenceEvents::logged, this, &MainWindow::takeEntry);
     connect(events, &SequenceEvents::openFinished, this, &MainWindow::takeOpenAnswer);
     connect(events, &SequenceEvents::sessionEnded, this, &MainWindow::endFileSession);
-    connect(events, &SequenceEvents::phaseChanged, this,
-            &MainWindow::closeQuestionIfTransferEnded);
+    connect(events, &SequenceEvents::phaseChanged, this, &MainWindow::closeQuestionIfTransferEnded);
     // The whole session is on disk once the line is back at the user's rate.
     connect(events, &SequenceEvents::returnedToChosenRate, &sessionLog, &SessionLog::flush);
     connect(events, &SequenceEvents::upgradeStarted, upgradeStatus, &UpgradeStatus::start);
@@ -138,9 +137,8 @@ void MainWindow::openAndStart()
 
 void MainWindow::setSilenceLimits(int afterStartMs, int inFramesMs)
 {
-    exchanges->post([=](UpgradeSequence &sequence) {
-        sequence.setSilenceLimits(afterStartMs, inFramesMs);
-    });
+    exchanges->post(
+        [=](UpgradeSequence &sequence) { sequence.setSilenceLimits(afterStartMs, inFramesMs); });
 }
 
 void MainWindow::setChosenRate(quint64 rate)

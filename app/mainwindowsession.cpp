@@ -99,8 +99,8 @@ bool MainWindow::mayInterrupt(const QString &text)
 {
     if (!transferRunning())
         return true;
-    QMessageBox box(QMessageBox::Question, windowTitle(), text,
-                    QMessageBox::Yes | QMessageBox::No, this);
+    QMessageBox box(QMessageBox::Question, windowTitle(), text, QMessageBox::Yes | QMessageBox::No,
+                    this);
     box.setDefaultButton(QMessageBox::No);
     question = &box;
     const bool yes = box.exec() == QMessageBox::Yes;

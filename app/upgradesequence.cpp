@@ -196,7 +196,8 @@ void UpgradeSequence::handleResult(uint8_t result)
         // The module has left its upgrade mode either way: the line goes back to the rate
         // the window shows, so that the next attempt starts where the user expects.
         log(QStringLiteral("升级失败，错误码: %1").arg(int(result)));
-        QTimer::singleShot(ChosenRateAfterResultMs, m_resultSteps.data(), [this] { returnToChosenRate(); });
+        QTimer::singleShot(ChosenRateAfterResultMs, m_resultSteps.data(),
+                           [this] { returnToChosenRate(); });
         return;
     }
     QTimer::singleShot(ChosenRateAfterResultMs, m_resultSteps.data(), [this] {

@@ -10,8 +10,8 @@
 #include <QElapsedTimer>
 #include <QMetaType>
 #include <QObject>
-#include <QString>
 #include <QPointer>
+#include <QString>
 #include <QTimer>
 
 #include <atomic>
@@ -167,7 +167,7 @@ private:
     QPointer<QObject> m_sessionSteps;
     QPointer<QObject> m_resultSteps;
     qint64 m_chunkTimeMs = 0; // when the chunk being read arrived
-    bool imageGiven = false; // setImage() was used: no file to load
+    bool imageGiven = false;  // setImage() was used: no file to load
     quint64 chosenRate = 115200;
     bool hexLines = true;
     UpgradeFigures m_figures;

@@ -11,8 +11,10 @@ void UpgradeSequence::SerialPortSendData(const QByteArray &data)
 {
     if (!portOpen)
         return;
-    const qint64 written = link.write(data);
+    // Logged as it goes out: a press that clears the area once the bytes are on the wire
+    // clears their line too.
     ArrayToHexStringAppendTextBrowser(1, data);
+    const qint64 written = link.write(data);
     if (written != qint64(data.size())) {
         qDebug() << "Serial Written Error.";
         log(QStringLiteral("串口写入失败: ") + link.errorString());
@@ -83,6 +85,10 @@ void UpgradeSequence::answerFrame(const FrameReader::Received &frame)
 void UpgradeSequence::processCmdHandler(uint8_t opcode, const QByteArray &payload)
 {
     const CommandAnswer answer = answerCommand(opcode, payload, ufwFileData);
+    // The transfer runs from the first data request on: before its reply goes out, so that a
+    // press that follows the reply finds it running.
+    if (answer.served && m_phase.load() == Phase::StartFrameSent)
+        setPhase(Phase::Serving);
     if (!answer.reply.isEmpty())
         SerialPortSendData(answer.reply);
     if (answer.served)
@@ -101,8 +107,6 @@ void UpgradeSequence::processCmdHandler(uint8_t opcode, const QByteArray &payloa
 
 void UpgradeSequence::recordServed(const CommandAnswer &answer)
 {
-    if (m_phase == Phase::StartFrameSent)
-        setPhase(Phase::Serving);
     ++m_figures.requests;
     // Repeated requests for the same slice do not count twice: progress is the highest end.
     const qint64 sliceEnd = answer.sliceStart + answer.sliceSize;

@@ -17,7 +17,10 @@
 #include "logview.h"
 #include "protocol.h"
 
+#include <QDeadlineTimer>
+
 #include <cerrno>
+#include <poll.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -229,4 +232,20 @@ QByteArray PtyWindowTest::sentBeforeBarrier()
     if (!QTest::qWaitFor([&] { return tap->received.contains(reply); }, 20000))
         return "no reply to the barrier";
     return tap->received.left(tap->received.indexOf(reply)).replace(StartFrame, "");
+}
+
+QByteArray PtyWindowTest::readWithoutEventLoop(int size)
+{
+    QByteArray bytes;
+    const QDeadlineTimer deadline(5000);
+    while (bytes.size() < size && !deadline.hasExpired()) {
+        pollfd line{pty.masterFd(), POLLIN, 0};
+        if (poll(&line, 1, int(deadline.remainingTime())) <= 0)
+            continue;
+        char buffer[4096];
+        const ssize_t count = ::read(pty.masterFd(), buffer, sizeof buffer);
+        if (count > 0)
+            bytes.append(buffer, int(count));
+    }
+    return bytes;
 }

@@ -93,6 +93,9 @@ protected:
     // The window answers frames in order, so what it sent before that reply is all it sent
     // for the frames before; that is returned, without the start frame.
     QByteArray sentBeforeBarrier();
+    // Reads `size` bytes from the master side without running the event loop: the window
+    // hears nothing meanwhile. At most 5 s.
+    QByteArray readWithoutEventLoop(int size);
 
     PtyPair pty;
     WireTap *tap = nullptr;

@@ -105,7 +105,7 @@ private slots:
         QSignalSpy results(events, &SequenceEvents::resultReported);
         tap->write(request);
         QCOMPARE(sentBeforeBarrier(), QByteArray());
-        QCOMPARE(received.count(), 2); // the request and the barrier
+        QTRY_COMPARE(received.count(), 2); // the request and the barrier
         QCOMPARE(results.count(), 0);
         QCOMPARE(driver->log().count("升级成功"), 0);
         QCOMPARE(driver->log().count("切波特率到"), 1); // the 9600 of the start only
@@ -136,8 +136,8 @@ private slots:
         QCOMPARE(driver->logLines().count("切波特率到: 115200"), 1);
         // The reply left at the old rate: the switch came after it.
         QVERIFY(TestSupport::containsInOrder(
-            driver->log(), {"MCU->RW47HN: [" + BaudReply.toHex(' ').toUpper() + ']',
-                            "切波特率到: 115200"}));
+            driver->log(),
+            {"MCU->RW47HN: [" + BaudReply.toHex(' ').toUpper() + ']', "切波特率到: 115200"}));
         QVERIFY(driver->isOpen());
     }
 

@@ -3,12 +3,7 @@
 #include "protocol.h"
 #include "testsupport.h"
 
-#include <QDeadlineTimer>
 #include <QtTest>
-
-#include <cerrno>
-#include <poll.h>
-#include <unistd.h>
 
 class tst_OwnThread : public PtyWindowTest
 {
@@ -34,24 +29,6 @@ private slots:
             TestSupport::frame(ReadDataCmd, request.mid(5, 8) + image.mid(0x100, 0x400));
         tap->write(request);
         QCOMPARE(readWithoutEventLoop(reply.size()), reply);
-    }
-
-private:
-    // Reads `size` bytes from the master side, waiting at most 5 s, without an event loop.
-    QByteArray readWithoutEventLoop(int size)
-    {
-        QByteArray bytes;
-        const QDeadlineTimer deadline(5000);
-        while (bytes.size() < size && !deadline.hasExpired()) {
-            pollfd line{pty.masterFd(), POLLIN, 0};
-            if (poll(&line, 1, int(deadline.remainingTime())) <= 0)
-                continue;
-            char buffer[4096];
-            const ssize_t count = ::read(pty.masterFd(), buffer, sizeof buffer);
-            if (count > 0)
-                bytes.append(buffer, int(count));
-        }
-        return bytes;
     }
 };
 

@@ -6,23 +6,30 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QMessageBox>
+#include <QPointer>
 #include <QtTest>
+
+#include <functional>
 
 namespace {
 
 enum class Press { Start, ClosePort, CloseWindow };
 
 // Answers every message box that comes up with `answer`, from a timer that runs inside the
-// box's own event loop, and remembers what each asked.
+// box's own event loop, and remembers what each asked. `whenAsked` runs once a box is up;
+// the answer comes `afterMs` later, unless the box has closed by itself.
 class BoxAnswerer : public QObject
 {
 public:
-    explicit BoxAnswerer(QMessageBox::StandardButton answer) : m_answer(answer)
+    explicit BoxAnswerer(QMessageBox::StandardButton answer, std::function<void()> whenAsked = {},
+                         int afterMs = 0)
+        : m_answer(answer), m_whenAsked(std::move(whenAsked)), m_afterMs(afterMs)
     {
         connect(&m_timer, &QTimer::timeout, this, &BoxAnswerer::answerOpenBoxes);
         m_timer.start(20);
     }
     QStringList questions;
+    int answered = 0;
 
 private:
     void answerOpenBoxes()
@@ -31,11 +38,24 @@ private:
             auto *box = qobject_cast<QMessageBox *>(top);
             if (!box || !box->isVisible() || !box->button(m_answer))
                 continue;
-            questions << box->text();
-            box->button(m_answer)->click();
+            if (box != m_box) {
+                m_box = box;
+                questions << box->text();
+                m_shown.start();
+                if (m_whenAsked)
+                    m_whenAsked();
+            }
+            if (m_shown.elapsed() >= m_afterMs) {
+                ++answered;
+                box->button(m_answer)->click();
+            }
         }
     }
     QMessageBox::StandardButton m_answer;
+    std::function<void()> m_whenAsked;
+    int m_afterMs;
+    QPointer<QMessageBox> m_box;
+    QElapsedTimer m_shown;
     QTimer m_timer;
 };
 
@@ -94,6 +114,44 @@ private slots:
         QCOMPARE(closed, press == Press::CloseWindow);
     }
 
+    void transferEndsWhileAsking_data()
+    {
+        QTest::addColumn<Press>("press");
+        QTest::addColumn<bool>("portLost"); // else the module reports its result
+        QTest::newRow("result, start") << Press::Start << false;
+        QTest::newRow("result, close port") << Press::ClosePort << false;
+        QTest::newRow("port lost, close window") << Press::CloseWindow << true;
+    }
+    // The question closes by itself and nothing is done: no new start, the window stays.
+    void transferEndsWhileAsking()
+    {
+        QFETCH(Press, press);
+        QFETCH(bool, portLost);
+        QVERIFY(serveFirstRequest());
+        BoxAnswerer answerer(
+            QMessageBox::Yes,
+            [&] {
+                if (!portLost) {
+                    tap->write(TestSupport::frame(UpgradeResultCmd, QByteArray(1, '\0')));
+                    return;
+                }
+                delete tap;
+                tap = nullptr;
+                pty.closeMaster();
+            },
+            5000);
+        QVERIFY(!act(press));
+        QCOMPARE(answerer.questions.size(), 1);
+        QCOMPARE(answerer.answered, 0);
+        if (portLost) {
+            QTRY_VERIFY(!driver->isOpen());
+            return;
+        }
+        QTRY_VERIFY(driver->logLines().contains("升级成功..."));
+        QVERIFY(driver->isOpen());
+        QCOMPARE(sentBeforeBarrier(), QByteArray()); // no AT command, no close
+    }
+
     void outsideTransfer_data()
     {
         QTest::addColumn<bool>("afterResult"); // else during the handshake
@@ -126,7 +184,8 @@ private slots:
 
 private:
     // Into the transfer: the handshake, the start frame, then the module's first data
-    // request, answered. Past the start frame the press has sent all it sends.
+    // request, answered. The reply is read without an event loop: the window has not heard
+    // of the transfer when the test presses.
     bool serveFirstRequest(bool pressFirst = true)
     {
         if (pressFirst && !pressStart(image))
@@ -135,16 +194,11 @@ private:
             !QTest::qWaitFor([this] { return tap->received.contains(StartFrame); }, 5000))
             return false;
         const QByteArray request = TestSupport::readRequest(0, 0x100);
-        tap->write(request);
         const QByteArray reply =
             TestSupport::frame(ReadDataCmd, request.mid(5, 8) + image.left(0x100));
-        if (!QTest::qWaitFor([&] { return tap->received.contains(reply); }))
-            return false;
         tap->received.clear();
-        // The window hears of the transfer with the reply's line, whichever thread serves.
-        return QTest::qWaitFor([&] {
-            return driver->logLines().contains("MCU->RW47HN: [" + reply.toHex(' ').toUpper() + ']');
-        });
+        tap->write(request);
+        return readWithoutEventLoop(reply.size()) == reply;
     }
 
     const QByteArray image = TestSupport::randomBytes(0x800, 5);

@@ -11,6 +11,9 @@ using TestSupport::hex;
 
 namespace {
 
+// Past the moment the start frame of a press is due.
+constexpr int StartFrameAfterAtMsWithMargin = UpgradeSequence::StartFrameAfterAtMs + 300;
+
 // Times at which lines were appended to the log area, from the moment of the press.
 class LogTimes : public QObject
 {
@@ -130,6 +133,47 @@ private slots:
         const QStringList lines = driver->logLines();
         const int at = lines.indexOf("发送升级指令: AT+UPGRADE=1");
         QCOMPARE(lines.mid(0, at), linesBeforeAt);
+    }
+
+    // The delayed steps of a start belong to its port session: a close and a reopen within
+    // the second end them. Proven by a start frame sent on request after they were due.
+    void reopenEndsTheStartSequence()
+    {
+        WireTap tap(pty.masterFd());
+        driver->chooseFile(TestSupport::writeFile(dir.filePath("fw.ufw"), "image"));
+        driver->clickStart();
+        QTRY_VERIFY(tap.received.startsWith(AtUpgradeCommand));
+        driver->clickOpen();
+        driver->clickOpen();
+        QVERIFY(driver->isOpen());
+        driver->clickClear();
+        QTest::qWait(StartFrameAfterAtMsWithMargin);
+        QVERIFY(QMetaObject::invokeMethod(&driver->window, "delaySendStartUpgradeCmd"));
+        const QString startLine = "MCU->RW47HN: [AA 55 01 00 06 42 F2]";
+        QTRY_VERIFY(driver->logLines().contains(startLine));
+        QCOMPARE(driver->logLines(), QStringList{startLine});
+        QTRY_COMPARE(tap.received.count(StartFrame), 1);
+        QCOMPARE(TestSupport::lineSpeed(pty.masterFd()), speed_t(B115200));
+    }
+
+    // A start right after a result ends the result's return to the chosen rate: the start
+    // frame goes out at 9600, not at the rate that return would have set.
+    void startRightAfterAResult()
+    {
+        WireTap tap(pty.masterFd());
+        driver->chooseFile(TestSupport::writeFile(dir.filePath("fw.ufw"), "image"));
+        driver->clickStart();
+        QTRY_VERIFY_WITH_TIMEOUT(tap.received.contains(StartFrame), 5000);
+        tap.write(OkReply);
+        QTRY_VERIFY(driver->logLines().contains("OK"));
+        QSignalSpy results(driver->window.sequenceEvents(), &SequenceEvents::resultReported);
+        tap.write(TestSupport::frame(UpgradeResultCmd, QByteArray(1, '\0')));
+        QVERIFY(results.wait(5000));
+        tap.received.clear();
+        driver->clickStart(); // well within the 100 ms before the return
+        QTRY_VERIFY_WITH_TIMEOUT(tap.received.contains(StartFrame), 5000);
+        QCOMPARE(TestSupport::lineSpeed(pty.masterFd()), speed_t(B9600));
+        QVERIFY(!driver->logLines().contains("升级成功..."));
     }
 
     // Presses at 0 and 500 ms: AT, switch, AT, switch, start frame, start frame.

@@ -80,6 +80,50 @@ private slots:
                             [&](QLabel *label) { return label->text().contains(path); }));
     }
 
+    void pressWithLinesInFlight_data()
+    {
+        QTest::addColumn<bool>("closePort"); // else the area is cleared
+        QTest::newRow("close port") << true;
+        QTest::newRow("clear") << false;
+    }
+    // Lines the sequence has made and the window has not taken yet: at 关闭串口 they still
+    // reach the session's file; at 清除窗口 none of them reaches the area.
+    void pressWithLinesInFlight()
+    {
+        QFETCH(bool, closePort);
+        QVERIFY(pressStart(TestSupport::randomBytes(0x40, 9)));
+        QVERIFY(answerHandshake());
+        QStringList inFlight;
+        for (int i = 0; i < 20; ++i) { // frames the window logs and does not answer
+            const QByteArray frame = TestSupport::frame(0x70, QByteArray(1, char(i)));
+            tap->write(frame);
+            inFlight << hexLine(LogEntry::Kind::Received, frame);
+        }
+        // The reply to a later request, read without the event loop: every line before it
+        // is made, none has reached the window.
+        const QByteArray request = TestSupport::frame(BaudRateCmd, TestSupport::hex("00 C2 01 00"));
+        const QByteArray reply = TestSupport::hex("AA 55 05 00 01 00 C2 01 00 5C DC");
+        tap->write(request);
+        QCOMPARE(readWithoutEventLoop(reply.size()), reply);
+        inFlight << hexLine(LogEntry::Kind::Sent, reply);
+        if (closePort) {
+            driver->clickOpen();
+            QTRY_VERIFY(driver->logLines().contains(inFlight.last()));
+            QVERIFY(TestSupport::containsInOrder(driver->log(), inFlight));
+            const QString path = driver->window.logFilePath();
+            QTRY_VERIFY(TestSupport::containsInOrder(withoutTimes(readLines(path)).join('\n'),
+                                                     driver->logLines()));
+            return;
+        }
+        driver->clickClear();
+        const QString barrier =
+            hexLine(LogEntry::Kind::Received, TestSupport::frame(0x71, QByteArray()));
+        tap->write(TestSupport::frame(0x71, QByteArray()));
+        QTRY_VERIFY(driver->logLines().contains(barrier));
+        for (const QString &line : inFlight)
+            QVERIFY2(!driver->logLines().contains(line), qPrintable(line));
+    }
+
     // The area keeps the newest lines; the file keeps all of them.
     void boundedArea()
     {
@@ -138,6 +182,13 @@ private:
     int runs = 0;
     rlimit savedLimit{};
     QString logs;
+
+    static QStringList withoutTimes(QStringList lines)
+    {
+        for (QString &line : lines)
+            line.remove(0, 13);
+        return lines;
+    }
 
     static QStringList readLines(const QString &path)
     {
