@@ -217,23 +217,19 @@ void UpgradeSequence::returnToChosenRate()
 
 // ---- Link state ----
 
+// The session ends before the outside hears of it: a listener may end this object's use.
 void UpgradeSequence::handleLinkLost(const QString &reason)
 {
     portOpen = false; // before the lines: nothing may be sent on the lost port any more
-    silenceTimer.stop();
-    setPhase(Phase::Idle);
     log(QStringLiteral("串口已断开: ") + reason);
-    emit linkLost(reason);
     endSession();
+    emit linkLost(reason);
 }
 
 void UpgradeSequence::markClosed(const QString &reason)
 {
-    portOpen = false;
-    silenceTimer.stop();
-    setPhase(Phase::Idle);
-    emit linkClosed(reason);
     endSession();
+    emit linkClosed(reason);
 }
 
 void UpgradeSequence::setPhase(Phase phase)
