@@ -6,11 +6,80 @@
 #include <QLoggingCategory>
 #include <QRandomGenerator>
 
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+// Qt's words for an object, a timer or a socket notifier used from a thread not its own.
+const char *const ThreadMisuse[] = {
+    "Timers cannot be started from another thread",       // QObject::startTimer, QBasicTimer::start
+    "Timers cannot be stopped from another thread",       // QObject::killTimer, ~QObject
+    "can only be used with threads started with QThread", // timers, socket notifiers
+    "Socket notifiers cannot be enabled or disabled from another thread",
+    "Cannot create children for a parent that is in a different thread",
+    "new parent is in a different thread", // QObject::setParent
+    "QObject::moveToThread: Current thread",
+    "Possibly trying to stop from a different thread", // QBasicTimer::stop
+    "Cannot send posted events for objects in another thread",
+    "Cannot send events to objects owned by a different thread", // Qt's debug builds
+    "event filter cannot be in a different thread",
+    "Cannot filter events for objects in a different thread",
+};
+
+// The handlers the check passes messages on to: the one before main(), and QtTest's.
+std::atomic<QtMessageHandler> beforeMain{nullptr};
+std::atomic<QtMessageHandler> belowTestRun{nullptr};
+
+void passOnAndCheck(QtMessageHandler next, QtMsgType type, const QMessageLogContext &context,
+                    const QString &message)
+{
+    if (next)
+        next(type, context, message);
+    else
+        fprintf(stderr, "%s\n", qPrintable(message));
+    TestSupport::failOnThreadMisuse(message);
+}
+
+void checkBeforeMain(QtMsgType type, const QMessageLogContext &context, const QString &message)
+{
+    passOnAndCheck(beforeMain.load(), type, context, message);
+}
+
+void checkDuringRun(QtMsgType type, const QMessageLogContext &context, const QString &message)
+{
+    passOnAndCheck(belowTestRun.load(), type, context, message);
+}
+
+// Installed while the program starts, before main().
+const bool checkInstalled = [] {
+    beforeMain = qInstallMessageHandler(checkBeforeMain);
+    return true;
+}();
+
+} // namespace
+
 namespace TestSupport {
 
 void quietDebug()
 {
     QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false"));
+    const QtMessageHandler current = qInstallMessageHandler(checkDuringRun);
+    if (current != checkDuringRun)
+        belowTestRun = current;
+}
+
+void failOnThreadMisuse(const QString &message)
+{
+    for (const char *words : ThreadMisuse) {
+        if (message.contains(QLatin1String(words), Qt::CaseInsensitive)) {
+            fprintf(stderr, "Used from the wrong thread, the test process ends: %s\n",
+                    qPrintable(message));
+            fflush(stderr);
+            std::abort();
+        }
+    }
 }
 
 QByteArray hex(const char *pairs)

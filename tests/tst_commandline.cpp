@@ -2,6 +2,7 @@
 // words, before any port is opened.
 
 #include "commandline.h"
+#include "testbytes.h"
 
 #include <QTemporaryDir>
 #include <QtTest>
@@ -11,6 +12,7 @@ class tst_CommandLine : public QObject
     Q_OBJECT
 
 private slots:
+    void initTestCase() { TestSupport::quietDebug(); }
     void checks_data()
     {
         QTest::addColumn<QStringList>("arguments"); // DIR: a folder that exists

@@ -20,8 +20,10 @@ QStringList &captured()
     return lines;
 }
 
+// Takes the place of QtTest's message handler, so the thread check is made here.
 void keepMessage(QtMsgType type, const QMessageLogContext &, const QString &message)
 {
+    TestSupport::failOnThreadMisuse(message);
     if (type == QtFatalMsg) {
         fprintf(stderr, "%s\n", qPrintable(message));
         abort();

@@ -1,6 +1,7 @@
 // The elided label: a long text in the status bar leaves the window as wide as it was.
 
 #include "elidedlabel.h"
+#include "testbytes.h"
 
 #include <QMainWindow>
 #include <QStatusBar>
@@ -11,6 +12,8 @@ class tst_ElidedLabel : public QObject
     Q_OBJECT
 
 private slots:
+    void initTestCase() { TestSupport::quietDebug(); }
+
     // The log file's path is set before the window shows, the progress text while it shows.
     void longTextKeepsTheWindowWidth_data()
     {

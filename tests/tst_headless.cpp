@@ -63,7 +63,11 @@ class tst_Headless : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase() { QVERIFY(dir.isValid()); }
+    void initTestCase()
+    {
+        TestSupport::quietDebug();
+        QVERIFY(dir.isValid());
+    }
 
     void outcomes_data()
     {
