@@ -6,6 +6,7 @@
 #include <QThread>
 
 #include <functional>
+#include <mutex>
 
 class CallQueue;
 
@@ -68,6 +69,7 @@ private:
     void forwardAll();
 
     QThread m_thread;
+    std::mutex m_ended;          // the thread's end, handed over where ThreadSanitizer sees it
     UpgradeSequence *m_sequence; // lives in m_thread
     CallQueue *m_calls;          // lives in m_thread
     CallQueue *m_delivery;       // lives here

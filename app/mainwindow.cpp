@@ -14,6 +14,18 @@
 #include <QMetaType>
 #include <QStatusBar>
 
+namespace {
+
+// Texts handed to the serving thread share no buffer with the widgets': a buffer the widgets
+// release inside Qt and the other thread inside this program would be counted down in two
+// places that ThreadSanitizer cannot relate.
+QString ownCopy(const QString &text)
+{
+    return QString(text.constData(), text.size());
+}
+
+} // namespace
+
 MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWindow)
 {
     ui->setupUi(this);
@@ -112,7 +124,8 @@ void MainWindow::presetPort(const QString &portName)
 
 void MainWindow::presetImage(const QString &path)
 {
-    exchanges->post([path](UpgradeSequence &sequence) { sequence.setFirmwarePath(path); });
+    exchanges->post(
+        [path = ownCopy(path)](UpgradeSequence &sequence) { sequence.setFirmwarePath(path); });
     ui->lineEdit->setText(path);
 }
 
@@ -163,8 +176,9 @@ void MainWindow::on_toolButton_clicked()
     const QString ufwFilePath =
         QFileDialog::getOpenFileName(this, QStringLiteral("选择ufw文件"), QStringLiteral("./"),
                                      QStringLiteral("ufw files(*.ufw)"));
-    exchanges->post(
-        [ufwFilePath](UpgradeSequence &sequence) { sequence.setFirmwarePath(ufwFilePath); });
+    exchanges->post([path = ownCopy(ufwFilePath)](UpgradeSequence &sequence) {
+        sequence.setFirmwarePath(path);
+    });
     qDebug() << ufwFilePath << Qt::endl;
     if (ufwFilePath != QLatin1String("")) {
         ui->lineEdit->setText(ufwFilePath);
@@ -207,9 +221,8 @@ void MainWindow::openLink()
     qDebug() << openingPort << Qt::endl;
     qDebug() << openingRate << Qt::endl;
     ui->pushButton->setEnabled(false);
-    exchanges->post([port = openingPort, rate = openingRate](UpgradeSequence &sequence) {
-        sequence.OpenComPorts(port, rate);
-    });
+    exchanges->post([port = ownCopy(openingPort), rate = ownCopy(openingRate)](
+                        UpgradeSequence &sequence) { sequence.OpenComPorts(port, rate); });
 }
 
 void MainWindow::takeOpenAnswer(bool opened)

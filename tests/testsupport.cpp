@@ -154,6 +154,12 @@ bool WindowDriver::chooseFile(const QString &path)
     return widget<QLineEdit>("lineEdit")->text() == (path.isEmpty() ? "请选择ufw文件" : path);
 }
 
+bool WindowDriver::useImage(const QString &path)
+{
+    window.presetImage(path);
+    return true;
+}
+
 bool WindowDriver::isOpen() const
 {
     return widget<QAbstractButton>("pushButton")->text() == QStringLiteral("关闭串口") &&
@@ -207,8 +213,7 @@ bool PtyWindowTest::pressStart(const QByteArray &image, const QString &rate)
     if (!driver->isOpen() || !dir.isValid())
         return false;
     const QString path = TestSupport::writeFile(dir.filePath(QStringLiteral("fw.ufw")), image);
-    if (!driver->chooseFile(path))
-        return false;
+    driver->useImage(path);
     driver->clickStart();
     return QTest::qWaitFor([this] { return driver->logLines().contains("切波特率到: 9600"); });
 }

@@ -64,6 +64,8 @@ public:
     // Works the real file dialog: chooses `path`, or cancels when it is empty. True when the
     // window shows the outcome; a dialog that will not close ends the test process.
     bool chooseFile(const QString &path);
+    // Puts the image in place as --image does, without the dialog. True.
+    bool useImage(const QString &path);
     bool isOpen() const;
     QString log() const;
     QStringList logLines() const;
@@ -84,7 +86,7 @@ protected:
     bool startOpenWindow(MasterSide master);
     // Ends what startWindow began, window first; harmless when nothing was started.
     void stopWindow();
-    // Opens the port at `rate`, chooses a file that holds `image`, presses start and waits
+    // Opens the port at `rate`, puts in place a file that holds `image`, presses start and waits
     // for the switch to 9600. Check the result with QVERIFY.
     bool pressStart(const QByteArray &image, const QString &rate = QStringLiteral("115200"));
     // Answers the AT command with OK: the frame phase. Forgets what the window sent so far.

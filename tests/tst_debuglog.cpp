@@ -9,15 +9,27 @@
 #include <QComboBox>
 #include <QtTest>
 
+#include <mutex>
+
 using TestSupport::frame;
 using TestSupport::hex;
 
 namespace {
 
-QStringList &captured()
+// Debug lines come from the window's thread and from the thread that serves the module.
+std::mutex capturedMutex;
+QStringList capturedLines; // under capturedMutex
+
+QStringList captured()
 {
-    static QStringList lines;
-    return lines;
+    std::lock_guard<std::mutex> lock(capturedMutex);
+    return capturedLines;
+}
+
+void clearCaptured()
+{
+    std::lock_guard<std::mutex> lock(capturedMutex);
+    capturedLines.clear();
 }
 
 // Takes the place of QtTest's message handler, so the thread check is made here.
@@ -28,9 +40,10 @@ void keepMessage(QtMsgType type, const QMessageLogContext &, const QString &mess
         fprintf(stderr, "%s\n", qPrintable(message));
         abort();
     }
-    if (type == QtDebugMsg)
-        captured().append(message);
-    else if (!message.contains(QLatin1String("propagateSizeHints")))
+    if (type == QtDebugMsg) {
+        std::lock_guard<std::mutex> lock(capturedMutex);
+        capturedLines.append(message);
+    } else if (!message.contains(QLatin1String("propagateSizeHints")))
         fprintf(stderr, "%s\n", qPrintable(message));
 }
 
@@ -60,7 +73,7 @@ class tst_DebugLog : public QObject
 
 private slots:
     void initTestCase() { qInstallMessageHandler(keepMessage); }
-    void init() { captured().clear(); }
+    void init() { clearCaptured(); }
 
     // " %04X": the CRC of every frame built.
     void builtFrames_data()
@@ -183,7 +196,7 @@ private slots:
         QCOMPARE(countStarting("<<<bytes: "), 0); // the OK is text, not frame bytes
         const QByteArray request = frame(BaudRateCmd, hex("00 C2 01 00"));
         const QByteArray reply = hex("AA 55 05 00 01 00 C2 01 00 5C DC");
-        captured().clear();
+        clearCaptured();
         tap.write(request);
         QTRY_COMPARE(tap.received, reply);
         QTRY_COMPARE(linesStarting(captured(), ">>>bytes: ").value(0), ">>>bytes:  0");
@@ -216,7 +229,7 @@ private slots:
         QCOMPARE(hexLines.size(), 3);
         QCOMPARE(linesStarting(captured(), "Hex string: "), hexLines);
 
-        captured().clear();
+        clearCaptured();
         UpgradeSequence sequence;
         QCOMPARE(sequence.OpenComPorts(pty.slavePath(), "fast"), 0);
         QCOMPARE(captured(), QStringList{"Conversion failed!"});
@@ -231,7 +244,7 @@ private slots:
         WindowDriver driver;
         driver.selectPort(pty.slavePath());
         driver.clickOpen();
-        captured().clear();
+        clearCaptured();
         QVERIFY(QMetaObject::invokeMethod(&driver.window, "delaySendStartUpgradeCmd"));
         QTRY_COMPARE(tap.received.size(), 7);
         QTRY_VERIFY(captured().contains(">>>bytes:  0"));
@@ -240,7 +253,7 @@ private slots:
         // The count survives closing and reopening the link.
         driver.clickOpen();
         driver.clickOpen();
-        captured().clear();
+        clearCaptured();
         QVERIFY(QMetaObject::invokeMethod(&driver.window, "delaySendStartUpgradeCmd"));
         QTRY_COMPARE(tap.received.size(), 14);
         QTRY_VERIFY(captured().contains(">>>bytes:  0"));

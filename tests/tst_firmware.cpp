@@ -43,7 +43,7 @@ private slots:
         QFETCH(int, size);
         const QByteArray image = TestSupport::randomBytes(size, 11);
         driver->clickOpen();
-        driver->chooseFile(TestSupport::writeFile(dir.filePath("a.ufw"), image));
+        driver->useImage(TestSupport::writeFile(dir.filePath("a.ufw"), image));
         driver->clickStart();
         QTRY_COMPARE(driver->logLines().value(0), QStringLiteral("文件打开成功。"));
         QCOMPARE(imageServed(size + 100), image);
@@ -53,12 +53,12 @@ private slots:
     {
         const QByteArray first = TestSupport::randomBytes(300, 12);
         driver->clickOpen();
-        driver->chooseFile(TestSupport::writeFile(dir.filePath("first.ufw"), first));
+        driver->useImage(TestSupport::writeFile(dir.filePath("first.ufw"), first));
         driver->clickStart();
         QCOMPARE(imageServed(1000), first);
 
         const QString gone = TestSupport::writeFile(dir.filePath("gone.ufw"), "other");
-        driver->chooseFile(gone);
+        driver->useImage(gone);
         QVERIFY(QFile::remove(gone));
         tap->received.clear();
         driver->clickStart();
@@ -114,7 +114,7 @@ private slots:
         QFETCH(bool, chooseFile);
         QFETCH(QString, line);
         if (chooseFile)
-            driver->chooseFile(TestSupport::writeFile(dir.filePath("a.ufw"), "abc"));
+            driver->useImage(TestSupport::writeFile(dir.filePath("a.ufw"), "abc"));
         QSignalSpy started(driver->window.sequenceEvents(), &SequenceEvents::upgradeStarted);
         driver->clickStart();
         QTRY_COMPARE(driver->logLines(), QStringList{line});
@@ -139,7 +139,7 @@ private slots:
         if (kind == "no permission" && geteuid() == 0)
             QSKIP("root reads files without read permission");
         const QString path = TestSupport::writeFile(dir.filePath("bad.ufw"), "abc");
-        driver->chooseFile(path);
+        driver->useImage(path);
         if (kind == "directory") {
             QVERIFY(QFile::remove(path));
             QVERIFY(QDir().mkdir(path));
@@ -180,7 +180,7 @@ private slots:
             QVERIFY(QFile::link(shortFile, path));
         }
         driver->clickOpen();
-        QVERIFY(driver->chooseFile(path));
+        QVERIFY(driver->useImage(path));
         driver->clickStart();
         QTRY_COMPARE(driver->logLines().size(), lines.size());
         const QStringList shown = driver->logLines();
@@ -194,7 +194,7 @@ private slots:
         const int size = 16 * 1024 * 1024;
         const QByteArray image = TestSupport::randomBytes(size, 14);
         driver->clickOpen();
-        driver->chooseFile(TestSupport::writeFile(dir.filePath("large.ufw"), image));
+        driver->useImage(TestSupport::writeFile(dir.filePath("large.ufw"), image));
         QElapsedTimer clock;
         clock.start();
         driver->clickStart();

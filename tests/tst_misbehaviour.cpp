@@ -50,7 +50,7 @@ private slots:
         const QByteArray image = TestSupport::randomBytes(20000, 31);
         ModuleSimulator module(pty, image, options);
         QSignalSpy finished(&module, &ModuleSimulator::finished);
-        driver->chooseFile(TestSupport::writeFile(dir.filePath("fw.ufw"), image));
+        driver->useImage(TestSupport::writeFile(dir.filePath("fw.ufw"), image));
         driver->clickStart();
         QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, 60000);
         QCOMPARE(finished.first().first().toBool(), true);
@@ -72,7 +72,7 @@ private slots:
         const QByteArray image = TestSupport::randomBytes(20000, 32);
         ModuleSimulator module(pty, image, options);
         QSignalSpy dropped(&module, &ModuleSimulator::lineDropped);
-        driver->chooseFile(TestSupport::writeFile(dir.filePath("fw.ufw"), image));
+        driver->useImage(TestSupport::writeFile(dir.filePath("fw.ufw"), image));
         driver->clickStart();
         QTRY_COMPARE_WITH_TIMEOUT(dropped.count(), 1, 10000);
         QTRY_VERIFY(!driver->isOpen());
@@ -91,7 +91,7 @@ private slots:
         SimulatorOptions options;
         options.silent = true;
         ModuleSimulator module(pty, "abc", options);
-        driver->chooseFile(TestSupport::writeFile(dir.filePath("fw.ufw"), "abc"));
+        driver->useImage(TestSupport::writeFile(dir.filePath("fw.ufw"), "abc"));
         driver->clickStart();
         QTRY_VERIFY(driver->log().contains("MCU->RW47HN: [AA 55 01 00 06 42 F2]"));
         QTest::qWait(300); // proving an absence: the module had the time to answer

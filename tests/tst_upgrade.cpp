@@ -63,7 +63,7 @@ private slots:
         connect(&driver->window, &MainWindow::upgradeResultMsg, this, [&] { ++emitted; });
         connect(&driver->window, &MainWindow::upgradeEventMsg, this, [&] { ++emitted; });
 
-        driver->chooseFile(TestSupport::writeFile(dir.filePath("fw.ufw"), image));
+        driver->useImage(TestSupport::writeFile(dir.filePath("fw.ufw"), image));
         driver->clickStart();
         QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, 30000);
         QCOMPARE(finished.first().first().toBool(), true);
@@ -93,7 +93,7 @@ private slots:
         const QByteArray image = TestSupport::randomBytes(5000, 22);
         ModuleSimulator module(pty, image);
         QSignalSpy finished(&module, &ModuleSimulator::finished);
-        driver->chooseFile(TestSupport::writeFile(dir.filePath("fw.ufw"), image));
+        driver->useImage(TestSupport::writeFile(dir.filePath("fw.ufw"), image));
         for (int round = 1; round <= 2; ++round) {
             driver->clickStart();
             QTRY_COMPARE(driver->logLines().value(0), QStringLiteral("文件打开成功。"));
@@ -122,7 +122,7 @@ private slots:
         QFETCH(bool, abandoned);
         QFETCH(QString, boxRate);
         QFETCH(QStringList, linesBeforeAt);
-        QVERIFY(driver->chooseFile(TestSupport::writeFile(dir.filePath("fw.ufw"), "image")));
+        QVERIFY(driver->useImage(TestSupport::writeFile(dir.filePath("fw.ufw"), "image")));
         if (abandoned) {
             driver->clickStart();
             QTRY_VERIFY(driver->logLines().contains("切波特率到: 9600"));
@@ -140,7 +140,7 @@ private slots:
     void reopenEndsTheStartSequence()
     {
         WireTap tap(pty.masterFd());
-        driver->chooseFile(TestSupport::writeFile(dir.filePath("fw.ufw"), "image"));
+        driver->useImage(TestSupport::writeFile(dir.filePath("fw.ufw"), "image"));
         driver->clickStart();
         QTRY_VERIFY(tap.received.startsWith(AtUpgradeCommand));
         driver->clickOpen();
@@ -161,7 +161,7 @@ private slots:
     void startRightAfterAResult()
     {
         WireTap tap(pty.masterFd());
-        driver->chooseFile(TestSupport::writeFile(dir.filePath("fw.ufw"), "image"));
+        driver->useImage(TestSupport::writeFile(dir.filePath("fw.ufw"), "image"));
         driver->clickStart();
         QTRY_VERIFY_WITH_TIMEOUT(tap.received.contains(StartFrame), 5000);
         tap.write(OkReply);
@@ -187,7 +187,7 @@ private slots:
     {
         QFETCH(int, presses);
         WireTap tap(pty.masterFd());
-        driver->chooseFile(TestSupport::writeFile(dir.filePath("fw.ufw"), "image"));
+        driver->useImage(TestSupport::writeFile(dir.filePath("fw.ufw"), "image"));
         LogTimes log(driver->widget<LogView>("textBrowser"));
         tap.clock.start();
         driver->clickStart();
