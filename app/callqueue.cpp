@@ -1,8 +1,14 @@
 #include "callqueue.h"
 
 #include <QElapsedTimer>
+#include <QSocketNotifier>
 
 #include <iterator>
+
+#ifdef Q_OS_UNIX
+#include <sys/socket.h>
+#include <unistd.h>
+#endif
 
 namespace {
 
@@ -10,7 +16,49 @@ constexpr int SliceMs = 20;
 
 } // namespace
 
-CallQueue::CallQueue(QObject *parent) : QObject(parent) {}
+// The notifier is a child: it moves with the queue to the thread that runs the calls.
+CallQueue::CallQueue(QObject *parent) : QObject(parent)
+{
+#ifdef Q_OS_UNIX
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, m_wakeEnds) != 0)
+        return;
+    auto *notifier = new QSocketNotifier(m_wakeEnds[1], QSocketNotifier::Read, this);
+    connect(notifier, &QSocketNotifier::activated, this, &CallQueue::takeWakeUp);
+#endif
+}
+
+CallQueue::~CallQueue()
+{
+#ifdef Q_OS_UNIX
+    for (const int end : m_wakeEnds) {
+        if (end >= 0)
+            ::close(end);
+    }
+#endif
+}
+
+void CallQueue::wake()
+{
+#ifdef Q_OS_UNIX
+    if (m_wakeEnds[0] >= 0) {
+        const char byte = 0;
+        [[maybe_unused]] const auto written = ::write(m_wakeEnds[0], &byte, 1);
+        return;
+    }
+#endif
+    // By name: the call is made inside Qt, with nothing of ours in the queued event.
+    QMetaObject::invokeMethod(this, "runPending", Qt::QueuedConnection);
+}
+
+void CallQueue::takeWakeUp()
+{
+#ifdef Q_OS_UNIX
+    char bytes[64];
+    while (::read(m_wakeEnds[1], bytes, sizeof bytes) > 0) {
+    }
+#endif
+    runPending();
+}
 
 void CallQueue::post(Call call)
 {
@@ -41,9 +89,8 @@ void CallQueue::publish(std::vector<Call> &calls)
         m_woken = true;
     }
     calls.clear();
-    // By name: the call is made inside Qt, with nothing of ours in the queued event.
     if (wake)
-        QMetaObject::invokeMethod(this, "runPending", Qt::QueuedConnection);
+        this->wake();
 }
 
 void CallQueue::runPending()
@@ -62,12 +109,12 @@ void CallQueue::runPending()
     if (done < calls.size()) {
         m_pending.insert(m_pending.begin(), std::make_move_iterator(calls.begin() + done),
                          std::make_move_iterator(calls.end()));
-        QMetaObject::invokeMethod(this, "runPending", Qt::QueuedConnection);
+        wake();
         return;
     }
     m_woken = !m_pending.empty();
     if (m_woken)
-        QMetaObject::invokeMethod(this, "runPending", Qt::QueuedConnection);
+        wake();
 }
 
 void CallQueue::runAll()

@@ -13,7 +13,10 @@
 // timers and repaints of the receiving thread run in between.
 //
 // The hand-over is under std::mutex, not in Qt's queued arguments, so that ThreadSanitizer
-// sees every one even with a Qt built without it; the wake-up carries no data.
+// sees every one even with a Qt built without it; the wake-up carries no data. On POSIX it is
+// a byte on a socket pair, read by a notifier in the receiving thread, so that neither thread
+// touches the other's event queue (guarded by a lock of Qt's that ThreadSanitizer cannot see);
+// elsewhere a queued call.
 class CallQueue : public QObject
 {
     Q_OBJECT
@@ -22,6 +25,7 @@ public:
     using Call = std::function<void()>;
 
     explicit CallQueue(QObject *parent = nullptr);
+    ~CallQueue() override;
 
     // From any thread.
     void post(Call call);
@@ -36,10 +40,13 @@ private slots:
 
 private:
     void publish(std::vector<Call> &calls);
+    void wake();
+    void takeWakeUp();
 
     std::mutex m_mutex;
     std::vector<Call> m_pending; // under m_mutex
     bool m_woken = false;        // under m_mutex: a wake-up is on its way
     std::vector<Call> m_held;    // the holding thread only
     bool m_holding = false;
+    int m_wakeEnds[2] = {-1, -1}; // written by any thread, read in this object's
 };
