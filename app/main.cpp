@@ -23,6 +23,7 @@ int usageError(const QString &message)
 int runHeadless(QCoreApplication &app, const CommandLine &line)
 {
     const HeadlessOptions options = line.headlessOptions();
+    surviveClosedConsole();
     // Every byte on the line makes debug lines; many ports would drown the summaries.
     if (!options.debug)
         QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false"));
