@@ -12,6 +12,7 @@
 #include <vector>
 
 class InterruptWatcher;
+class JsonLinesFile;
 
 // One port of a station: waits for it when asked to, upgrades the module on it, and with
 // --loop waits for the port to go and come back (the next module) and upgrades that one.
@@ -73,7 +74,6 @@ private:
     void interrupt(int signalNumber);
     void finish();
     void printProgress();
-    bool appendJsonLine(const PortUpgrade &module);
     bool writeJson();
 
     HeadlessOptions m_options;
@@ -81,6 +81,7 @@ private:
     std::vector<std::unique_ptr<PortStation>> m_stations;
     std::vector<std::shared_ptr<PortUpgrade>> m_modules; // every module that has ended
     InterruptWatcher *m_interrupts = nullptr;
+    std::unique_ptr<JsonLinesFile> m_jsonLines; // each module's line, appended as it ends
     QTimer m_progress;
     int m_interruptStatus = 0; // 128 + the signal, when a module was interrupted
     bool m_writeFailed = false;

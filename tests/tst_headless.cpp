@@ -15,6 +15,7 @@
 #include <csignal>
 #include <poll.h>
 #include <sys/mount.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -50,10 +51,15 @@ QByteArray readAvailable(int fd)
     return bytes;
 }
 
-int lineCount(const QString &path)
+QByteArray contents(const QString &path)
 {
     QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll().count('\n') : 0;
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+int lineCount(const QString &path)
+{
+    return contents(path).count('\n');
 }
 
 } // namespace
@@ -301,6 +307,60 @@ private slots:
         QCOMPARE(results.size(), 2);
         for (const QJsonValue &result : results)
             QCOMPARE(result["reason"].toString(), QStringLiteral("interrupted"));
+    }
+
+    // A line that does not fit (a file-size limit mid-line) leaves the file exactly as it was;
+    // the next run appends a whole line, after a line break when the file ended in a fragment.
+    void jsonLinesStayWhole_data()
+    {
+        QTest::addColumn<QByteArray>("before");
+        QTest::newRow("after whole lines") << QByteArray("{\"port\":\"earlier\"}\n");
+        QTest::newRow("after a fragment") << QByteArray("{\"port\":\"earlier\"}\n{\"port\":\"cut");
+    }
+    void jsonLinesStayWhole()
+    {
+        QFETCH(QByteArray, before);
+        const QByteArray image = TestSupport::randomBytes(2000, 56);
+        const QString path = TestSupport::writeFile(dir.filePath("limited.jsonl"), before);
+        const QStringList arguments = {"--headless", "--json-lines", path, "--image",
+                                       TestSupport::writeFile(dir.filePath("l.ufw"), image)};
+        for (const bool limited : {true, false}) {
+            PtyPair pty;
+            QVERIFY(pty.open());
+            ModuleSimulator module(pty, image);
+            QProcess upgrader;
+            // Set here and inherited: room for the port's lock file and for 200 more bytes
+            // here, less than a line; a write past them fails instead of raising SIGXFSZ.
+            rlimit old{};
+            ::getrlimit(RLIMIT_FSIZE, &old);
+            rlimit limit = old;
+            limit.rlim_cur = rlim_t(before.size() + 200);
+            const auto oldAction = ::signal(SIGXFSZ, SIG_IGN);
+            if (limited)
+                ::setrlimit(RLIMIT_FSIZE, &limit);
+            start(upgrader, arguments + QStringList{"--port", pty.slavePath()});
+            ::setrlimit(RLIMIT_FSIZE, &old);
+            ::signal(SIGXFSZ, oldAction);
+            const Outcome outcome = finish(upgrader);
+            QVERIFY2(outcome.out.startsWith(pty.slavePath() + ": ok, 2000 bytes"),
+                     qPrintable(outcome.out));
+            QCOMPARE(outcome.exitCode, limited ? 2 : 0);
+            QCOMPARE(outcome.err.contains("rw47hn-upgrader: cannot write " + path + ": "), limited);
+            if (limited)
+                QCOMPARE(contents(path), before);
+        }
+        const QByteArray after = contents(path);
+        const QByteArray kept = before.endsWith('\n') ? before : before + '\n';
+        QVERIFY2(after.startsWith(kept), after.constData());
+        const QList<QByteArray> lines = after.split('\n');
+        QCOMPARE(lines.size(), kept.count('\n') + 2); // one line more, ended
+        QCOMPARE(lines.last(), QByteArray());
+        for (const QByteArray &line : lines.mid(0, lines.size() - 1)) {
+            if (line != "{\"port\":\"cut")
+                QVERIFY2(QJsonDocument::fromJson(line).isObject(), line.constData());
+        }
+        QCOMPARE(QJsonDocument::fromJson(lines.at(lines.size() - 2))["status"].toString(),
+                 QStringLiteral("ok"));
     }
 
     // A station: the port appears later, a module ends, the port goes and comes back with
