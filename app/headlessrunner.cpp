@@ -117,7 +117,10 @@ bool PortStation::interrupt()
 // ---- The run ----
 
 HeadlessRunner::HeadlessRunner(const HeadlessOptions &options, QObject *parent)
-    : QObject(parent), m_options(options)
+    : QObject(parent), m_options(options),
+      // From here on, also while the image loads: a signal then ends the run at once.
+      m_interrupts(new InterruptWatcher(
+          "rw47hn-upgrader: interrupted before any port was opened; nothing was sent", this))
 {
     m_progress.setInterval(1000);
     connect(&m_progress, &QTimer::timeout, this, &HeadlessRunner::printProgress);
@@ -142,7 +145,6 @@ void HeadlessRunner::start()
 {
     if (!m_options.jsonLinesPath.isEmpty())
         m_jsonLines = std::make_unique<JsonLinesFile>(m_options.jsonLinesPath);
-    m_interrupts = new InterruptWatcher(this);
     connect(m_interrupts, &InterruptWatcher::interrupted, this, &HeadlessRunner::interrupt);
     for (const QString &port : qAsConst(m_options.ports)) {
         m_stations.push_back(std::make_unique<PortStation>(port, m_options, m_image));
@@ -151,6 +153,8 @@ void HeadlessRunner::start()
         connect(station, &PortStation::done, this, &HeadlessRunner::stationDone);
     }
     m_progress.start();
+    // Ports open from here on: a signal now ends what runs as interrupted, with reports.
+    m_interrupts->watch();
     for (const auto &station : m_stations)
         station->start();
 }

@@ -52,8 +52,8 @@ private:
 };
 
 // Upgrades on every port at once, prints a summary line per module as it ends and a progress
-// line at most every second, and finishes with the highest exit status; on SIGINT or SIGTERM
-// it ends what runs as interrupted and still reports.
+// line at most every second, and finishes with the highest exit status; on SIGINT, SIGTERM or
+// SIGHUP it ends what runs as interrupted and still reports.
 class HeadlessRunner : public QObject
 {
     Q_OBJECT
@@ -80,7 +80,7 @@ private:
     SharedImage m_image;
     std::vector<std::unique_ptr<PortStation>> m_stations;
     std::vector<std::shared_ptr<PortUpgrade>> m_modules; // every module that has ended
-    InterruptWatcher *m_interrupts = nullptr;
+    InterruptWatcher *m_interrupts;
     std::unique_ptr<JsonLinesFile> m_jsonLines; // each module's line, appended as it ends
     QTimer m_progress;
     int m_interruptStatus = 0; // 128 + the signal, when a module was interrupted

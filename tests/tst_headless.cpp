@@ -13,6 +13,7 @@
 #include <QtTest>
 
 #include <csignal>
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/mount.h>
 #include <sys/resource.h>
@@ -60,6 +61,17 @@ QByteArray contents(const QString &path)
 int lineCount(const QString &path)
 {
     return contents(path).count('\n');
+}
+
+// Every line of a JSON lines file as an object; an empty object for a line that is none.
+QList<QJsonObject> jsonObjects(const QString &path)
+{
+    QList<QJsonObject> objects;
+    for (const QByteArray &line : contents(path).split('\n')) {
+        if (!line.isEmpty())
+            objects << QJsonDocument::fromJson(line).object();
+    }
+    return objects;
 }
 
 } // namespace
@@ -277,35 +289,83 @@ private slots:
         QCOMPARE(left, (QStringList{"filler", "results.json"}));
     }
 
-    // SIGINT during two modules: both reported as interrupted, the report written, 130.
+    // A signal during two modules: both reported as interrupted, both reports written, 128 +
+    // the signal. A second signal is sent once the first module's JSON line is on disk and its
+    // sync is held (the test hook RW47HN_SYNC_DELAY_MS): the run is still reporting then.
+    void interruptStillReports_data()
+    {
+        QTest::addColumn<QStringList>("signalNames"); // one after the other
+        QTest::addColumn<bool>("stdoutClosed");       // from the start: its reader has gone
+        QTest::addColumn<int>("exitCode");            // -2: ended by the signal, no report
+        QTest::newRow("SIGINT") << QStringList{"INT"} << false << 130;
+        QTest::newRow("stdout closed, then SIGINT") << QStringList{"INT"} << true << 130;
+        QTest::newRow("SIGHUP") << QStringList{"HUP"} << false << 129;
+        QTest::newRow("SIGHUP twice, as a dropped session sends it")
+            << QStringList{"HUP", "HUP"} << false << 129;
+        QTest::newRow("SIGTERM then SIGINT") << QStringList{"TERM", "INT"} << false << -2;
+    }
     void interruptStillReports()
     {
+        QFETCH(QStringList, signalNames);
+        QFETCH(bool, stdoutClosed);
+        QFETCH(int, exitCode);
+        const QMap<QString, int> numbers = {{"HUP", SIGHUP}, {"INT", SIGINT}, {"TERM", SIGTERM}};
         PtyPair lines[2];
         SimulatorOptions silent;
         silent.silent = true;
         std::vector<std::unique_ptr<ModuleSimulator>> modules;
+        const QString json = dir.filePath("int.json");
+        const QString jsonLines = dir.filePath("int.jsonl");
+        QFile::remove(json);
+        QFile::remove(jsonLines);
         QStringList arguments = {
-            "--headless", "--verbose",
-            "--json",     dir.filePath("int.json"),
-            "--image",    TestSupport::writeFile(dir.filePath("i.ufw"), "abc")};
+            "--headless",   "--verbose",
+            "--json",       json,
+            "--json-lines", jsonLines,
+            "--image",      TestSupport::writeFile(dir.filePath("i.ufw"), "abc")};
         for (PtyPair &line : lines) {
             QVERIFY(line.open());
             modules.push_back(std::make_unique<ModuleSimulator>(line, "abc", silent));
             arguments << "--port" << line.slavePath();
         }
         QProcess upgrader;
-        start(upgrader, arguments);
+        int stdoutEnds[2] = {-1, -1};
+        if (stdoutClosed) {
+            QVERIFY(::pipe2(stdoutEnds, O_CLOEXEC) == 0);
+            upgrader.setStandardOutputFile(QString("/proc/self/fd/%1").arg(stdoutEnds[1]));
+        }
+        start(upgrader, arguments,
+              {{"RW47HN_SYNC_DELAY_MS", signalNames.size() > 1 ? "4000" : "0"}});
+        for (const int end : stdoutEnds) {
+            if (end >= 0)
+                ::close(end); // nobody reads the upgrader's stdout any more
+        }
         QTRY_COMPARE_WITH_TIMEOUT(stderrSoFar.count("切波特率到: 9600"), 2, 10000);
-        ::kill(pid_t(upgrader.processId()), SIGINT);
+        for (int i = 0; i < signalNames.size(); ++i) {
+            if (i > 0)
+                QTRY_VERIFY_WITH_TIMEOUT(lineCount(jsonLines) > 0, 10000);
+            ::kill(pid_t(upgrader.processId()), numbers.value(signalNames.at(i)));
+        }
         const Outcome outcome = finish(upgrader);
-        QCOMPARE(outcome.exitCode, 130);
-        for (const PtyPair &line : lines)
-            QVERIFY(outcome.out.contains(line.slavePath() + ": error, interrupted\n"));
-        QFile json(dir.filePath("int.json"));
-        QVERIFY(json.open(QIODevice::ReadOnly));
-        const QJsonArray results = QJsonDocument::fromJson(json.readAll()).array();
+        QCOMPARE(outcome.exitCode, exitCode);
+        if (exitCode < 0) {
+            QVERIFY(!QFile::exists(json)); // ended at once, before the report
+            return;
+        }
+        for (const PtyPair &line : lines) {
+            if (!stdoutClosed)
+                QVERIFY(outcome.out.contains(line.slavePath() + ": error, interrupted\n"));
+        }
+        if (stdoutClosed)
+            QVERIFY2(outcome.err.contains("rw47hn-upgrader: stdout: "), qPrintable(outcome.err));
+        QFile report(json);
+        QVERIFY(report.open(QIODevice::ReadOnly));
+        const QJsonArray results = QJsonDocument::fromJson(report.readAll()).array();
         QCOMPARE(results.size(), 2);
         for (const QJsonValue &result : results)
+            QCOMPARE(result["reason"].toString(), QStringLiteral("interrupted"));
+        QCOMPARE(jsonObjects(jsonLines).size(), 2);
+        for (const QJsonObject &result : jsonObjects(jsonLines))
             QCOMPARE(result["reason"].toString(), QStringLiteral("interrupted"));
     }
 
@@ -437,12 +497,15 @@ private slots:
     }
 
 private:
-    void start(QProcess &upgrader, const QStringList &arguments)
+    void start(QProcess &upgrader, const QStringList &arguments,
+               const QMap<QString, QString> &variables = {})
     {
         stderrSoFar.clear();
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.remove("DISPLAY");
         environment.remove("QT_QPA_PLATFORM");
+        for (auto variable = variables.begin(); variable != variables.end(); ++variable)
+            environment.insert(variable.key(), variable.value());
         upgrader.setProcessEnvironment(environment);
         connect(&upgrader, &QProcess::readyReadStandardError, this, [this, &upgrader] {
             stderrSoFar += QString::fromUtf8(upgrader.readAllStandardError());
