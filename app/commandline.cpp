@@ -3,8 +3,12 @@
 #include "seriallink.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QSet>
+
+#include <filesystem>
+#include <system_error>
 
 namespace {
 
@@ -48,8 +52,9 @@ CommandLine::CommandLine()
       jsonLines("json-lines",
                 "Headless: append one JSON object per module to FILE as each module ends.", "FILE"),
       logDir("log-dir",
-             "Write a log file per port session (window) or per module (headless) to DIR. "
-             "The window logs to its data folder by default.",
+             "Write a log file per port session (window) or per module (headless) to DIR, "
+             "made with its parents when missing. The window logs to its data folder by "
+             "default.",
              "DIR"),
       logLines("log-lines", "Window: lines the log area keeps (default 10000).", "N", "10000"),
       wait("wait", "Headless: wait for ports that do not exist yet."),
@@ -75,9 +80,33 @@ QString CommandLine::check() const
     bool ok = false;
     if (parser.value(logLines).toInt(&ok) <= 0 || !ok)
         return "--log-lines: not a positive number of lines: " + parser.value(logLines);
-    if (parser.isSet(logDir) && !QFileInfo(parser.value(logDir)).isDir())
-        return "--log-dir: not a folder: " + parser.value(logDir);
+    if (const QString problem = makeLogFolder(); !problem.isEmpty())
+        return problem;
     return parser.isSet(headless) ? checkHeadless() : QString();
+}
+
+// A station's first run names a folder that is not there yet: it is made, with its parents,
+// for the window as for a headless run; one that cannot be made is refused with the reason.
+QString CommandLine::makeLogFolder() const
+{
+    if (!parser.isSet(logDir))
+        return {};
+    const QString folder = parser.value(logDir);
+    const QFileInfo info(folder);
+    if (info.isDir())
+        return {};
+    if (info.exists())
+        return "--log-dir: not a folder: " + folder;
+    std::error_code error;
+#ifdef Q_OS_WIN
+    std::filesystem::create_directories(std::filesystem::path(folder.toStdWString()), error);
+#else
+    std::filesystem::create_directories(QFile::encodeName(folder).toStdString(), error);
+#endif
+    if (error)
+        return QStringLiteral("--log-dir: cannot make %1: %2")
+            .arg(folder, QString::fromLocal8Bit(error.message().c_str()));
+    return {};
 }
 
 QString CommandLine::checkHeadless() const

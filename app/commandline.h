@@ -11,7 +11,8 @@
 struct CommandLine
 {
     CommandLine();
-    // What is wrong with the options; empty when they make sense.
+    // What is wrong with the options; empty when they make sense. A --log-dir that does not
+    // exist yet is made here.
     QString check() const;
     HeadlessOptions headlessOptions() const;
 
@@ -32,6 +33,7 @@ struct CommandLine
     QCommandLineOption loop;
 
 private:
+    QString makeLogFolder() const;
     QString checkHeadless() const;
     QString checkPorts() const;
     QString checkReportFile(const QCommandLineOption &option) const;

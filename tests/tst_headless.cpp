@@ -433,8 +433,8 @@ private slots:
         const QString jsonLines = dir.filePath("station.jsonl");
         QFile::remove(link);
         QProcess upgrader;
-        const QString logs = dir.filePath("logs");
-        QVERIFY(QDir().mkpath(logs));
+        const QString logs = dir.filePath("logs/station/today"); // made by the upgrader
+        QVERIFY(!QFileInfo::exists(dir.filePath("logs")));
         start(upgrader,
               {"--headless", "--loop", "--port", link, "--json-lines", jsonLines, "--log-dir", logs,
                "--timeout", "1", "--image", TestSupport::writeFile(dir.filePath("s.ufw"), image)});
