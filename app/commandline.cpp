@@ -7,6 +7,7 @@
 #include <QFileInfo>
 #include <QSet>
 
+#include <algorithm>
 #include <filesystem>
 #include <system_error>
 
@@ -154,6 +155,36 @@ QString CommandLine::checkReportFile(const QCommandLineOption &option) const
         return QStringLiteral("--%1: cannot write in %2")
             .arg(option.names().first(), folder.filePath());
     return {};
+}
+
+QStringList CommandLine::withoutQtOptions(const QStringList &arguments)
+{
+    // QGuiApplication's, the X11 platform's and QApplication's own, as Qt 5.15 and 6 know them.
+    static const QSet<QString> withValue = {"platform",        "platformpluginpath",
+                                            "platformtheme",   "plugin",
+                                            "qwindowgeometry", "geometry",
+                                            "qwindowtitle",    "title",
+                                            "qwindowicon",     "icon",
+                                            "display",         "name",
+                                            "visual",          "session",
+                                            "style",           "stylesheet"};
+    static const QSet<QString> flags = {"reverse", "testability", "widgetcount", "nograb",
+                                        "dograb",  "sync",        "qdevel",      "qdebug"};
+    static const QStringList withJoinedValue = {"style=", "stylesheet=", "qmljsdebugger="};
+    QStringList kept;
+    for (int i = 0; i < arguments.size(); ++i) {
+        const QString &argument = arguments.at(i);
+        QString name = argument.startsWith(QLatin1String("--")) ? argument.mid(2)
+                       : argument.startsWith(QLatin1Char('-'))  ? argument.mid(1)
+                                                                : QString();
+        if (i > 0 && withValue.contains(name))
+            ++i; // and its value
+        else if (i == 0 || !(flags.contains(name) ||
+                             std::any_of(withJoinedValue.begin(), withJoinedValue.end(),
+                                         [&](const QString &p) { return name.startsWith(p); })))
+            kept << argument;
+    }
+    return kept;
 }
 
 HeadlessOptions CommandLine::headlessOptions() const

@@ -5,6 +5,7 @@
 #include <QCommandLineOption>
 #include <QCommandLineParser>
 #include <QString>
+#include <QStringList>
 
 // The program's options, for the window and for headless runs, and their checks: everything
 // that can be refused is refused here, before any port is opened.
@@ -15,6 +16,10 @@ struct CommandLine
     // exist yet is made here.
     QString check() const;
     HeadlessOptions headlessOptions() const;
+    // `arguments` without the options that QApplication and its platform take for themselves
+    // (-platform NAME, -style NAME, -reverse, ...; with one dash or two), so that any other
+    // unknown option can be refused before a QApplication exists, display or not.
+    static QStringList withoutQtOptions(const QStringList &arguments);
 
     QCommandLineParser parser;
     QCommandLineOption port;

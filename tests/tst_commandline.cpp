@@ -78,6 +78,16 @@ private slots:
         QCOMPARE(options.timeoutSeconds, 7);
         QVERIFY(options.loop && options.wait);
     }
+
+    // What QApplication takes for itself is left out before the first parse, nothing else.
+    void withoutQtOptions()
+    {
+        const QStringList arguments = {
+            "rw47hn-upgrader", "-platform", "offscreen", "--port", "a",
+            "--style=fusion",  "-reverse",  "--name",    "x",      "--bogus"};
+        QCOMPARE(CommandLine::withoutQtOptions(arguments),
+                 (QStringList{"rw47hn-upgrader", "--port", "a", "--bogus"}));
+    }
 };
 
 QTEST_GUILESS_MAIN(tst_CommandLine)

@@ -188,6 +188,11 @@ private slots:
                                  << "rw47hn-upgrader: --headless needs at least one --port";
         QTest::newRow("rate not offered") << QStringList{"--baud", "1234"} << 2
                                           << "rw47hn-upgrader: --baud: not an offered rate: 1234";
+        QTest::newRow("bad option, window")
+            << QStringList{"--bogus"} << 2 << "rw47hn-upgrader: Unknown option 'bogus'.";
+        QTest::newRow("window") << QStringList{} << 2
+                                << "rw47hn-upgrader: cannot open a window: no display (use "
+                                   "--headless to upgrade without one)";
     }
 
     // Refused before any port is opened: one line, status 2, not a byte on the line.
