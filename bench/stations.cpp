@@ -239,7 +239,7 @@ int memoryRow()
     const StationRun run = runStations(image, setup);
     std::printf("\n16 modules, 16 MiB image, 4 KiB slices, unpaced: %.2f s, peak RSS %.0f MiB "
                 "(image %d MiB + %.0f MiB)%s\n",
-                run.wallSeconds, run.peakRssKb / 1024.0, image.size() >> 20,
+                run.wallSeconds, run.peakRssKb / 1024.0, int(image.size() >> 20),
                 run.peakRssKb / 1024.0 - (image.size() >> 20),
                 run.allOk ? "" : "  (an upgrade FAILED)");
     return run.allOk ? 0 : 1;
