@@ -137,6 +137,7 @@ int runWindow(int argc, char *argv[])
 
 int main(int argc, char *argv[])
 {
+    keepStandardStreamsOpen();
     QCoreApplication::setApplicationName(QStringLiteral("rw47hn-upgrader"));
     QCoreApplication::setApplicationVersion(QStringLiteral(RW47HN_VERSION));
     useUtf8Console();

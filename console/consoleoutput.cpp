@@ -8,6 +8,9 @@
 
 #ifdef Q_OS_WIN
 #include <windows.h>
+#else
+#include <fcntl.h>
+#include <unistd.h>
 #endif
 
 namespace {
@@ -48,6 +51,9 @@ void useUtf8Console()
 
 // A closed pipe is a failed write on Windows already.
 void surviveClosedConsole() {}
+
+// Windows hands a process without a console no handles at all instead.
+void keepStandardStreamsOpen() {}
 #else
 // Elsewhere the terminal takes the locale's encoding, which is UTF-8 on every current system.
 void useUtf8Console() {}
@@ -55,5 +61,18 @@ void useUtf8Console() {}
 void surviveClosedConsole()
 {
     std::signal(SIGPIPE, SIG_IGN);
+}
+
+void keepStandardStreamsOpen()
+{
+    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+        if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF)
+            continue;
+        const int null = ::open("/dev/null", O_RDWR);
+        if (null >= 0 && null != fd) {
+            ::dup2(null, fd);
+            ::close(null);
+        }
+    }
 }
 #endif

@@ -14,3 +14,7 @@ void useUtf8Console();
 // A closed stdout or stderr (the reader of a pipe has gone) becomes a failed write instead of
 // SIGPIPE ending the process: nothing else may end a run before it has reported.
 void surviveClosedConsole();
+// A standard stream that was closed when the process started (`2>&-`) is opened on the null
+// device, so that no file, socket or port opened later takes its number and receives console
+// lines. First thing in main(), before anything opens a file.
+void keepStandardStreamsOpen();
