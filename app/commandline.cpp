@@ -3,8 +3,13 @@
 #include "seriallink.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QSet>
+
+#include <algorithm>
+#include <filesystem>
+#include <system_error>
 
 namespace {
 
@@ -48,8 +53,9 @@ CommandLine::CommandLine()
       jsonLines("json-lines",
                 "Headless: append one JSON object per module to FILE as each module ends.", "FILE"),
       logDir("log-dir",
-             "Write a log file per port session (window) or per module (headless) to DIR. "
-             "The window logs to its data folder by default.",
+             "Write a log file per port session (window) or per module (headless) to DIR, "
+             "made with its parents when missing. The window logs to its data folder by "
+             "default.",
              "DIR"),
       logLines("log-lines", "Window: lines the log area keeps (default 10000).", "N", "10000"),
       wait("wait", "Headless: wait for ports that do not exist yet."),
@@ -60,7 +66,7 @@ CommandLine::CommandLine()
     parser.setApplicationDescription(
         "Upgrades the firmware of RW47HN modules over serial ports.\n"
         "Exit status, headless: 0 every module succeeded, 1 a module reported failure, "
-        "2 a port could not be used or finish, or the options were refused; 130 or 143 when "
+        "2 a port could not be used or finish, or the options were refused; 129, 130 or 143 when "
         "interrupted during a module.");
     parser.addHelpOption();
     parser.addVersionOption();
@@ -75,9 +81,33 @@ QString CommandLine::check() const
     bool ok = false;
     if (parser.value(logLines).toInt(&ok) <= 0 || !ok)
         return "--log-lines: not a positive number of lines: " + parser.value(logLines);
-    if (parser.isSet(logDir) && !QFileInfo(parser.value(logDir)).isDir())
-        return "--log-dir: not a folder: " + parser.value(logDir);
+    if (const QString problem = makeLogFolder(); !problem.isEmpty())
+        return problem;
     return parser.isSet(headless) ? checkHeadless() : QString();
+}
+
+// A station's first run names a folder that is not there yet: it is made, with its parents,
+// for the window as for a headless run; one that cannot be made is refused with the reason.
+QString CommandLine::makeLogFolder() const
+{
+    if (!parser.isSet(logDir))
+        return {};
+    const QString folder = parser.value(logDir);
+    const QFileInfo info(folder);
+    if (info.isDir())
+        return {};
+    if (info.exists())
+        return "--log-dir: not a folder: " + folder;
+    std::error_code error;
+#ifdef Q_OS_WIN
+    std::filesystem::create_directories(std::filesystem::path(folder.toStdWString()), error);
+#else
+    std::filesystem::create_directories(QFile::encodeName(folder).toStdString(), error);
+#endif
+    if (error)
+        return QStringLiteral("--log-dir: cannot make %1: %2")
+            .arg(folder, QString::fromLocal8Bit(error.message().c_str()));
+    return {};
 }
 
 QString CommandLine::checkHeadless() const
@@ -125,6 +155,36 @@ QString CommandLine::checkReportFile(const QCommandLineOption &option) const
         return QStringLiteral("--%1: cannot write in %2")
             .arg(option.names().first(), folder.filePath());
     return {};
+}
+
+QStringList CommandLine::withoutQtOptions(const QStringList &arguments)
+{
+    // QGuiApplication's, the X11 platform's and QApplication's own, as Qt 5.15 and 6 know them.
+    static const QSet<QString> withValue = {"platform",        "platformpluginpath",
+                                            "platformtheme",   "plugin",
+                                            "qwindowgeometry", "geometry",
+                                            "qwindowtitle",    "title",
+                                            "qwindowicon",     "icon",
+                                            "display",         "name",
+                                            "visual",          "session",
+                                            "style",           "stylesheet"};
+    static const QSet<QString> flags = {"reverse", "testability", "widgetcount", "nograb",
+                                        "dograb",  "sync",        "qdevel",      "qdebug"};
+    static const QStringList withJoinedValue = {"style=", "stylesheet=", "qmljsdebugger="};
+    QStringList kept;
+    for (int i = 0; i < arguments.size(); ++i) {
+        const QString &argument = arguments.at(i);
+        QString name = argument.startsWith(QLatin1String("--")) ? argument.mid(2)
+                       : argument.startsWith(QLatin1Char('-'))  ? argument.mid(1)
+                                                                : QString();
+        if (i > 0 && withValue.contains(name))
+            ++i; // and its value
+        else if (i == 0 || !(flags.contains(name) ||
+                             std::any_of(withJoinedValue.begin(), withJoinedValue.end(),
+                                         [&](const QString &p) { return name.startsWith(p); })))
+            kept << argument;
+    }
+    return kept;
 }
 
 HeadlessOptions CommandLine::headlessOptions() const

@@ -5,15 +5,21 @@
 #include <QCommandLineOption>
 #include <QCommandLineParser>
 #include <QString>
+#include <QStringList>
 
 // The program's options, for the window and for headless runs, and their checks: everything
 // that can be refused is refused here, before any port is opened.
 struct CommandLine
 {
     CommandLine();
-    // What is wrong with the options; empty when they make sense.
+    // What is wrong with the options; empty when they make sense. A --log-dir that does not
+    // exist yet is made here.
     QString check() const;
     HeadlessOptions headlessOptions() const;
+    // `arguments` without the options that QApplication and its platform take for themselves
+    // (-platform NAME, -style NAME, -reverse, ...; with one dash or two), so that any other
+    // unknown option can be refused before a QApplication exists, display or not.
+    static QStringList withoutQtOptions(const QStringList &arguments);
 
     QCommandLineParser parser;
     QCommandLineOption port;
@@ -32,6 +38,7 @@ struct CommandLine
     QCommandLineOption loop;
 
 private:
+    QString makeLogFolder() const;
     QString checkHeadless() const;
     QString checkPorts() const;
     QString checkReportFile(const QCommandLineOption &option) const;

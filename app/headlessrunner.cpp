@@ -4,6 +4,7 @@
 
 #include "consoleoutput.h"
 #include "interruptwatcher.h"
+#include "jsonlinesfile.h"
 
 #include <QCryptographicHash>
 #include <QFile>
@@ -13,28 +14,10 @@
 #include <QSaveFile>
 #include <QSerialPortInfo>
 
-#ifdef Q_OS_WIN
-#include <io.h>
-#else
-#include <unistd.h>
-#endif
-
 namespace {
 
 // Ports that do not exist yet are looked for this often.
 constexpr int PortPollMs = 250;
-
-#ifdef Q_OS_WIN
-bool syncToDisk(QFile &file)
-{
-    return _commit(file.handle()) == 0;
-}
-#else
-bool syncToDisk(QFile &file)
-{
-    return ::fsync(file.handle()) == 0;
-}
-#endif
 
 QString cannotWrite(const QString &path, const QString &reason)
 {
@@ -134,7 +117,10 @@ bool PortStation::interrupt()
 // ---- The run ----
 
 HeadlessRunner::HeadlessRunner(const HeadlessOptions &options, QObject *parent)
-    : QObject(parent), m_options(options)
+    : QObject(parent), m_options(options),
+      // From here on, also while the image loads: a signal then ends the run at once.
+      m_interrupts(new InterruptWatcher(
+          "rw47hn-upgrader: interrupted before any port was opened; nothing was sent", this))
 {
     m_progress.setInterval(1000);
     connect(&m_progress, &QTimer::timeout, this, &HeadlessRunner::printProgress);
@@ -157,7 +143,8 @@ QString HeadlessRunner::prepare()
 
 void HeadlessRunner::start()
 {
-    m_interrupts = new InterruptWatcher(this);
+    if (!m_options.jsonLinesPath.isEmpty())
+        m_jsonLines = std::make_unique<JsonLinesFile>(m_options.jsonLinesPath);
     connect(m_interrupts, &InterruptWatcher::interrupted, this, &HeadlessRunner::interrupt);
     for (const QString &port : qAsConst(m_options.ports)) {
         m_stations.push_back(std::make_unique<PortStation>(port, m_options, m_image));
@@ -166,6 +153,8 @@ void HeadlessRunner::start()
         connect(station, &PortStation::done, this, &HeadlessRunner::stationDone);
     }
     m_progress.start();
+    // Ports open from here on: a signal now ends what runs as interrupted, with reports.
+    m_interrupts->watch();
     for (const auto &station : m_stations)
         station->start();
 }
@@ -174,8 +163,8 @@ void HeadlessRunner::moduleEnded(const std::shared_ptr<PortUpgrade> &module)
 {
     m_modules.push_back(module);
     printLine(stdout, module->summaryLine());
-    if (!m_options.jsonLinesPath.isEmpty() && !appendJsonLine(*module))
-        m_writeFailed = true;
+    if (m_jsonLines)
+        m_jsonLines->append(QJsonDocument(module->toJson()).toJson(QJsonDocument::Compact));
 }
 
 void HeadlessRunner::stationDone()
@@ -207,6 +196,8 @@ void HeadlessRunner::finish()
         return;
     m_finished = true;
     m_progress.stop();
+    if (m_jsonLines && !m_jsonLines->waitForAll())
+        m_writeFailed = true;
     int status = m_interruptStatus;
     for (const auto &module : m_modules)
         status = qMax(status, module->exitStatus());
@@ -227,19 +218,6 @@ void HeadlessRunner::printProgress()
     }
     if (!parts.isEmpty())
         printLine(stderr, QStringLiteral("progress: ") + parts.join(QStringLiteral(", ")));
-}
-
-// Appended and flushed as the module ends, so the file holds every finished module even
-// after a crash or a power cut.
-bool HeadlessRunner::appendJsonLine(const PortUpgrade &module)
-{
-    QFile file(m_options.jsonLinesPath);
-    const QByteArray line = QJsonDocument(module.toJson()).toJson(QJsonDocument::Compact) + '\n';
-    if (file.open(QIODevice::WriteOnly | QIODevice::Append) && file.write(line) == line.size() &&
-        file.flush() && syncToDisk(file))
-        return true;
-    printLine(stderr, cannotWrite(m_options.jsonLinesPath, file.errorString()));
-    return false;
 }
 
 // Written to a temporary file beside the report and renamed over it once complete: an

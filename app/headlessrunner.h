@@ -12,6 +12,7 @@
 #include <vector>
 
 class InterruptWatcher;
+class JsonLinesFile;
 
 // One port of a station: waits for it when asked to, upgrades the module on it, and with
 // --loop waits for the port to go and come back (the next module) and upgrades that one.
@@ -51,8 +52,8 @@ private:
 };
 
 // Upgrades on every port at once, prints a summary line per module as it ends and a progress
-// line at most every second, and finishes with the highest exit status; on SIGINT or SIGTERM
-// it ends what runs as interrupted and still reports.
+// line at most every second, and finishes with the highest exit status; on SIGINT, SIGTERM or
+// SIGHUP it ends what runs as interrupted and still reports.
 class HeadlessRunner : public QObject
 {
     Q_OBJECT
@@ -73,14 +74,14 @@ private:
     void interrupt(int signalNumber);
     void finish();
     void printProgress();
-    bool appendJsonLine(const PortUpgrade &module);
     bool writeJson();
 
     HeadlessOptions m_options;
     SharedImage m_image;
     std::vector<std::unique_ptr<PortStation>> m_stations;
     std::vector<std::shared_ptr<PortUpgrade>> m_modules; // every module that has ended
-    InterruptWatcher *m_interrupts = nullptr;
+    InterruptWatcher *m_interrupts;
+    std::unique_ptr<JsonLinesFile> m_jsonLines; // each module's line, appended as it ends
     QTimer m_progress;
     int m_interruptStatus = 0; // 128 + the signal, when a module was interrupted
     bool m_writeFailed = false;

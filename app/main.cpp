@@ -11,8 +11,13 @@
 #include <QTimer>
 
 #include <cstdio>
+#include <cstdlib>
+#include <vector>
 
 namespace {
+
+const char *const NoWindow =
+    "cannot open a window: no display (use --headless to upgrade without one)";
 
 int usageError(const QString &message)
 {
@@ -23,6 +28,7 @@ int usageError(const QString &message)
 int runHeadless(QCoreApplication &app, const CommandLine &line)
 {
     const HeadlessOptions options = line.headlessOptions();
+    surviveClosedConsole();
     // Every byte on the line makes debug lines; many ports would drown the summaries.
     if (!options.debug)
         QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false"));
@@ -33,6 +39,61 @@ int runHeadless(QCoreApplication &app, const CommandLine &line)
     // Started from the event loop, so that ports which end at once can end the loop.
     QTimer::singleShot(0, &runner, &HeadlessRunner::start);
     return app.exec();
+}
+
+// Without a display the platform plugin cannot start and QApplication aborts the process with
+// a page of its own. The plain case (an X11 or Wayland platform, neither display named) is
+// told before; a display that is named but cannot be reached is caught by holdMessages().
+bool displayNamed(const QStringList &arguments)
+{
+#if defined(Q_OS_UNIX) && !defined(Q_OS_DARWIN) && !defined(Q_OS_ANDROID)
+    QString platform = qEnvironmentVariable("QT_QPA_PLATFORM");
+    for (int i = 1; i + 1 < arguments.size(); ++i) {
+        if (arguments.at(i) == QLatin1String("-platform") ||
+            arguments.at(i) == QLatin1String("--platform"))
+            platform = arguments.at(i + 1);
+    }
+    // A platform named outright (offscreen, vnc, eglfs, ...) needs no display of this kind.
+    for (const QString &name : platform.split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
+        if (!name.startsWith(QLatin1String("xcb")) && !name.startsWith(QLatin1String("wayland")))
+            return true;
+    }
+    return !qEnvironmentVariableIsEmpty("DISPLAY") ||
+           !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+#else
+    Q_UNUSED(arguments);
+    return true;
+#endif
+}
+
+struct HeldMessage
+{
+    QtMsgType type;
+    QByteArray category;
+    QString text;
+};
+std::vector<HeldMessage> heldMessages;
+
+// While QApplication starts, its messages are held; a fatal one is a platform that could not
+// start, said in one line with status 2 instead of an abort.
+void holdMessage(QtMsgType type, const QMessageLogContext &context, const QString &text)
+{
+    if (type == QtFatalMsg) {
+        usageError(QLatin1String(NoWindow));
+        std::_Exit(2);
+    }
+    heldMessages.push_back({type, context.category, text});
+}
+
+void passHeldMessages(QtMessageHandler handler)
+{
+    qInstallMessageHandler(handler);
+    for (const HeldMessage &message : heldMessages) {
+        const QMessageLogContext context(nullptr, 0, nullptr, message.category.constData());
+        if (handler != nullptr)
+            handler(message.type, context, message.text);
+    }
+    heldMessages.clear();
 }
 
 void presetWindow(MainWindow *w, const CommandLine &line)
@@ -51,7 +112,9 @@ void presetWindow(MainWindow *w, const CommandLine &line)
 int runWindow(int argc, char *argv[])
 {
     MainWindow::prepareApplication();
+    const QtMessageHandler handler = qInstallMessageHandler(holdMessage);
     QApplication app(argc, argv);
+    passHeldMessages(handler);
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/rw47hn-upgrader.png")));
     QGuiApplication::setDesktopFileName(QStringLiteral("rw47hn-upgrader"));
     // Parsed again: QApplication has taken out the options that are its own.
@@ -74,14 +137,16 @@ int runWindow(int argc, char *argv[])
 
 int main(int argc, char *argv[])
 {
+    keepStandardStreamsOpen();
     QCoreApplication::setApplicationName(QStringLiteral("rw47hn-upgrader"));
     QCoreApplication::setApplicationVersion(QStringLiteral(RW47HN_VERSION));
     useUtf8Console();
     {
-        // Help, version and headless runs must work without a display: no QApplication yet.
+        // Everything but the window must work without a display: no QApplication yet.
         QCoreApplication app(argc, argv);
+        const QStringList arguments = app.arguments();
         CommandLine line;
-        const bool parsed = line.parser.parse(app.arguments());
+        bool parsed = line.parser.parse(CommandLine::withoutQtOptions(arguments));
         if (line.parser.isSet(QStringLiteral("help")) ||
             line.parser.isSet(QStringLiteral("help-all"))) {
             std::fputs(line.parser.helpText().toUtf8().constData(), stdout);
@@ -91,13 +156,17 @@ int main(int argc, char *argv[])
             std::printf("rw47hn-upgrader %s\n", RW47HN_VERSION);
             return 0;
         }
-        // Unknown options may be QApplication's own; only the window can tell.
-        if (!parsed && line.parser.isSet(line.headless))
+        // Qt's own options are for the window: a headless run takes none of them.
+        if (parsed && line.parser.isSet(line.headless))
+            parsed = line.parser.parse(arguments);
+        if (!parsed)
             return usageError(line.parser.errorText());
-        if (const QString problem = line.check(); parsed && !problem.isEmpty())
+        if (const QString problem = line.check(); !problem.isEmpty())
             return usageError(problem);
         if (line.parser.isSet(line.headless))
             return runHeadless(app, line);
+        if (!displayNamed(arguments))
+            return usageError(QLatin1String(NoWindow));
     }
     return runWindow(argc, argv);
 }

@@ -5,7 +5,11 @@
 //   rw47hn-bench-stations --quick    the same with a 64 KiB image
 //   rw47hn-bench-stations --null     only the pacing check
 //   rw47hn-bench-stations --memory   only the memory row: 16 modules, one 16 MiB image
+//   rw47hn-bench-stations --sync     only the slow-disk rows: 16 modules that end one after
+//                                    another, each appending to --json-lines
 //
+// The slow disk is the upgrader's RW47HN_SYNC_DELAY_MS: a test hook, read from the
+// environment only, that holds each sync of the JSON lines file that long.
 // The modules are simulated in this process, each on its own pty, paced at 115200 baud; the
 // upgrader runs as a child, so its CPU time and peak memory are its own.
 
@@ -24,6 +28,8 @@
 #include <QSocketNotifier>
 #include <QTemporaryDir>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <fcntl.h>
 #include <memory>
@@ -120,6 +126,27 @@ void nullUpgraderCheck(const QByteArray &image)
                 module.stats().bytesVerified, took, line, (took / line - 1) * 100);
 }
 
+// The p-th percentile of `values` (nearest rank).
+qint64 percentile(QVector<qint64> values, double p)
+{
+    if (values.isEmpty())
+        return -1;
+    std::sort(values.begin(), values.end());
+    return values.at(qBound(0, int(std::ceil(p / 100.0 * values.size())) - 1, values.size() - 1));
+}
+
+struct StationSetup
+{
+    int modules = 1;
+    int adapterLatencyMs = 0;
+    bool pace = true;
+    int slice = Slice;
+    // Module i expects the first (i + 1) / modules of the image, so that they end one after
+    // another while the others are still served.
+    bool staggered = false;
+    int syncDelayMs = -1; // 0 or more: with --json-lines, each sync held this long
+};
+
 struct StationRun
 {
     double wallSeconds = 0;
@@ -127,11 +154,15 @@ struct StationRun
     double cpuSeconds = 0;
     long peakRssKb = 0;
     bool allOk = false;
+    double lastSeconds = 0; // the module that ends last: its whole exchange
+    double lastLineSeconds = 0;
+    QVector<qint64> turnaroundUs; // of every module's requests
+    int timeouts = 0;
 };
 
-StationRun runStations(const QByteArray &image, int modules, int adapterLatencyMs, bool pace = true,
-                       int slice = Slice)
+StationRun runStations(const QByteArray &image, const StationSetup &setup)
 {
+    const int modules = setup.modules;
     QTemporaryDir dir;
     const QString imagePath = dir.filePath("bench.ufw");
     QFile file(imagePath);
@@ -143,15 +174,17 @@ StationRun runStations(const QByteArray &image, int modules, int adapterLatencyM
     std::vector<std::unique_ptr<ModuleSimulator>> sims;
     QStringList arguments = {"--headless", "--image", imagePath};
     SimulatorOptions options;
-    options.chunk = slice;
-    options.pace = pace;
-    options.adapterLatencyMs = adapterLatencyMs;
+    options.chunk = setup.slice;
+    options.pace = setup.pace;
+    options.adapterLatencyMs = setup.adapterLatencyMs;
     int finished = 0;
     for (int i = 0; i < modules; ++i) {
         lines.push_back(std::make_unique<PtyPair>());
         if (!lines.back()->open())
             qFatal("no pty");
-        sims.push_back(std::make_unique<ModuleSimulator>(*lines.back(), image, options));
+        const QByteArray expected =
+            setup.staggered ? image.left(int(qint64(image.size()) * (i + 1) / modules)) : image;
+        sims.push_back(std::make_unique<ModuleSimulator>(*lines.back(), expected, options));
         QObject::connect(sims.back().get(), &ModuleSimulator::finished, [&] { ++finished; });
         arguments << "--port" << lines.back()->slavePath();
     }
@@ -159,6 +192,12 @@ StationRun runStations(const QByteArray &image, int modules, int adapterLatencyM
     getrusage(RUSAGE_CHILDREN, &before);
     QProcess upgrader;
     upgrader.setStandardErrorFile(QProcess::nullDevice()); // its progress lines
+    if (setup.syncDelayMs >= 0) {
+        arguments << "--json-lines" << dir.filePath("results.jsonl");
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("RW47HN_SYNC_DELAY_MS", QString::number(setup.syncDelayMs));
+        upgrader.setProcessEnvironment(environment);
+    }
     QElapsedTimer clock;
     clock.start();
     upgrader.start(QStringLiteral(RW47HN_UPGRADER_PATH), arguments);
@@ -173,8 +212,18 @@ StationRun runStations(const QByteArray &image, int modules, int adapterLatencyM
     run.peakRssKb = after.ru_maxrss;
     run.lineSeconds = lineSeconds(sims.front()->stats(), LineBaud);
     run.allOk = upgrader.exitCode() == 0 && finished == modules;
-    for (const auto &sim : sims)
-        run.allOk = run.allOk && sim->stats().bytesVerified == image.size();
+    for (int i = 0; i < modules; ++i) {
+        const SimStats &stats = sims[size_t(i)]->stats();
+        const qint64 expected =
+            setup.staggered ? qint64(image.size()) * (i + 1) / modules : qint64(image.size());
+        run.allOk = run.allOk && stats.bytesVerified == expected;
+        if (stats.elapsedMs / 1000.0 > run.lastSeconds) {
+            run.lastSeconds = stats.elapsedMs / 1000.0;
+            run.lastLineSeconds = lineSeconds(stats, LineBaud);
+        }
+        run.turnaroundUs += stats.turnaroundUs;
+        run.timeouts += stats.timeouts;
+    }
     return run;
 }
 
@@ -183,13 +232,47 @@ StationRun runStations(const QByteArray &image, int modules, int adapterLatencyM
 int memoryRow()
 {
     const QByteArray image = randomImage(16 << 20);
-    const StationRun run = runStations(image, 16, 0, false, 4096);
+    StationSetup setup;
+    setup.modules = 16;
+    setup.pace = false;
+    setup.slice = 4096;
+    const StationRun run = runStations(image, setup);
     std::printf("\n16 modules, 16 MiB image, 4 KiB slices, unpaced: %.2f s, peak RSS %.0f MiB "
                 "(image %d MiB + %.0f MiB)%s\n",
-                run.wallSeconds, run.peakRssKb / 1024.0, image.size() >> 20,
+                run.wallSeconds, run.peakRssKb / 1024.0, int(image.size() >> 20),
                 run.peakRssKb / 1024.0 - (image.size() >> 20),
                 run.allOk ? "" : "  (an upgrade FAILED)");
     return run.allOk ? 0 : 1;
+}
+
+// A disk that is slow to sync must not slow down the modules still being served: 16 modules
+// end one after another, each appending its line to --json-lines, once with syncs as fast as
+// the disk goes and once with each held half a second.
+int syncRows(const QByteArray &image)
+{
+    std::printf("\n16 modules ending one after another (module i expects (i + 1) / 16 of the "
+                "image), --json-lines\n");
+    std::printf("%-18s | %9s %9s %9s | %14s %9s %9s | %s\n", "sync", "last s", "line s", "vs line",
+                "turnaround p50", "p99", "max ms", "timeouts");
+    bool allOk = true;
+    for (const int delayMs : {0, 500}) {
+        StationSetup setup;
+        setup.modules = 16;
+        setup.staggered = true;
+        setup.syncDelayMs = delayMs;
+        const StationRun run = runStations(image, setup);
+        const QString sync =
+            delayMs ? QString("held %1 ms each").arg(delayMs) : QStringLiteral("as the disk goes");
+        std::printf(
+            "%-18s | %9.2f %9.2f %+8.2f%% | %14.2f %9.2f %9.2f | %d%s\n", qPrintable(sync),
+            run.lastSeconds, run.lastLineSeconds, (run.lastSeconds / run.lastLineSeconds - 1) * 100,
+            percentile(run.turnaroundUs, 50) / 1000.0, percentile(run.turnaroundUs, 99) / 1000.0,
+            percentile(run.turnaroundUs, 100) / 1000.0, run.timeouts,
+            run.allOk ? "" : "  (an upgrade FAILED)");
+        std::fflush(stdout);
+        allOk = allOk && run.allOk;
+    }
+    return allOk ? 0 : 1;
 }
 
 } // namespace
@@ -203,6 +286,8 @@ int main(int argc, char *argv[])
 
     if (app.arguments().contains("--memory"))
         return memoryRow();
+    if (app.arguments().contains("--sync"))
+        return syncRows(image);
     nullUpgraderCheck(image);
     if (app.arguments().contains("--null"))
         return 0;
@@ -217,7 +302,10 @@ int main(int argc, char *argv[])
         int modules, latencyMs;
     } rows[] = {{1, 0}, {4, 0}, {16, 0}, {1, 16}};
     for (const auto &row : rows) {
-        const StationRun run = runStations(image, row.modules, row.latencyMs);
+        StationSetup setup;
+        setup.modules = row.modules;
+        setup.adapterLatencyMs = row.latencyMs;
+        const StationRun run = runStations(image, setup);
         if (row.modules == 1 && row.latencyMs == 0)
             alone = run.wallSeconds;
         const QString adapter = row.latencyMs ? QString("holds %1 ms").arg(row.latencyMs)
@@ -229,5 +317,8 @@ int main(int argc, char *argv[])
                     run.allOk ? "" : "  (an upgrade FAILED)");
         std::fflush(stdout);
     }
-    return quick ? 0 : memoryRow();
+    if (quick)
+        return 0;
+    const int synced = syncRows(image);
+    return memoryRow() | synced;
 }

@@ -15,7 +15,7 @@ private slots:
     void initTestCase() { TestSupport::quietDebug(); }
     void checks_data()
     {
-        QTest::addColumn<QStringList>("arguments"); // DIR: a folder that exists
+        QTest::addColumn<QStringList>("arguments"); // DIR: a folder that holds a file "file"
         QTest::addColumn<QString>("problem");       // empty: accepted
         const QStringList run = {"--headless", "--image", "fw.ufw", "--port", "COM3"};
         QTest::newRow("window, no options") << QStringList{} << "";
@@ -41,8 +41,11 @@ private slots:
             << "--json-lines: no such folder: DIR/none";
         QTest::newRow("log lines")
             << QStringList{"--log-lines", "0"} << "--log-lines: not a positive number of lines: 0";
-        QTest::newRow("log folder missing")
-            << QStringList{"--log-dir", "DIR/none"} << "--log-dir: not a folder: DIR/none";
+        QTest::newRow("log folder made") << QStringList{"--log-dir", "DIR/new/logs"} << "";
+        QTest::newRow("log folder is a file")
+            << QStringList{"--log-dir", "DIR/file"} << "--log-dir: not a folder: DIR/file";
+        QTest::newRow("log folder under a file") << QStringList{"--log-dir", "DIR/file/logs"}
+                                                 << "--log-dir: cannot make DIR/file/logs: ";
         QTest::newRow("stray argument")
             << run + QStringList{"extra"} << "unexpected argument: extra";
     }
@@ -52,13 +55,17 @@ private slots:
         QFETCH(QString, problem);
         QTemporaryDir dir;
         const QString folder = QDir(dir.path()).canonicalPath();
+        QFile file(folder + "/file");
+        QVERIFY(file.open(QIODevice::WriteOnly));
         arguments.replaceInStrings("DIR", folder);
         CommandLine line;
         QVERIFY(line.parser.parse(QStringList{"rw47hn-upgrader"} + arguments));
         const QString found = line.check();
-        if (problem.isEmpty())
+        if (problem.isEmpty()) {
             QCOMPARE(found, QString());
-        else
+            if (line.parser.isSet(line.logDir))
+                QVERIFY(QFileInfo(line.parser.value(line.logDir)).isDir());
+        } else
             QVERIFY2(found.startsWith(problem.replace("DIR", folder)), qPrintable(found));
     }
 
@@ -72,6 +79,16 @@ private slots:
         QCOMPARE(options.ports, (QStringList{"a", "b"}));
         QCOMPARE(options.timeoutSeconds, 7);
         QVERIFY(options.loop && options.wait);
+    }
+
+    // What QApplication takes for itself is left out before the first parse, nothing else.
+    void withoutQtOptions()
+    {
+        const QStringList arguments = {
+            "rw47hn-upgrader", "-platform", "offscreen", "--port", "a",
+            "--style=fusion",  "-reverse",  "--name",    "x",      "--bogus"};
+        QCOMPARE(CommandLine::withoutQtOptions(arguments),
+                 (QStringList{"rw47hn-upgrader", "--port", "a", "--bogus"}));
     }
 };
 

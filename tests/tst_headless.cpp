@@ -13,8 +13,10 @@
 #include <QtTest>
 
 #include <csignal>
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/mount.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -50,10 +52,26 @@ QByteArray readAvailable(int fd)
     return bytes;
 }
 
-int lineCount(const QString &path)
+QByteArray contents(const QString &path)
 {
     QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll().count('\n') : 0;
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+int lineCount(const QString &path)
+{
+    return contents(path).count('\n');
+}
+
+// Every line of a JSON lines file as an object; an empty object for a line that is none.
+QList<QJsonObject> jsonObjects(const QString &path)
+{
+    QList<QJsonObject> objects;
+    for (const QByteArray &line : contents(path).split('\n')) {
+        if (!line.isEmpty())
+            objects << QJsonDocument::fromJson(line).object();
+    }
+    return objects;
 }
 
 } // namespace
@@ -174,6 +192,11 @@ private slots:
                                  << "rw47hn-upgrader: --headless needs at least one --port";
         QTest::newRow("rate not offered") << QStringList{"--baud", "1234"} << 2
                                           << "rw47hn-upgrader: --baud: not an offered rate: 1234";
+        QTest::newRow("bad option, window")
+            << QStringList{"--bogus"} << 2 << "rw47hn-upgrader: Unknown option 'bogus'.";
+        QTest::newRow("window") << QStringList{} << 2
+                                << "rw47hn-upgrader: cannot open a window: no display (use "
+                                   "--headless to upgrade without one)";
     }
 
     // Refused before any port is opened: one line, status 2, not a byte on the line.
@@ -275,36 +298,138 @@ private slots:
         QCOMPARE(left, (QStringList{"filler", "results.json"}));
     }
 
-    // SIGINT during two modules: both reported as interrupted, the report written, 130.
+    // A signal during two modules: both reported as interrupted, both reports written, 128 +
+    // the signal. A second signal is sent once the first module's JSON line is on disk and its
+    // sync is held (the test hook RW47HN_SYNC_DELAY_MS): the run is still reporting then.
+    void interruptStillReports_data()
+    {
+        QTest::addColumn<QStringList>("signalNames"); // one after the other
+        QTest::addColumn<bool>("stdoutClosed");       // from the start: its reader has gone
+        QTest::addColumn<int>("exitCode");            // -2: ended by the signal, no report
+        QTest::newRow("SIGINT") << QStringList{"INT"} << false << 130;
+        QTest::newRow("stdout closed, then SIGINT") << QStringList{"INT"} << true << 130;
+        QTest::newRow("SIGHUP") << QStringList{"HUP"} << false << 129;
+        QTest::newRow("SIGHUP twice, as a dropped session sends it")
+            << QStringList{"HUP", "HUP"} << false << 129;
+        QTest::newRow("SIGTERM then SIGINT") << QStringList{"TERM", "INT"} << false << -2;
+    }
     void interruptStillReports()
     {
+        QFETCH(QStringList, signalNames);
+        QFETCH(bool, stdoutClosed);
+        QFETCH(int, exitCode);
+        const QMap<QString, int> numbers = {{"HUP", SIGHUP}, {"INT", SIGINT}, {"TERM", SIGTERM}};
         PtyPair lines[2];
         SimulatorOptions silent;
         silent.silent = true;
         std::vector<std::unique_ptr<ModuleSimulator>> modules;
+        const QString json = dir.filePath("int.json");
+        const QString jsonLines = dir.filePath("int.jsonl");
+        QFile::remove(json);
+        QFile::remove(jsonLines);
         QStringList arguments = {
-            "--headless", "--verbose",
-            "--json",     dir.filePath("int.json"),
-            "--image",    TestSupport::writeFile(dir.filePath("i.ufw"), "abc")};
+            "--headless",   "--verbose",
+            "--json",       json,
+            "--json-lines", jsonLines,
+            "--image",      TestSupport::writeFile(dir.filePath("i.ufw"), "abc")};
         for (PtyPair &line : lines) {
             QVERIFY(line.open());
             modules.push_back(std::make_unique<ModuleSimulator>(line, "abc", silent));
             arguments << "--port" << line.slavePath();
         }
         QProcess upgrader;
-        start(upgrader, arguments);
+        int stdoutEnds[2] = {-1, -1};
+        if (stdoutClosed) {
+            QVERIFY(::pipe2(stdoutEnds, O_CLOEXEC) == 0);
+            upgrader.setStandardOutputFile(QString("/proc/self/fd/%1").arg(stdoutEnds[1]));
+        }
+        start(upgrader, arguments,
+              {{"RW47HN_SYNC_DELAY_MS", signalNames.size() > 1 ? "4000" : "0"}});
+        for (const int end : stdoutEnds) {
+            if (end >= 0)
+                ::close(end); // nobody reads the upgrader's stdout any more
+        }
         QTRY_COMPARE_WITH_TIMEOUT(stderrSoFar.count("切波特率到: 9600"), 2, 10000);
-        ::kill(pid_t(upgrader.processId()), SIGINT);
+        for (int i = 0; i < signalNames.size(); ++i) {
+            if (i > 0)
+                QTRY_VERIFY_WITH_TIMEOUT(lineCount(jsonLines) > 0, 10000);
+            ::kill(pid_t(upgrader.processId()), numbers.value(signalNames.at(i)));
+        }
         const Outcome outcome = finish(upgrader);
-        QCOMPARE(outcome.exitCode, 130);
-        for (const PtyPair &line : lines)
-            QVERIFY(outcome.out.contains(line.slavePath() + ": error, interrupted\n"));
-        QFile json(dir.filePath("int.json"));
-        QVERIFY(json.open(QIODevice::ReadOnly));
-        const QJsonArray results = QJsonDocument::fromJson(json.readAll()).array();
+        QCOMPARE(outcome.exitCode, exitCode);
+        if (exitCode < 0) {
+            QVERIFY(!QFile::exists(json)); // ended at once, before the report
+            return;
+        }
+        for (const PtyPair &line : lines) {
+            if (!stdoutClosed)
+                QVERIFY(outcome.out.contains(line.slavePath() + ": error, interrupted\n"));
+        }
+        if (stdoutClosed)
+            QVERIFY2(outcome.err.contains("rw47hn-upgrader: stdout: "), qPrintable(outcome.err));
+        QFile report(json);
+        QVERIFY(report.open(QIODevice::ReadOnly));
+        const QJsonArray results = QJsonDocument::fromJson(report.readAll()).array();
         QCOMPARE(results.size(), 2);
         for (const QJsonValue &result : results)
             QCOMPARE(result["reason"].toString(), QStringLiteral("interrupted"));
+        QCOMPARE(jsonObjects(jsonLines).size(), 2);
+        for (const QJsonObject &result : jsonObjects(jsonLines))
+            QCOMPARE(result["reason"].toString(), QStringLiteral("interrupted"));
+    }
+
+    // A line that does not fit (a file-size limit mid-line) leaves the file exactly as it was;
+    // the next run appends a whole line, after a line break when the file ended in a fragment.
+    void jsonLinesStayWhole_data()
+    {
+        QTest::addColumn<QByteArray>("before");
+        QTest::newRow("after whole lines") << QByteArray("{\"port\":\"earlier\"}\n");
+        QTest::newRow("after a fragment") << QByteArray("{\"port\":\"earlier\"}\n{\"port\":\"cut");
+    }
+    void jsonLinesStayWhole()
+    {
+        QFETCH(QByteArray, before);
+        const QByteArray image = TestSupport::randomBytes(2000, 56);
+        const QString path = TestSupport::writeFile(dir.filePath("limited.jsonl"), before);
+        const QStringList arguments = {"--headless", "--json-lines", path, "--image",
+                                       TestSupport::writeFile(dir.filePath("l.ufw"), image)};
+        for (const bool limited : {true, false}) {
+            PtyPair pty;
+            QVERIFY(pty.open());
+            ModuleSimulator module(pty, image);
+            QProcess upgrader;
+            // Set here and inherited: room for the port's lock file and for 200 more bytes
+            // here, less than a line; a write past them fails instead of raising SIGXFSZ.
+            rlimit old{};
+            ::getrlimit(RLIMIT_FSIZE, &old);
+            rlimit limit = old;
+            limit.rlim_cur = rlim_t(before.size() + 200);
+            const auto oldAction = ::signal(SIGXFSZ, SIG_IGN);
+            if (limited)
+                ::setrlimit(RLIMIT_FSIZE, &limit);
+            start(upgrader, arguments + QStringList{"--port", pty.slavePath()});
+            ::setrlimit(RLIMIT_FSIZE, &old);
+            ::signal(SIGXFSZ, oldAction);
+            const Outcome outcome = finish(upgrader);
+            QVERIFY2(outcome.out.startsWith(pty.slavePath() + ": ok, 2000 bytes"),
+                     qPrintable(outcome.out));
+            QCOMPARE(outcome.exitCode, limited ? 2 : 0);
+            QCOMPARE(outcome.err.contains("rw47hn-upgrader: cannot write " + path + ": "), limited);
+            if (limited)
+                QCOMPARE(contents(path), before);
+        }
+        const QByteArray after = contents(path);
+        const QByteArray kept = before.endsWith('\n') ? before : before + '\n';
+        QVERIFY2(after.startsWith(kept), after.constData());
+        const QList<QByteArray> lines = after.split('\n');
+        QCOMPARE(lines.size(), kept.count('\n') + 2); // one line more, ended
+        QCOMPARE(lines.last(), QByteArray());
+        for (const QByteArray &line : lines.mid(0, lines.size() - 1)) {
+            if (line != "{\"port\":\"cut")
+                QVERIFY2(QJsonDocument::fromJson(line).isObject(), line.constData());
+        }
+        QCOMPARE(QJsonDocument::fromJson(lines.at(lines.size() - 2))["status"].toString(),
+                 QStringLiteral("ok"));
     }
 
     // A station: the port appears later, a module ends, the port goes and comes back with
@@ -317,8 +442,8 @@ private slots:
         const QString jsonLines = dir.filePath("station.jsonl");
         QFile::remove(link);
         QProcess upgrader;
-        const QString logs = dir.filePath("logs");
-        QVERIFY(QDir().mkpath(logs));
+        const QString logs = dir.filePath("logs/station/today"); // made by the upgrader
+        QVERIFY(!QFileInfo::exists(dir.filePath("logs")));
         start(upgrader,
               {"--headless", "--loop", "--port", link, "--json-lines", jsonLines, "--log-dir", logs,
                "--timeout", "1", "--image", TestSupport::writeFile(dir.filePath("s.ufw"), image)});
@@ -381,12 +506,15 @@ private slots:
     }
 
 private:
-    void start(QProcess &upgrader, const QStringList &arguments)
+    void start(QProcess &upgrader, const QStringList &arguments,
+               const QMap<QString, QString> &variables = {})
     {
         stderrSoFar.clear();
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.remove("DISPLAY");
         environment.remove("QT_QPA_PLATFORM");
+        for (auto variable = variables.begin(); variable != variables.end(); ++variable)
+            environment.insert(variable.key(), variable.value());
         upgrader.setProcessEnvironment(environment);
         connect(&upgrader, &QProcess::readyReadStandardError, this, [this, &upgrader] {
             stderrSoFar += QString::fromUtf8(upgrader.readAllStandardError());

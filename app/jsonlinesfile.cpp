@@ -1,0 +1,136 @@
+#include "jsonlinesfile.h"
+
+#include "consoleoutput.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <cerrno>
+
+#ifdef Q_OS_WIN
+#include <io.h>
+#else
+#include <fcntl.h>
+#include <unistd.h>
+#endif
+
+namespace {
+
+// A test hook, never set in use: RW47HN_SYNC_DELAY_MS holds every sync that many
+// milliseconds, as a slow disk would. rw47hn-bench-stations sets it to show that the modules
+// being served do not wait for the disk.
+int syncDelayMs()
+{
+    static const int delay = qEnvironmentVariableIntValue("RW47HN_SYNC_DELAY_MS");
+    return delay;
+}
+
+#ifdef Q_OS_WIN
+bool syncToDisk(QFile &file)
+{
+    return _commit(file.handle()) == 0;
+}
+
+// NTFS journals the new name itself; a folder cannot be flushed like a file here.
+bool syncFolder(const QString &)
+{
+    return true;
+}
+#else
+bool syncToDisk(QFile &file)
+{
+    return ::fsync(file.handle()) == 0;
+}
+
+// A new file's name is in its folder: without this a power cut can lose the whole file.
+bool syncFolder(const QString &folder)
+{
+    const int fd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    const bool synced = ::fsync(fd) == 0;
+    ::close(fd);
+    return synced;
+}
+#endif
+
+// Writes all of `bytes`; a short write is tried again, so that the error it ran into is the
+// one said.
+bool writeAll(QFile &file, const QByteArray &bytes)
+{
+    for (qint64 done = 0; done < bytes.size();) {
+        const qint64 count = file.write(bytes.constData() + done, bytes.size() - done);
+        if (count <= 0)
+            return false;
+        done += count;
+    }
+    return true;
+}
+
+} // namespace
+
+JsonLinesFile::JsonLinesFile(const QString &path) : m_path(path)
+{
+    m_thread.setObjectName(QStringLiteral("json-lines"));
+    m_context.moveToThread(&m_thread);
+    m_thread.start();
+}
+
+JsonLinesFile::~JsonLinesFile()
+{
+    waitForAll();
+    m_thread.quit();
+    m_thread.wait();
+}
+
+void JsonLinesFile::append(const QByteArray &line)
+{
+    QMetaObject::invokeMethod(
+        &m_context,
+        [this, line] {
+            const QString problem = appendWhole(m_path, line);
+            if (problem.isEmpty())
+                return;
+            m_failed = true;
+            printLine(stderr,
+                      QStringLiteral("rw47hn-upgrader: cannot write %1: %2").arg(m_path, problem));
+        },
+        Qt::QueuedConnection);
+}
+
+bool JsonLinesFile::waitForAll()
+{
+    // Posted after every line given so far: when it has run, they have.
+    if (m_thread.isRunning())
+        QMetaObject::invokeMethod(
+            &m_context, [] {}, Qt::BlockingQueuedConnection);
+    return !m_failed;
+}
+
+QString JsonLinesFile::appendWhole(const QString &path, const QByteArray &line)
+{
+    const bool created = !QFileInfo::exists(path);
+    QFile file(path);
+    if (!file.open(QIODevice::ReadWrite | QIODevice::Append | QIODevice::Unbuffered))
+        return file.errorString();
+    const qint64 oldSize = file.size();
+    QByteArray bytes = line + '\n';
+    char last = '\n';
+    if (oldSize > 0 && !(file.seek(oldSize - 1) && file.getChar(&last)))
+        return file.errorString();
+    if (last != '\n')
+        bytes.prepend('\n');
+    const bool written = writeAll(file, bytes);
+    if (written && syncDelayMs() > 0)
+        QThread::msleep(ulong(syncDelayMs()));
+    if (written && syncToDisk(file) && (!created || syncFolder(QFileInfo(path).absolutePath())))
+        return {};
+    // What did not make it whole does not stay: back to the size it had, or no file at all.
+    const QString reason = written ? qt_error_string(errno) : file.errorString();
+    if (created)
+        file.remove();
+    else
+        file.resize(oldSize);
+    return reason;
+}
