@@ -1,5 +1,6 @@
 #include "jsonlinesfile.h"
 
+#include "callqueue.h"
 #include "consoleoutput.h"
 
 #include <QDir>
@@ -7,6 +8,8 @@
 #include <QFileInfo>
 
 #include <cerrno>
+#include <condition_variable>
+#include <mutex>
 
 #ifdef Q_OS_WIN
 #include <io.h>
@@ -70,41 +73,46 @@ bool writeAll(QFile &file, const QByteArray &bytes)
 
 } // namespace
 
-JsonLinesFile::JsonLinesFile(const QString &path) : m_path(path)
+JsonLinesFile::JsonLinesFile(const QString &path) : m_path(path), m_calls(new CallQueue)
 {
     m_thread.setObjectName(QStringLiteral("json-lines"));
-    m_context.moveToThread(&m_thread);
+    m_calls->moveToThread(&m_thread);
+    QObject::connect(&m_thread, &QThread::finished, m_calls, &QObject::deleteLater);
     m_thread.start();
 }
 
 JsonLinesFile::~JsonLinesFile()
 {
-    waitForAll();
-    m_thread.quit();
+    m_calls->post([] { QThread::currentThread()->quit(); });
     m_thread.wait();
 }
 
 void JsonLinesFile::append(const QByteArray &line)
 {
-    QMetaObject::invokeMethod(
-        &m_context,
-        [this, line] {
-            const QString problem = appendWhole(m_path, line);
-            if (problem.isEmpty())
-                return;
-            m_failed = true;
-            printLine(stderr,
-                      QStringLiteral("rw47hn-upgrader: cannot write %1: %2").arg(m_path, problem));
-        },
-        Qt::QueuedConnection);
+    // A copy of its own: the buffer goes to the other thread whole.
+    m_calls->post([this, line = QByteArray(line.constData(), line.size())] {
+        const QString problem = appendWhole(m_path, line);
+        if (problem.isEmpty())
+            return;
+        m_failed = true;
+        printLine(stderr,
+                  QStringLiteral("rw47hn-upgrader: cannot write %1: %2").arg(m_path, problem));
+    });
 }
 
 bool JsonLinesFile::waitForAll()
 {
     // Posted after every line given so far: when it has run, they have.
-    if (m_thread.isRunning())
-        QMetaObject::invokeMethod(
-            &m_context, [] {}, Qt::BlockingQueuedConnection);
+    std::mutex mutex;
+    std::condition_variable done;
+    bool ran = false;
+    m_calls->post([&] {
+        std::lock_guard<std::mutex> lock(mutex);
+        ran = true;
+        done.notify_all();
+    });
+    std::unique_lock<std::mutex> lock(mutex);
+    done.wait(lock, [&] { return ran; });
     return !m_failed;
 }
 

@@ -7,6 +7,8 @@
 
 #include <atomic>
 
+class CallQueue;
+
 // The --json-lines file. Each module's line is appended on a thread of its own, in the order
 // given, and synced to disk there, so that a slow disk never holds up a reply to a module.
 // An append adds one whole line or leaves the file exactly as it was; a file that does not
@@ -31,6 +33,6 @@ public:
 private:
     QString m_path;
     QThread m_thread;
-    QObject m_context; // lives in m_thread: what is posted to it runs there, in order
+    CallQueue *m_calls; // lives in m_thread: what is posted to it runs there, in order
     std::atomic<bool> m_failed{false};
 };
