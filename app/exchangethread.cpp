@@ -1,8 +1,11 @@
 #include "exchangethread.h"
 
 #include "callqueue.h"
+#include "owncopy.h"
 
 #include <QCoreApplication>
+
+#include <tuple>
 
 ExchangeThread::ExchangeThread(QObject *parent)
     : QObject(parent), m_sequence(new UpgradeSequence), m_calls(new CallQueue),
@@ -34,7 +37,7 @@ ExchangeThread::~ExchangeThread()
 }
 
 // Runs `event` in this thread each time the sequence emits `signal` in its own, with copies of
-// the arguments and the port session they belong to.
+// the arguments that share no buffer with the sequence's, and the port session they belong to.
 template <typename... Args>
 void ExchangeThread::forward(void (UpgradeSequence::*signal)(Args...),
                              void (SequenceEvents::*event)(Args...))
@@ -46,9 +49,10 @@ void ExchangeThread::forward(void (UpgradeSequence::*signal)(Args...),
         sequence, signal, delivery,
         [=](Args... args) {
             const quint64 session = sequence->session();
+            auto copies = std::make_tuple(ownCopy(args)...);
             delivery->post([=] {
                 events->m_session = session;
-                (events->*event)(args...);
+                std::apply([&](const auto &...values) { (events->*event)(values...); }, copies);
             });
         },
         Qt::DirectConnection);

@@ -2,6 +2,7 @@
 
 #include "callqueue.h"
 #include "consoleoutput.h"
+#include "owncopy.h"
 
 #include <QDir>
 #include <QFile>
@@ -89,8 +90,7 @@ JsonLinesFile::~JsonLinesFile()
 
 void JsonLinesFile::append(const QByteArray &line)
 {
-    // A copy of its own: the buffer goes to the other thread whole.
-    m_calls->post([this, line = QByteArray(line.constData(), line.size())] {
+    m_calls->post([this, line = ownCopy(line)] {
         const QString problem = appendWhole(m_path, line);
         if (problem.isEmpty())
             return;

@@ -2,6 +2,7 @@
 
 #include "elidedlabel.h"
 #include "exchangethread.h"
+#include "owncopy.h"
 #include "portbox.h"
 #include "trafficlogview.h"
 #include "ui_mainwindow.h"
@@ -13,18 +14,6 @@
 #include <QLabel>
 #include <QMetaType>
 #include <QStatusBar>
-
-namespace {
-
-// Texts handed to the serving thread share no buffer with the widgets': a buffer the widgets
-// release inside Qt and the other thread inside this program would be counted down in two
-// places that ThreadSanitizer cannot relate.
-QString ownCopy(const QString &text)
-{
-    return QString(text.constData(), text.size());
-}
-
-} // namespace
 
 MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWindow)
 {
