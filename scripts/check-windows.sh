@@ -1,56 +1,250 @@
 #!/usr/bin/env bash
-# Compiles app/, console/ and protocol/ as a Windows compiler sees them, here on Linux:
-#   scripts/check-windows.sh
-# Every app/*.cpp, console/*.cpp and protocol/*.cpp goes through MinGW-w64's g++ with
-# -fsyntax-only against Debian's Qt 5 headers and the header that uic makes from
-# ui/mainwindow.ui. With that compiler Qt defines Q_OS_WIN, and the headers are MinGW-w64's
-# Windows headers.
+# Builds the program for Windows here on Linux, packages it and runs it under Wine:
+#   scripts/check-windows.sh                 the whole check (the syntax pass when Qt for
+#                                            Windows is not there)
+#   scripts/check-windows.sh --syntax-only   only the syntax pass
 #
-# What it proves: every file parses and type-checks with the Windows headers and not the
-# POSIX ones, so a stray <unistd.h>, <poll.h> or ::access fails here, and every Q_OS_WIN
-# branch (and every #ifdef _WIN32 one) is compiled at least once.
-# What it cannot prove: it links nothing and runs nothing, so a missing Windows library or
-# a wrong Windows call at run time shows only in the forge workflow's Windows build (MSVC,
-# Qt 6); it uses Qt 5's headers, not Qt 6's; it is GCC, not MSVC, so MSVC-only errors and
-# /W4 warnings do not show; moc is not run (Q_OBJECT is only a declaration to this pass).
+# The whole check, with Qt for MinGW-w64 from ../shared/qt5-mingw/ (unpacked into
+# build-windows/qt5-mingw):
+# - configures with cmake/mingw-w64.cmake and builds the program and the portable tests
+#   (build-windows/build), as a Windows release build;
+# - makes the ZIP with `cpack -G ZIP` and unpacks it into a fresh folder;
+# - in a Wine prefix of its own (64-bit, no display), runs from that folder: --version,
+#   --help, the headless refusals (a missing image, a bad --timeout: status 2 and the line),
+#   the window on the offscreen platform, closed with Ctrl+C, and, beside a copy of the
+#   unpacked folder, the portable tests, whose totals it reads from their result files.
+# What it cannot prove: Wine is not Windows (no FTDI driver, no real COM port), the compiler
+# is MinGW's GCC and not MSVC, and Qt is 5.15, not Qt 6 as the forge workflow builds.
+#
+# The syntax pass: every app/*.cpp, console/*.cpp and protocol/*.cpp goes through MinGW-w64's
+# g++ with -fsyntax-only against Debian's Qt 5 headers. It links and runs nothing.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
+qt_tarball="$root/../shared/qt5-mingw/qt5-mingw-5.15.8.tar.xz"
+version="$(sed -n 's/^project(rw47hn-upgrader VERSION \([0-9.]*\).*/\1/p' "$root/CMakeLists.txt")"
 
-bash "$root/scripts/deps.sh" g++-mingw-w64-x86-64-posix qtbase5-dev qtbase5-dev-tools \
-    libqt5serialport5-dev
-cxx=x86_64-w64-mingw32-g++-posix
-qt=/usr/include/x86_64-linux-gnu/qt5
-uic=/usr/lib/qt5/bin/uic
+# Compiles every source as MinGW-w64's g++ sees it, against Debian's Qt 5 headers and the
+# header that uic makes from ui/mainwindow.ui. Qt defines Q_OS_WIN there, and the headers are
+# MinGW-w64's Windows headers: a stray <unistd.h> or ::access fails, and every Q_OS_WIN
+# branch is compiled at least once.
+syntax_pass() {
+    bash "$root/scripts/deps.sh" g++-mingw-w64-x86-64-posix qtbase5-dev qtbase5-dev-tools \
+        libqt5serialport5-dev
+    local cxx=x86_64-w64-mingw32-g++-posix
+    local qt=/usr/include/x86_64-linux-gnu/qt5
+    local work
+    work="$(mktemp -d)"
+    trap 'rm -rf "$work"' EXIT
+    /usr/lib/qt5/bin/uic "$root/ui/mainwindow.ui" -o "$work/ui_mainwindow.h"
+
+    shopt -s nullglob
+    cd "$root"
+    local files=(app/*.cpp console/*.cpp protocol/*.cpp)
+    [ ${#files[@]} -gt 0 ] || { echo "no app/*.cpp, console/*.cpp or protocol/*.cpp found" >&2; exit 1; }
+
+    # Sources that include their moc output ("foo.moc", "moc_foo.cpp") get an empty one:
+    # there is nothing for this pass to check in it.
+    local name
+    for name in $(grep -ho '^#include "\(moc_[^"]*\.cpp\|[^"]*\.moc\)"' "${files[@]}" | sed 's/.*"\(.*\)"/\1/' | sort -u); do
+        : >"$work/$name"
+    done
+
+    # The definitions the real build sets: Qt's module macros, UNICODE as Qt 6 sets it for
+    # Windows programs (the W variant of every Windows call), and the program's version.
+    local flags=(-std=c++17 -fsyntax-only -Wall -Wextra
+        -DUNICODE -D_UNICODE -DQT_CORE_LIB -DQT_GUI_LIB -DQT_WIDGETS_LIB -DQT_SERIALPORT_LIB
+        "-DRW47HN_VERSION=\"$version\""
+        -isystem "$qt" -isystem "$qt/QtCore" -isystem "$qt/QtGui" -isystem "$qt/QtWidgets"
+        -isystem "$qt/QtSerialPort"
+        -I "$work" -I app -I console -I protocol)
+
+    local failed=() file
+    for file in "${files[@]}"; do
+        "$cxx" "${flags[@]}" "$file" || failed+=("$file")
+    done
+
+    echo "Windows syntax check: ${#files[@]} files checked, ${#failed[@]} failed${failed:+: ${failed[*]}}"
+    [ ${#failed[@]} -eq 0 ]
+}
+
+if [ "${1:-}" = "--syntax-only" ]; then
+    syntax_pass
+    exit
+fi
+if [ ! -f "$qt_tarball" ]; then
+    echo "Windows check: no Qt for Windows at $qt_tarball:"
+    echo "only the syntax pass runs; nothing is linked, packaged or run under Wine"
+    syntax_pass
+    exit
+fi
+
+# Everything but the failures goes to log files in the build folder: CI output stays short.
+started=$SECONDS
+bash "$root/scripts/deps.sh" g++-mingw-w64-x86-64-posix cmake make xz-utils wine64 \
+    fonts-dejavu-core
+out="$root/build-windows"
+build="$out/build"
+qt="$out/qt5-mingw"
+mkdir -p "$out"
+step() {
+    printf '%-46s' "$1"
+}
+fail() {
+    echo "FAILED: $*"
+    exit 1
+}
+# Runs the rest of the line with its output in the named log; shows the log if it fails.
+logged() {
+    local log="$out/$1"
+    shift
+    if ! "$@" >"$log" 2>&1; then
+        tail -n 40 "$log"
+        fail "$* (whole log: $log)"
+    fi
+}
+
+step "Qt for MinGW-w64"
+if [ ! -f "$qt/.unpacked" ] || [ "$qt_tarball" -nt "$qt/.unpacked" ]; then
+    rm -rf "$qt"
+    tar xJf "$qt_tarball" -C "$out"
+    touch "$qt/.unpacked"
+    echo "unpacked into build-windows/qt5-mingw"
+else
+    echo "build-windows/qt5-mingw"
+fi
+
+step "Configure and build for x86_64-w64-mingw32"
+logged configure.log cmake -S "$root" -B "$build" \
+    -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64.cmake" -DCMAKE_PREFIX_PATH="$qt" \
+    -DCMAKE_BUILD_TYPE=Release
+logged build.log cmake --build "$build" -j2
+tests=(tst_frame tst_commandline tst_elidedlabel tst_threadcheck)
+for name in rw47hn-upgrader "${tests[@]}"; do
+    [ -f "$(find "$build" -name "$name.exe" -print -quit)" ] || fail "$name.exe was not built"
+done
+echo "rw47hn-upgrader.exe and ${#tests[@]} tests linked"
+
+step "ZIP (cpack -G ZIP)"
+rm -f "$build"/*.zip
+(cd "$build" && logged cpack.log cpack -G ZIP)
+zip="$(ls "$build"/rw47hn-upgrader-*.zip)"
+echo "$(basename "$zip"), $(du -k "$zip" | cut -f1) KiB"
 
 work="$(mktemp -d)"
-trap 'rm -rf "$work"' EXIT
-"$uic" "$root/ui/mainwindow.ui" -o "$work/ui_mainwindow.h"
+wine="$(command -v wine64 || echo /usr/lib/wine/wine64)"
+export WINEPREFIX="$work/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+unset DISPLAY WAYLAND_DISPLAY
+cleanup() {
+    timeout 30 "$(dirname "$(readlink -f "$wine")")/wineserver" -k 2>/dev/null || true
+    rm -rf "$work"
+}
+trap cleanup EXIT
 
-shopt -s nullglob
-cd "$root"
-files=(app/*.cpp console/*.cpp protocol/*.cpp)
-[ ${#files[@]} -gt 0 ] || { echo "no app/*.cpp, console/*.cpp or protocol/*.cpp found" >&2; exit 1; }
+# A fresh folder, as a user unpacks it; everything runs from there.
+mkdir "$work/unpacked"
+(cd "$work/unpacked" && cmake -E tar xf "$zip")
+app="$(echo "$work"/unpacked/rw47hn-upgrader-*)"
+expected=(rw47hn-upgrader.exe README.md Qt5Core.dll Qt5Gui.dll Qt5Widgets.dll Qt5SerialPort.dll
+    platforms/qwindows.dll platforms/qoffscreen.dll styles/qwindowsvistastyle.dll
+    libstdc++-6.dll libgcc_s_seh-1.dll libwinpthread-1.dll)
+for file in "${expected[@]}"; do
+    [ -f "$app/$file" ] || fail "the ZIP has no $file"
+done
+echo "  $(cd "$app" && find . -type f | sed 's|^\./||' | sort | tr '\n' ' ')"
 
-# Sources that include their moc output ("foo.moc", "moc_foo.cpp") get an empty one: there
-# is nothing for this pass to check in it.
-for name in $(grep -ho '^#include "\(moc_[^"]*\.cpp\|[^"]*\.moc\)"' "${files[@]}" | sed 's/.*"\(.*\)"/\1/' | sort -u); do
-    : >"$work/$name"
+step "Wine prefix"
+timeout 180 "$wine" wineboot -i >"$out/wineboot.log" 2>&1 || { cat "$out/wineboot.log"; fail "wineboot"; }
+echo "ready, $("$wine" --version)"
+
+# Wine leaves out the variables that start with QT_ (the Linux desktop's own); WINEQT_...
+# reaches the Windows process as QT_...
+export WINEQT_QPA_PLATFORM=offscreen
+[ -d /usr/share/fonts/truetype/dejavu ] && export WINEQT_QPA_FONTDIR='Z:\usr\share\fonts\truetype\dejavu'
+
+# Runs the program under Wine with a time limit; stdout, stderr and the status in $work/run.*.
+run() {
+    local status=0
+    (cd "$app" && timeout 60 "$wine" ./rw47hn-upgrader.exe "$@" >"$work/run.out" 2>"$work/run.err") ||
+        status=$?
+    tr -d '\r' <"$work/run.out" >"$work/run.stdout"
+    tr -d '\r' <"$work/run.err" >"$work/run.stderr"
+    echo "$status" >"$work/run.status"
+}
+expect_status() {
+    local got
+    got="$(cat "$work/run.status")"
+    [ "$got" = "$1" ] || { cat "$work/run.stdout" "$work/run.stderr"; fail "$2: status $got, not $1"; }
+}
+
+step "--version"
+run --version
+expect_status 0 --version
+[ "$(cat "$work/run.stdout")" = "rw47hn-upgrader $version" ] || fail "--version printed: $(cat "$work/run.stdout")"
+echo "$(cat "$work/run.stdout")"
+
+step "--help"
+run --help
+expect_status 0 --help
+grep -q '^Usage: ' "$work/run.stdout" && grep -q -- '--headless' "$work/run.stdout" ||
+    fail "--help printed no usage: $(cat "$work/run.stdout")"
+echo "$(wc -l <"$work/run.stdout") lines"
+
+# A refusal: status 2, nothing on stdout, one line on stderr that names what was wrong.
+refused() {
+    local what="$1" needle="$2"
+    shift 2
+    step "Refused: $what"
+    run "$@"
+    expect_status 2 "$what"
+    [ ! -s "$work/run.stdout" ] || fail "$what: printed on stdout: $(cat "$work/run.stdout")"
+    [ "$(wc -l <"$work/run.stderr")" -eq 1 ] && grep -q "^rw47hn-upgrader: .*$needle" "$work/run.stderr" ||
+        fail "$what: stderr is not the one line: $(cat "$work/run.stderr")"
+    echo "status 2: $(cat "$work/run.stderr")"
+}
+refused "missing image" "missing\.ufw" --headless --image missing.ufw --port COM8
+printf 'image' >"$app/image.ufw"
+refused "bad --timeout" "--timeout" --headless --image image.ufw --port COM8 --timeout 0
+rm "$app/image.ufw"
+
+# The window on the offscreen platform: still up after a few seconds, then ended as Ctrl+C in
+# its console ends it. Any line on stderr (a plugin that did not load, a warning) fails it.
+step "Window, offscreen"
+(cd "$app" && exec timeout 60 "$wine" ./rw47hn-upgrader.exe >"$work/window.out" 2>"$work/window.err") &
+window=$!
+sleep 4
+kill -0 "$window" 2>/dev/null || { cat "$work/window.err"; fail "the window ended by itself"; }
+kill -INT "$window"
+status=0
+wait "$window" || status=$?
+[ "$status" -eq 0 ] || { cat "$work/window.err"; fail "the window ended with status $status after Ctrl+C"; }
+[ ! -s "$work/window.err" ] || { cat "$work/window.err"; fail "the window wrote on stderr"; }
+echo "up for 4 s, closed by Ctrl+C, status 0"
+
+# The tests beside a copy of the unpacked folder, so that they load the ZIP's libraries;
+# Qt's test library comes from Qt. Each writes its results to a file, read here.
+mkdir "$work/tests"
+cp -r "$app"/. "$work/tests/"
+cp "$qt/bin/Qt5Test.dll" "$work/tests/"
+passed=0
+for name in "${tests[@]}"; do
+    cp "$(find "$build" -name "$name.exe" -print -quit)" "$work/tests/"
+    step "$name"
+    status=0
+    (cd "$work/tests" && timeout 120 "$wine" "./$name.exe" -o "$name.txt,txt" \
+        >"$out/$name.console.log" 2>&1) || status=$?
+    result="$work/tests/$name.txt"
+    [ -f "$result" ] || fail "$name wrote no results (status $status)"
+    tr -d '\r' <"$result" >"$out/$name.txt"
+    totals="$(sed -n 's/^Totals: \([0-9]*\) passed, \([0-9]*\) failed, \([0-9]*\) skipped.*/\1 \2 \3/p' "$out/$name.txt")"
+    [ -n "$totals" ] || { cat "$out/$name.txt"; fail "$name: no totals (status $status)"; }
+    read -r npassed nfailed nskipped <<<"$totals"
+    if [ "$status" -ne 0 ] || [ "$nfailed" -ne 0 ] || [ "$npassed" -eq 0 ]; then
+        grep -A3 '^FAIL' "$out/$name.txt" || cat "$out/$name.txt"
+        fail "$name: $npassed passed, $nfailed failed, status $status"
+    fi
+    passed=$((passed + npassed))
+    echo "$npassed passed, $nfailed failed, $nskipped skipped"
 done
 
-version="$(sed -n 's/^project(rw47hn-upgrader VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)"
-# The definitions the real build sets: Qt's module macros, UNICODE as Qt 6 sets it for
-# Windows programs (the W variant of every Windows call), and the program's version.
-flags=(-std=c++17 -fsyntax-only -Wall -Wextra
-    -DUNICODE -D_UNICODE -DQT_CORE_LIB -DQT_GUI_LIB -DQT_WIDGETS_LIB -DQT_SERIALPORT_LIB
-    "-DRW47HN_VERSION=\"$version\""
-    -isystem "$qt" -isystem "$qt/QtCore" -isystem "$qt/QtGui" -isystem "$qt/QtWidgets"
-    -isystem "$qt/QtSerialPort"
-    -I "$work" -I app -I console -I protocol)
-
-failed=()
-for file in "${files[@]}"; do
-    "$cxx" "${flags[@]}" "$file" || failed+=("$file")
-done
-
-echo "Windows syntax check: ${#files[@]} files checked, ${#failed[@]} failed${failed:+: ${failed[*]}}"
-[ ${#failed[@]} -eq 0 ]
+echo "Windows check: linked, packaged ($(basename "$zip")), ran under Wine; tests: $passed passed" \
+    "in ${#tests[@]} programs; $((SECONDS - started)) s"
