@@ -32,9 +32,10 @@ syntax_pass() {
         libqt5serialport5-dev
     local cxx=x86_64-w64-mingw32-g++-posix
     local qt=/usr/include/x86_64-linux-gnu/qt5
-    local work
-    work="$(mktemp -d)"
-    trap 'rm -rf "$work"' EXIT
+    # Global, not local: the trap runs after the function has returned.
+    syntax_work="$(mktemp -d)"
+    trap 'rm -rf "$syntax_work"' EXIT
+    local work="$syntax_work"
     /usr/lib/qt5/bin/uic "$root/ui/mainwindow.ui" -o "$work/ui_mainwindow.h"
 
     shopt -s nullglob
