@@ -32,9 +32,10 @@ syntax_pass() {
         libqt5serialport5-dev
     local cxx=x86_64-w64-mingw32-g++-posix
     local qt=/usr/include/x86_64-linux-gnu/qt5
-    local work
-    work="$(mktemp -d)"
-    trap 'rm -rf "$work"' EXIT
+    # Global, not local: the trap runs after the function has returned.
+    syntax_work="$(mktemp -d)"
+    trap 'rm -rf "$syntax_work"' EXIT
+    local work="$syntax_work"
     /usr/lib/qt5/bin/uic "$root/ui/mainwindow.ui" -o "$work/ui_mainwindow.h"
 
     shopt -s nullglob
@@ -180,13 +181,14 @@ step "--version"
 run --version
 expect_status 0 --version
 [ "$(cat "$work/run.stdout")" = "rw47hn-upgrader $version" ] || fail "--version printed: $(cat "$work/run.stdout")"
-echo "$(cat "$work/run.stdout")"
+cat "$work/run.stdout"
 
 step "--help"
 run --help
 expect_status 0 --help
-grep -q '^Usage: ' "$work/run.stdout" && grep -q -- '--headless' "$work/run.stdout" ||
+if ! grep -q '^Usage: ' "$work/run.stdout" || ! grep -q -- '--headless' "$work/run.stdout"; then
     fail "--help printed no usage: $(cat "$work/run.stdout")"
+fi
 echo "$(wc -l <"$work/run.stdout") lines"
 
 # A refusal: status 2, nothing on stdout, one line on stderr that names what was wrong.
@@ -197,8 +199,10 @@ refused() {
     run "$@"
     expect_status 2 "$what"
     [ ! -s "$work/run.stdout" ] || fail "$what: printed on stdout: $(cat "$work/run.stdout")"
-    [ "$(wc -l <"$work/run.stderr")" -eq 1 ] && grep -q "^rw47hn-upgrader: .*$needle" "$work/run.stderr" ||
+    if [ "$(wc -l <"$work/run.stderr")" -ne 1 ] ||
+        ! grep -q "^rw47hn-upgrader: .*$needle" "$work/run.stderr"; then
         fail "$what: stderr is not the one line: $(cat "$work/run.stderr")"
+    fi
     echo "status 2: $(cat "$work/run.stderr")"
 }
 refused "missing image" "missing\.ufw" --headless --image missing.ufw --port COM8
@@ -206,19 +210,27 @@ printf 'image' >"$app/image.ufw"
 refused "bad --timeout" "--timeout" --headless --image image.ufw --port COM8 --timeout 0
 rm "$app/image.ufw"
 
-# The window on the offscreen platform: still up after a few seconds, then ended as Ctrl+C in
-# its console ends it. Any line on stderr (a plugin that did not load, a warning) fails it.
+# The window on the offscreen platform: up once Wine has mapped the platform plugin (the
+# QApplication exists), still up 3 s later, then ended as Ctrl+C in its console ends it. Any
+# line on stderr (a plugin that did not load, a warning) fails it.
 step "Window, offscreen"
 (cd "$app" && exec timeout 60 "$wine" ./rw47hn-upgrader.exe >"$work/window.out" 2>"$work/window.err") &
 window=$!
-sleep 4
+waited=0
+until grep -qs "$app/platforms/qoffscreen.dll" /proc/[0-9]*/maps; do
+    kill -0 "$window" 2>/dev/null || { cat "$work/window.err"; fail "the window ended by itself"; }
+    [ "$waited" -lt 300 ] || { kill "$window"; fail "the platform plugin was not loaded in 30 s"; }
+    sleep 0.1
+    waited=$((waited + 1))
+done
+sleep 3
 kill -0 "$window" 2>/dev/null || { cat "$work/window.err"; fail "the window ended by itself"; }
 kill -INT "$window"
 status=0
 wait "$window" || status=$?
 [ "$status" -eq 0 ] || { cat "$work/window.err"; fail "the window ended with status $status after Ctrl+C"; }
 [ ! -s "$work/window.err" ] || { cat "$work/window.err"; fail "the window wrote on stderr"; }
-echo "up for 4 s, closed by Ctrl+C, status 0"
+echo "offscreen plugin loaded after $((waited / 10)).$((waited % 10)) s, up 3 s more, closed by Ctrl+C"
 
 # The tests beside a copy of the unpacked folder, so that they load the ZIP's libraries;
 # Qt's test library comes from Qt. Each writes its results to a file, read here.
