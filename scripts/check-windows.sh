@@ -16,7 +16,7 @@
 # What it cannot prove: Wine is not Windows (no FTDI driver, no real COM port), the compiler
 # is MinGW's GCC and not MSVC, and Qt is 5.15, not Qt 6 as the forge workflow builds.
 #
-# The syntax pass: every app/*.cpp, console/*.cpp and protocol/*.cpp goes through MinGW-w64's
+# The syntax pass: every source of the program and its libraries goes through MinGW-w64's
 # g++ with -fsyntax-only against Debian's Qt 5 headers. It links and runs nothing.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
@@ -40,8 +40,11 @@ syntax_pass() {
 
     shopt -s nullglob
     cd "$root"
-    local files=(app/*.cpp console/*.cpp protocol/*.cpp)
-    [ ${#files[@]} -gt 0 ] || { echo "no app/*.cpp, console/*.cpp or protocol/*.cpp found" >&2; exit 1; }
+    local dirs=(app engine headless window station console protocol)
+    local files=()
+    local dir
+    for dir in "${dirs[@]}"; do files+=("$dir"/*.cpp); done
+    [ ${#files[@]} -gt 0 ] || { echo "no sources found in ${dirs[*]}" >&2; exit 1; }
 
     # Sources that include their moc output ("foo.moc", "moc_foo.cpp") get an empty one:
     # there is nothing for this pass to check in it.
@@ -57,7 +60,8 @@ syntax_pass() {
         "-DRW47HN_VERSION=\"$version\""
         -isystem "$qt" -isystem "$qt/QtCore" -isystem "$qt/QtGui" -isystem "$qt/QtWidgets"
         -isystem "$qt/QtSerialPort"
-        -I "$work" -I app -I console -I protocol)
+        -I "$work")
+    for dir in "${dirs[@]}"; do flags+=(-I "$dir"); done
 
     local failed=() file
     for file in "${files[@]}"; do

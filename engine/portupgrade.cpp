@@ -1,9 +1,12 @@
+// One module's upgrade on one port without a window, and the image every port shares.
+
 #include "portupgrade.h"
 
 #include "consoleoutput.h"
 #include "headlessoptions.h"
 
 #include <QCoreApplication>
+#include <QCryptographicHash>
 
 namespace {
 
@@ -14,6 +17,18 @@ QString isoUtc(const QDateTime &time)
 }
 
 } // namespace
+
+QString loadSharedImage(const QString &path, SharedImage *image)
+{
+    const FirmwareImage loaded = loadFirmwareImage(path);
+    if (!loaded.loaded())
+        return QStringLiteral("cannot load the image %1: %2").arg(path, loaded.refusalLine());
+    image->path = path;
+    image->data = loaded.data;
+    image->sha256 = QString::fromLatin1(
+        QCryptographicHash::hash(loaded.data, QCryptographicHash::Sha256).toHex());
+    return {};
+}
 
 PortUpgrade::PortUpgrade(const QString &port, const HeadlessOptions &options,
                          const SharedImage &image, QObject *parent)

@@ -19,6 +19,9 @@ struct SharedImage
     QString sha256;
 };
 
+// Loads and checks the image at `path` into `image`; what is wrong, or empty.
+QString loadSharedImage(const QString &path, SharedImage *image);
+
 // One module's upgrade on one port without a window: opens the port, starts the upgrade and
 // waits for its end: the module's result, a lost port, no frame for the timeout, or an
 // interrupt.

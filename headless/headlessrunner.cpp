@@ -6,18 +6,13 @@
 #include "interruptwatcher.h"
 #include "jsonlinesfile.h"
 
-#include <QCryptographicHash>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QSaveFile>
-#include <QSerialPortInfo>
 
 namespace {
-
-// Ports that do not exist yet are looked for this often.
-constexpr int PortPollMs = 250;
 
 QString cannotWrite(const QString &path, const QString &reason)
 {
@@ -25,96 +20,6 @@ QString cannotWrite(const QString &path, const QString &reason)
 }
 
 } // namespace
-
-// ---- One port ----
-
-PortStation::PortStation(const QString &port, const HeadlessOptions &options,
-                         const SharedImage &image, QObject *parent)
-    : QObject(parent), m_port(port), m_options(options), m_image(image)
-{
-    m_poll.setInterval(PortPollMs);
-    connect(&m_poll, &QTimer::timeout, this, &PortStation::poll);
-}
-
-void PortStation::start()
-{
-    if (m_options.wait && !portPresent()) {
-        m_state = State::WaitingToAppear;
-        m_poll.start();
-        return;
-    }
-    startModule();
-}
-
-void PortStation::startModule()
-{
-    m_poll.stop();
-    m_state = State::Upgrading;
-    m_module = std::make_shared<PortUpgrade>(m_port, m_options, m_image);
-    connect(m_module.get(), &PortUpgrade::ended, this, &PortStation::moduleFinished);
-    m_module->start();
-}
-
-void PortStation::moduleFinished()
-{
-    const std::shared_ptr<PortUpgrade> module = std::move(m_module);
-    const bool next = m_options.loop && !m_stopping;
-    m_state = next ? State::WaitingToDisappear : State::Done;
-    if (next)
-        m_poll.start();
-    emit moduleEnded(module);
-    if (!next)
-        emit done();
-}
-
-void PortStation::poll()
-{
-    const bool present = portPresent();
-    if (m_state == State::WaitingToAppear && present)
-        startModule();
-    else if (m_state == State::WaitingToDisappear && !present)
-        m_state = State::WaitingToAppear;
-}
-
-// A path that exists, or a name the system lists (COM ports are no files). A path is only
-// looked at as a path: listing every port four times a second would cost more.
-bool PortStation::portPresent() const
-{
-    if (QFileInfo::exists(m_port))
-        return true;
-    if (m_port.contains(QLatin1Char('/')))
-        return false;
-    for (const QSerialPortInfo &info : QSerialPortInfo::availablePorts()) {
-        if (info.portName() == m_port || info.systemLocation() == m_port)
-            return true;
-    }
-    return false;
-}
-
-bool PortStation::interrupt()
-{
-    m_stopping = true;
-    m_poll.stop();
-    switch (m_state) {
-    case State::Upgrading:
-        return m_module->interrupt();
-    case State::WaitingToAppear:
-        if (m_options.loop)
-            break;
-        // The one module this port was given for never came: it is unfinished all the same.
-        m_module = std::make_shared<PortUpgrade>(m_port, m_options, m_image);
-        connect(m_module.get(), &PortUpgrade::ended, this, &PortStation::moduleFinished);
-        return m_module->interrupt();
-    case State::WaitingToDisappear:
-    case State::Done:
-        break;
-    }
-    m_state = State::Done;
-    emit done();
-    return false;
-}
-
-// ---- The run ----
 
 HeadlessRunner::HeadlessRunner(const HeadlessOptions &options, QObject *parent)
     : QObject(parent), m_options(options),
@@ -130,15 +35,7 @@ HeadlessRunner::~HeadlessRunner() = default;
 
 QString HeadlessRunner::prepare()
 {
-    const FirmwareImage image = loadFirmwareImage(m_options.image);
-    if (!image.loaded())
-        return QStringLiteral("cannot load the image %1: %2")
-            .arg(m_options.image, image.refusalLine());
-    m_image.path = m_options.image;
-    m_image.data = image.data;
-    m_image.sha256 = QString::fromLatin1(
-        QCryptographicHash::hash(image.data, QCryptographicHash::Sha256).toHex());
-    return {};
+    return loadSharedImage(m_options.image, &m_image);
 }
 
 void HeadlessRunner::start()

@@ -1,0 +1,99 @@
+// One port of a station: module after module, each upgraded as it appears.
+
+#include "portstation.h"
+
+#include <QFileInfo>
+#include <QSerialPortInfo>
+
+namespace {
+
+// Ports that do not exist yet are looked for this often.
+constexpr int PortPollMs = 250;
+
+} // namespace
+
+PortStation::PortStation(const QString &port, const HeadlessOptions &options,
+                         const SharedImage &image, QObject *parent)
+    : QObject(parent), m_port(port), m_options(options), m_image(image)
+{
+    m_poll.setInterval(PortPollMs);
+    connect(&m_poll, &QTimer::timeout, this, &PortStation::poll);
+}
+
+void PortStation::start()
+{
+    if (m_options.wait && !portPresent()) {
+        m_state = State::WaitingToAppear;
+        m_poll.start();
+        return;
+    }
+    startModule();
+}
+
+void PortStation::startModule()
+{
+    m_poll.stop();
+    m_state = State::Upgrading;
+    m_module = std::make_shared<PortUpgrade>(m_port, m_options, m_image);
+    connect(m_module.get(), &PortUpgrade::ended, this, &PortStation::moduleFinished);
+    m_module->start();
+}
+
+void PortStation::moduleFinished()
+{
+    const std::shared_ptr<PortUpgrade> module = std::move(m_module);
+    const bool next = m_options.loop && !m_stopping;
+    m_state = next ? State::WaitingToDisappear : State::Done;
+    if (next)
+        m_poll.start();
+    emit moduleEnded(module);
+    if (!next)
+        emit done();
+}
+
+void PortStation::poll()
+{
+    const bool present = portPresent();
+    if (m_state == State::WaitingToAppear && present)
+        startModule();
+    else if (m_state == State::WaitingToDisappear && !present)
+        m_state = State::WaitingToAppear;
+}
+
+// A path that exists, or a name the system lists (COM ports are no files). A path is only
+// looked at as a path: listing every port four times a second would cost more.
+bool PortStation::portPresent() const
+{
+    if (QFileInfo::exists(m_port))
+        return true;
+    if (m_port.contains(QLatin1Char('/')))
+        return false;
+    for (const QSerialPortInfo &info : QSerialPortInfo::availablePorts()) {
+        if (info.portName() == m_port || info.systemLocation() == m_port)
+            return true;
+    }
+    return false;
+}
+
+bool PortStation::interrupt()
+{
+    m_stopping = true;
+    m_poll.stop();
+    switch (m_state) {
+    case State::Upgrading:
+        return m_module->interrupt();
+    case State::WaitingToAppear:
+        if (m_options.loop)
+            break;
+        // The one module this port was given for never came: it is unfinished all the same.
+        m_module = std::make_shared<PortUpgrade>(m_port, m_options, m_image);
+        connect(m_module.get(), &PortUpgrade::ended, this, &PortStation::moduleFinished);
+        return m_module->interrupt();
+    case State::WaitingToDisappear:
+    case State::Done:
+        break;
+    }
+    m_state = State::Done;
+    emit done();
+    return false;
+}
