@@ -1,5 +1,6 @@
 #include "commandline.h"
 
+#include "portidentity.h"
 #include "seriallink.h"
 
 #include <QDir>
@@ -34,7 +35,9 @@ QString portIdentity(const QString &name)
 CommandLine::CommandLine()
     : port("port",
            QStringLiteral("Port to use, for example %1. In the window: put NAME in the port box. "
-                          "Headless: give it once per module.")
+                          "Headless: give it once per module; serial=SERIAL or usb=VID:PID (4 hex "
+                          "digits each) finds the one adapter that has them, under whatever "
+                          "name the system gives it (see --list-ports).")
                .arg(QLatin1String(ExamplePort)),
            "NAME"),
       image("image", "Firmware image (.ufw), as if chosen in the dialog.", "FILE"),
@@ -49,7 +52,10 @@ CommandLine::CommandLine()
               "SECONDS", "30"),
       verbose("verbose", "Headless: print every log line on stderr."),
       debug("debug", "Headless: keep the debug output (a line per byte)."),
-      json("json", "Headless: write the results to FILE as a JSON array at the end.", "FILE"),
+      json("json",
+           "Headless: write the results to FILE as a JSON array at the end. With --list-ports: "
+           "the ports as a JSON array, to FILE, or to stdout when FILE is -.",
+           "FILE"),
       jsonLines("json-lines",
                 "Headless: append one JSON object per module to FILE as each module ends.", "FILE"),
       logDir("log-dir",
@@ -61,7 +67,10 @@ CommandLine::CommandLine()
       wait("wait", "Headless: wait for ports that do not exist yet."),
       loop("loop",
            "Headless: after each module wait for the next one on the same port (unplugged and "
-           "plugged in again), until interrupted. Implies --wait.")
+           "plugged in again), until interrupted. Implies --wait."),
+      listPorts("list-ports",
+                "List the serial ports the system reports (name, description, manufacturer, "
+                "serial number, VID:PID) and exit; needs no display.")
 {
     parser.setApplicationDescription(
         "Upgrades the firmware of RW47HN modules over serial ports.\n"
@@ -71,11 +80,13 @@ CommandLine::CommandLine()
     parser.addHelpOption();
     parser.addVersionOption();
     parser.addOptions({port, image, baud, start, headless, timeout, verbose, debug, json, jsonLines,
-                       logDir, logLines, wait, loop});
+                       logDir, logLines, wait, loop, listPorts});
 }
 
 QString CommandLine::check() const
 {
+    if (parser.isSet(listPorts))
+        return parser.value(json) == QLatin1String("-") ? QString() : checkReportFile(json);
     if (parser.isSet(baud) && !OfferedBaudRates.contains(parser.value(baud)))
         return "--baud: not an offered rate: " + parser.value(baud);
     bool ok = false;
@@ -133,7 +144,10 @@ QString CommandLine::checkPorts() const
 {
     QSet<QString> seen;
     for (const QString &name : parser.values(port)) {
-        const QString identity = portIdentity(name);
+        const PortSpec spec = PortSpec::parse(name);
+        if (!spec.problem.isEmpty())
+            return "--port: " + spec.problem;
+        const QString identity = spec.isIdentity() ? spec.key() : portIdentity(name);
         if (seen.contains(identity))
             return "--port: given twice: " + name + " (" + identity + ")";
         seen.insert(identity);

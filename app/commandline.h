@@ -36,6 +36,7 @@ struct CommandLine
     QCommandLineOption logLines;
     QCommandLineOption wait;
     QCommandLineOption loop;
+    QCommandLineOption listPorts;
 
 private:
     QString makeLogFolder() const;

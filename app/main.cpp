@@ -4,10 +4,12 @@
 #include "consoleoutput.h"
 #include "headlessrunner.h"
 #include "mainwindow.h"
+#include "portidentity.h"
 
 #include <QApplication>
 #include <QIcon>
 #include <QLoggingCategory>
+#include <QSaveFile>
 #include <QTimer>
 
 #include <cstdio>
@@ -39,6 +41,27 @@ int runHeadless(QCoreApplication &app, const CommandLine &line)
     // Started from the event loop, so that ports which end at once can end the loop.
     QTimer::singleShot(0, &runner, &HeadlessRunner::start);
     return app.exec();
+}
+
+// --list-ports: a table on stdout; with --json the JSON array to FILE, or to stdout for -.
+int listPorts(const CommandLine &line)
+{
+    const QVector<PortIdentity> ports = systemPorts();
+    if (!line.parser.isSet(line.json)) {
+        printLine(stdout, portTable(ports).trimmed());
+        return 0;
+    }
+    const QByteArray json = portsJson(ports);
+    const QString path = line.parser.value(line.json);
+    if (path == QLatin1String("-")) {
+        printLine(stdout, QString::fromUtf8(json).trimmed());
+        return 0;
+    }
+    QSaveFile file(path);
+    if (file.open(QIODevice::WriteOnly) && file.write(json) == json.size() && file.flush() &&
+        file.commit())
+        return 0;
+    return usageError(QStringLiteral("cannot write %1: %2").arg(path, file.errorString()));
 }
 
 // Without a display the platform plugin cannot start and QApplication aborts the process with
@@ -163,6 +186,8 @@ int main(int argc, char *argv[])
             return usageError(line.parser.errorText());
         if (const QString problem = line.check(); !problem.isEmpty())
             return usageError(problem);
+        if (line.parser.isSet(line.listPorts))
+            return listPorts(line);
         if (line.parser.isSet(line.headless))
             return runHeadless(app, line);
         if (!displayNamed(arguments))

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "portidentity.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -17,4 +19,6 @@ struct HeadlessOptions
     QString logDir;
     bool wait = false; // a port that does not exist yet is waited for
     bool loop = false; // module after module on each port, until interrupted
+    // Where serial= and usb= ports are looked up; a test gives a list of its own.
+    PortLister listPorts = systemPorts;
 };

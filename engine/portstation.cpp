@@ -61,9 +61,13 @@ void PortStation::poll()
 }
 
 // A path that exists, or a name the system lists (COM ports are no files). A path is only
-// looked at as a path: listing every port four times a second would cost more.
+// looked at as a path: listing every port four times a second would cost more. An adapter
+// given by its identity is looked up anew each time, under whatever name it has now; two that
+// match count as present, so that the module is refused with both named instead of waited for.
 bool PortStation::portPresent() const
 {
+    if (PortSpec::parse(m_port).isIdentity())
+        return resolvePort(m_port, m_options.listPorts()).kind != PortResolution::Kind::Absent;
     if (QFileInfo::exists(m_port))
         return true;
     if (m_port.contains(QLatin1Char('/')))

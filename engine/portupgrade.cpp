@@ -7,6 +7,7 @@
 
 #include <QCoreApplication>
 #include <QCryptographicHash>
+#include <QFileInfo>
 
 namespace {
 
@@ -80,13 +81,51 @@ void PortUpgrade::connectLog()
 void PortUpgrade::start()
 {
     m_started = QDateTime::currentDateTime();
+    const QString unresolved = resolve();
     if (!m_options.logDir.isEmpty())
-        m_log.open(m_options.logDir, m_port, m_started);
-    if (!m_sequence.OpenComPorts(m_port, m_options.baud)) {
+        m_log.open(m_options.logDir, logName(), m_started);
+    if (!unresolved.isEmpty()) {
+        endWithError(unresolved);
+        return;
+    }
+    if (!m_sequence.OpenComPorts(m_device, m_options.baud)) {
         endWithError(QStringLiteral("cannot open the port: ") + m_sequence.errorString());
         return;
     }
     m_sequence.startUpgrade();
+}
+
+// A serial= or usb= port is looked up as the module's upgrade starts, so that it is found
+// under whatever name the system gave its adapter this time; why it was not, or empty.
+QString PortUpgrade::resolve()
+{
+    if (!PortSpec::parse(m_port).isIdentity()) {
+        m_device = m_port;
+        return {};
+    }
+    const PortResolution resolution = resolvePort(m_port, m_options.listPorts());
+    m_device = resolution.device;
+    return resolution.reason;
+}
+
+// The port as given, and the device it led to when that is another name.
+QString PortUpgrade::label() const
+{
+    return m_device.isEmpty() || m_device == m_port
+               ? m_port
+               : QStringLiteral("%1 (%2)").arg(m_port, m_device);
+}
+
+// A log file's name holds no '/' from a serial number; the file name sanitizes the rest.
+QString PortUpgrade::logName() const
+{
+    if (m_device == m_port)
+        return m_port;
+    QString name = m_port;
+    name.replace(QLatin1Char('/'), QLatin1Char('_')).replace(QLatin1Char('\\'), QLatin1Char('_'));
+    if (!m_device.isEmpty())
+        name += QLatin1Char('_') + QFileInfo(m_device).fileName();
+    return name;
 }
 
 // A module that has already reported keeps its result; any other ends as interrupted.
@@ -160,17 +199,17 @@ QString PortUpgrade::summaryLine() const
     switch (m_outcome) {
     case Outcome::Ok:
         return QStringLiteral("%1: ok, %2 bytes, %3 requests, %4 s")
-            .arg(m_port)
+            .arg(label())
             .arg(m_figures.servedBytes)
             .arg(m_figures.requests)
             .arg(m_figures.elapsedMs / 1000.0, 0, 'f', 2);
     case Outcome::Failed:
-        return QStringLiteral("%1: failed, result %2").arg(m_port).arg(m_result);
+        return QStringLiteral("%1: failed, result %2").arg(label()).arg(m_result);
     case Outcome::Running:
     case Outcome::Error:
         break;
     }
-    return QStringLiteral("%1: error, %2").arg(m_port, m_reason);
+    return QStringLiteral("%1: error, %2").arg(label(), m_reason);
 }
 
 QString PortUpgrade::progressText() const
@@ -201,5 +240,8 @@ QJsonObject PortUpgrade::toJson() const
                        {QStringLiteral("module_text"), QString::fromUtf8(m_moduleText)}};
     if (!m_reason.isEmpty())
         object.insert(QStringLiteral("reason"), m_reason);
+    if (PortSpec::parse(m_port).isIdentity())
+        object.insert(QStringLiteral("device"),
+                      m_device.isEmpty() ? QJsonValue(QJsonValue::Null) : QJsonValue(m_device));
     return object;
 }

@@ -39,6 +39,8 @@ public:
     bool interrupt();
 
     QString port() const { return m_port; }
+    // What a serial= or usb= port led to when the upgrade started; the port itself otherwise.
+    QString device() const { return m_device; }
     Outcome outcome() const { return m_outcome; }
     // 0 for success, 1 for a reported failure, 2 for a port that could not be used or finish.
     int exitStatus() const;
@@ -57,8 +59,12 @@ private:
     void endWithError(const QString &reason);
     void onResult(uint8_t result, const UpgradeFigures &figures);
     void takeModuleText(const QByteArray &text);
+    QString resolve();
+    QString label() const;
+    QString logName() const;
 
-    QString m_port;
+    QString m_port; // as given
+    QString m_device;
     const HeadlessOptions &m_options;
     const SharedImage &m_image;
     UpgradeSequence m_sequence;

@@ -123,7 +123,7 @@ logged configure.log cmake -S "$root" -B "$build" \
     -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64.cmake" -DCMAKE_PREFIX_PATH="$qt" \
     -DCMAKE_BUILD_TYPE=Release
 logged build.log cmake --build "$build" -j2
-tests=(tst_frame tst_commandline tst_elidedlabel tst_threadcheck)
+tests=(tst_frame tst_commandline tst_portidentity tst_elidedlabel tst_threadcheck)
 for name in rw47hn-upgrader "${tests[@]}"; do
     [ -f "$(find "$build" -name "$name.exe" -print -quit)" ] || fail "$name.exe was not built"
 done

@@ -46,6 +46,25 @@ private slots:
             << QStringList{"--log-dir", "DIR/file"} << "--log-dir: not a folder: DIR/file";
         QTest::newRow("log folder under a file") << QStringList{"--log-dir", "DIR/file/logs"}
                                                  << "--log-dir: cannot make DIR/file/logs: ";
+        const QStringList byIdentity = {"--headless", "--image", "fw.ufw", "--port"};
+        QTest::newRow("usb= and serial=")
+            << byIdentity + QStringList{"usb=0403:6001", "--port", "serial=A1"} << "";
+        for (const char *spec : {"usb=12", "usb=zzzz:1"})
+            QTest::newRow(spec) << byIdentity + QStringList{spec}
+                                << QString("--port: usb= needs VID:PID, 4 hex digits each "
+                                           "(usb=0403:6001): ") +
+                                       spec;
+        QTest::newRow("serial= empty") << byIdentity + QStringList{"serial="}
+                                       << "--port: serial= needs the adapter's serial number: "
+                                          "serial=";
+        QTest::newRow("same adapter twice")
+            << byIdentity + QStringList{"usb=0403:600A", "--port", "usb=0403:600a"}
+            << "--port: given twice: usb=0403:600a (usb=0403:600a)";
+        QTest::newRow("list ports as JSON on stdout")
+            << QStringList{"--list-ports", "--json", "-", "--port", "usb=12"} << "";
+        QTest::newRow("list ports, JSON folder missing")
+            << QStringList{"--list-ports", "--json", "DIR/none/p.json"}
+            << "--json: no such folder: DIR/none";
         QTest::newRow("stray argument")
             << run + QStringList{"extra"} << "unexpected argument: extra";
     }

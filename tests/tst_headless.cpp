@@ -2,6 +2,7 @@
 // command line that needs no display.
 
 #include "modulesimulator.h"
+#include "portstation.h"
 #include "testsupport.h"
 
 #include <QCryptographicHash>
@@ -100,6 +101,8 @@ private slots:
         QTest::newRow("missing port")
             << "no port" << 2 << "^PORT: error, cannot open the port: .+$";
         QTest::newRow("chatter, no frame") << "chatter" << 2 << "^PORT: error, no answer for 1 s$";
+        QTest::newRow("adapter absent")
+            << "no adapter" << 2 << "^PORT: error, no port matches PORT$";
     }
     void outcomes()
     {
@@ -118,6 +121,8 @@ private slots:
         QString port = pty.slavePath();
         if (scenario == "no port")
             port = dir.filePath("no-such-port");
+        if (scenario == "no adapter")
+            port = "serial=rw47hn-no-such-adapter";
         // Bytes that never form a frame do not keep a module alive.
         QTimer chatter;
         connect(&chatter, &QTimer::timeout, [&] { writeAll(pty.masterFd(), "xyz"); });
@@ -261,6 +266,65 @@ private slots:
             QVERIFY2(outcome.out.contains(output), qPrintable(outcome.out));
         else
             QCOMPARE(outcome.err, output + '\n');
+    }
+
+    // The list needs no display; ptys are not among the ports a system lists, so only its
+    // form is known here: a JSON array, on stdout or in a file, and a table line per port.
+    void listPorts()
+    {
+        const Outcome json = run({"--list-ports", "--json", "-"});
+        QCOMPARE(json.exitCode, 0);
+        QJsonParseError error{};
+        const QJsonDocument document = QJsonDocument::fromJson(json.out.toUtf8(), &error);
+        QVERIFY2(document.isArray(), qPrintable(error.errorString()));
+        const QString file = dir.filePath("ports.json");
+        QCOMPARE(run({"--list-ports", "--json", file}).exitCode, 0);
+        QCOMPARE(QJsonDocument::fromJson(contents(file)), document);
+        const Outcome table = run({"--list-ports"});
+        QCOMPARE(table.exitCode, 0);
+        const int ports = document.array().size();
+        QCOMPARE(table.out.count('\n'), ports == 0 ? 1 : ports + 1);
+        QVERIFY2(ports > 0 || table.out == "no serial ports found\n", qPrintable(table.out));
+    }
+
+    // A station given an adapter's serial number looks it up at every poll and as each module
+    // starts: the adapter comes back under another name and its next module is upgraded there.
+    void stationFollowsItsAdapter()
+    {
+        const QByteArray image = TestSupport::randomBytes(2000, 57);
+        SharedImage shared{"i.ufw", image, {}};
+        QVector<PortIdentity> listed;
+        int looks = 0;
+        HeadlessOptions options;
+        options.wait = options.loop = true;
+        options.listPorts = [&] {
+            ++looks;
+            return listed;
+        };
+        PortStation station("serial=S1", options, shared);
+        std::vector<std::shared_ptr<PortUpgrade>> ended;
+        connect(&station, &PortStation::moduleEnded, this,
+                [&](const std::shared_ptr<PortUpgrade> &upgrade) { ended.push_back(upgrade); });
+        station.start();
+        for (int module = 0; module < 2; ++module) {
+            PtyPair pty;
+            QVERIFY(pty.open());
+            ModuleSimulator simulator(pty, image);
+            const int seen = looks;
+            QTRY_VERIFY(looks > seen + 1); // polled at least once more without the adapter
+            QCOMPARE(int(ended.size()), module);
+            listed = {{"ttyX", "", "", "S1", pty.slavePath(), true, 0x0403, 0x6001},
+                      {"ttyY", "", "", "S2", "/dev/no-such-port", true, 0x0403, 0x6001}};
+            QTRY_COMPARE_WITH_TIMEOUT(int(ended.size()), module + 1, 10000);
+            const std::shared_ptr<PortUpgrade> upgrade = ended.back();
+            QCOMPARE(upgrade->outcome(), PortUpgrade::Outcome::Ok);
+            QVERIFY2(upgrade->summaryLine().startsWith("serial=S1 (" + pty.slavePath() + "): ok"),
+                     qPrintable(upgrade->summaryLine()));
+            QCOMPARE(upgrade->toJson()["port"].toString(), QString("serial=S1"));
+            QCOMPARE(upgrade->toJson()["device"].toString(), pty.slavePath());
+            listed.clear(); // unplugged
+        }
+        QVERIFY(!station.interrupt());
     }
 
     // A report that cannot be written is an error, and the old one stays whole.

@@ -2,23 +2,6 @@
 
 #include <QComboBox>
 #include <QDebug>
-#include <QSerialPortInfo>
-
-PortDescription describePort(const QSerialPortInfo &info)
-{
-    return {info.portName(),         info.description(),
-            info.manufacturer(),     info.serialNumber(),
-            info.systemLocation(),   info.hasVendorIdentifier() && info.hasProductIdentifier(),
-            info.vendorIdentifier(), info.productIdentifier()};
-}
-
-QVector<PortDescription> systemPorts()
-{
-    QVector<PortDescription> ports;
-    for (const QSerialPortInfo &info : QSerialPortInfo::availablePorts())
-        ports.append(describePort(info));
-    return ports;
-}
 
 QString portTooltip(const PortDescription &port)
 {

@@ -1,27 +1,14 @@
 #pragma once
 
+#include "portidentity.h"
+
 #include <QString>
 #include <QVector>
 
 class QComboBox;
-class QSerialPortInfo;
 
-// What the system knows of one serial port.
-struct PortDescription
-{
-    QString name;
-    QString description;
-    QString manufacturer;
-    QString serialNumber;
-    QString systemLocation;
-    bool hasUsbIds = false;
-    quint16 vendorId = 0;
-    quint16 productId = 0;
-};
+using PortDescription = PortIdentity;
 
-PortDescription describePort(const QSerialPortInfo &info);
-// The ports the system reports now.
-QVector<PortDescription> systemPorts();
 // One line per fact the system knows, for the port's tooltip; empty when it knows none.
 QString portTooltip(const PortDescription &port);
 // Writes what the system knows of each port to the debug log.
