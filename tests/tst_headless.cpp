@@ -297,6 +297,8 @@ private slots:
         int looks = 0;
         HeadlessOptions options;
         options.wait = options.loop = true;
+        options.logDir = dir.filePath("adapter-logs");
+        QVERIFY(QDir().mkpath(options.logDir));
         options.listPorts = [&] {
             ++looks;
             return listed;
@@ -325,6 +327,12 @@ private slots:
             listed.clear(); // unplugged
         }
         QVERIFY(!station.interrupt());
+        // A log per module, named after the spec and the device, nothing a file system trips on.
+        const QStringList logs = QDir(options.logDir).entryList(QDir::Files);
+        QCOMPARE(logs.size(), 2);
+        for (const QString &name : logs)
+            QVERIFY2(QRegularExpression("^[0-9_-]+_serial_S1_\\d+\\.log$").match(name).hasMatch(),
+                     qPrintable(name));
     }
 
     // A report that cannot be written is an error, and the old one stays whole.
