@@ -3,6 +3,7 @@
 
 #include "portidentity.h"
 
+#include <QElapsedTimer>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -12,6 +13,7 @@
 
 #include <algorithm>
 #include <iterator>
+#include <memory>
 
 namespace {
 
@@ -63,6 +65,23 @@ QVector<PortIdentity> systemPorts()
             ports.append(describePort(info));
     }
     return ports;
+}
+
+PortLister listedAtMostEvery(PortLister lister, int ms)
+{
+    struct Listing
+    {
+        QElapsedTimer age;
+        QVector<PortIdentity> ports;
+    };
+    auto last = std::make_shared<Listing>();
+    return [lister = std::move(lister), ms, last] {
+        if (!last->age.isValid() || last->age.elapsed() >= ms) {
+            last->ports = lister();
+            last->age.start();
+        }
+        return last->ports;
+    };
 }
 
 QString portDevice(const QString &name, const QString &systemLocation)

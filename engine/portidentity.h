@@ -24,6 +24,9 @@ struct PortIdentity
 using PortLister = std::function<QVector<PortIdentity>()>;
 
 PortIdentity describePort(const QSerialPortInfo &info);
+// `lister`, with what it listed given again to every call within `ms` of the listing: a
+// listing costs tens of milliseconds, and each waiting position looks four times a second.
+PortLister listedAtMostEvery(PortLister lister, int ms);
 // The ports the system reports now and offers for use.
 QVector<PortIdentity> systemPorts();
 // The name QSerialPort opens the port by: its system location, or its name where that

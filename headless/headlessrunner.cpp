@@ -43,6 +43,8 @@ void HeadlessRunner::start()
     if (!m_options.jsonLinesPath.isEmpty())
         m_jsonLines = std::make_unique<JsonLinesFile>(m_options.jsonLinesPath);
     connect(m_interrupts, &InterruptWatcher::interrupted, this, &HeadlessRunner::interrupt);
+    // One listing serves every position that looks within a poll of another.
+    m_options.listPorts = listedAtMostEvery(m_options.listPorts, 200);
     for (const QString &port : qAsConst(m_options.ports)) {
         m_stations.push_back(std::make_unique<PortStation>(port, m_options, m_image));
         PortStation *station = m_stations.back().get();

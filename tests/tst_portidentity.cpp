@@ -92,6 +92,20 @@ private slots:
         QCOMPARE(PortSpec::parse("/dev/ttyUSB0").key(), QString());
     }
 
+    // Positions that look at nearly the same moment share one listing.
+    void sharedListing()
+    {
+        int listings = 0;
+        const PortLister lister = [&] { return QVector<PortIdentity>(++listings, Ports.at(0)); };
+        const PortLister shared = listedAtMostEvery(lister, 3600 * 1000);
+        QCOMPARE(shared().size(), 1);
+        QCOMPARE(shared().size(), 1);
+        QCOMPARE(listings, 1);
+        const PortLister unshared = listedAtMostEvery(lister, 0);
+        unshared();
+        QCOMPARE(unshared().size(), 3);
+    }
+
     // What scripts read: every port, IDs as 4 lowercase hex digits or null; the table lines
     // up its columns.
     void listing()
