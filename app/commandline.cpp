@@ -61,7 +61,11 @@ CommandLine::CommandLine()
       wait("wait", "Headless: wait for ports that do not exist yet."),
       loop("loop",
            "Headless: after each module wait for the next one on the same port (unplugged and "
-           "plugged in again), until interrupted. Implies --wait.")
+           "plugged in again), until interrupted. Implies --wait."),
+      lang("lang",
+           "Language of the window and of the --verbose lines: zh (Chinese, the default) or en. "
+           "The window otherwise keeps the language last chosen in its menu.",
+           "LANG")
 {
     parser.setApplicationDescription(
         "Upgrades the firmware of RW47HN modules over serial ports.\n"
@@ -71,7 +75,7 @@ CommandLine::CommandLine()
     parser.addHelpOption();
     parser.addVersionOption();
     parser.addOptions({port, image, baud, start, headless, timeout, verbose, debug, json, jsonLines,
-                       logDir, logLines, wait, loop});
+                       logDir, logLines, wait, loop, lang});
 }
 
 QString CommandLine::check() const
@@ -81,6 +85,8 @@ QString CommandLine::check() const
     bool ok = false;
     if (parser.value(logLines).toInt(&ok) <= 0 || !ok)
         return "--log-lines: not a positive number of lines: " + parser.value(logLines);
+    if (parser.isSet(lang) && !Language::fromOption(parser.value(lang)))
+        return "--lang: not zh or en: " + parser.value(lang);
     if (const QString problem = makeLogFolder(); !problem.isEmpty())
         return problem;
     return parser.isSet(headless) ? checkHeadless() : QString();
@@ -203,4 +209,13 @@ HeadlessOptions CommandLine::headlessOptions() const
     options.loop = parser.isSet(loop);
     options.wait = options.loop || parser.isSet(wait);
     return options;
+}
+
+Language::Code CommandLine::language() const
+{
+    if (const auto given = Language::fromOption(parser.value(lang)))
+        return *given;
+    if (parser.isSet(headless))
+        return Language::Code::Chinese;
+    return Language::saved().value_or(Language::Code::Chinese);
 }

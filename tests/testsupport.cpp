@@ -77,7 +77,6 @@ void WireTap::readAvailable()
 
 WindowDriver::WindowDriver()
 {
-    window.setWindowTitle(QStringLiteral("RW47HN串口升级demo"));
     window.setLogFolder(logFolder.path());
 }
 
