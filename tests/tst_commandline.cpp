@@ -48,6 +48,9 @@ private slots:
                                                  << "--log-dir: cannot make DIR/file/logs: ";
         QTest::newRow("stray argument")
             << run + QStringList{"extra"} << "unexpected argument: extra";
+        QTest::newRow("English") << run + QStringList{"--lang", "en"} << "";
+        QTest::newRow("language not offered")
+            << QStringList{"--lang", "zh_CN"} << "--lang: not zh or en: zh_CN";
     }
     void checks()
     {
