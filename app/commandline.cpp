@@ -70,7 +70,11 @@ CommandLine::CommandLine()
            "plugged in again), until interrupted. Implies --wait."),
       listPorts("list-ports",
                 "List the serial ports the system reports (name, description, manufacturer, "
-                "serial number, VID:PID) and exit; needs no display.")
+                "serial number, VID:PID) and exit; needs no display."),
+      lang("lang",
+           "Language of the window and of the --verbose lines: zh (Chinese, the default) or en. "
+           "The window otherwise keeps the language last chosen in its menu.",
+           "LANG")
 {
     parser.setApplicationDescription(
         "Upgrades the firmware of RW47HN modules over serial ports.\n"
@@ -80,7 +84,7 @@ CommandLine::CommandLine()
     parser.addHelpOption();
     parser.addVersionOption();
     parser.addOptions({port, image, baud, start, headless, timeout, verbose, debug, json, jsonLines,
-                       logDir, logLines, wait, loop, listPorts});
+                       logDir, logLines, wait, loop, listPorts, lang});
 }
 
 QString CommandLine::check() const
@@ -92,6 +96,8 @@ QString CommandLine::check() const
     bool ok = false;
     if (parser.value(logLines).toInt(&ok) <= 0 || !ok)
         return "--log-lines: not a positive number of lines: " + parser.value(logLines);
+    if (parser.isSet(lang) && !Language::fromOption(parser.value(lang)))
+        return "--lang: not zh or en: " + parser.value(lang);
     if (const QString problem = makeLogFolder(); !problem.isEmpty())
         return problem;
     return parser.isSet(headless) ? checkHeadless() : QString();
@@ -217,4 +223,13 @@ HeadlessOptions CommandLine::headlessOptions() const
     options.loop = parser.isSet(loop);
     options.wait = options.loop || parser.isSet(wait);
     return options;
+}
+
+Language::Code CommandLine::language() const
+{
+    if (const auto given = Language::fromOption(parser.value(lang)))
+        return *given;
+    if (parser.isSet(headless))
+        return Language::Code::Chinese;
+    return Language::saved().value_or(Language::Code::Chinese);
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "headlessoptions.h"
+#include "language.h"
 
 #include <QCommandLineOption>
 #include <QCommandLineParser>
@@ -16,6 +17,9 @@ struct CommandLine
     // exist yet is made here.
     QString check() const;
     HeadlessOptions headlessOptions() const;
+    // The language of the run: --lang; else, for the window, the one last chosen in its menu;
+    // else Chinese. A headless run does not follow the window's choice.
+    Language::Code language() const;
     // `arguments` without the options that QApplication and its platform take for themselves
     // (-platform NAME, -style NAME, -reverse, ...; with one dash or two), so that any other
     // unknown option can be refused before a QApplication exists, display or not.
@@ -37,6 +41,7 @@ struct CommandLine
     QCommandLineOption wait;
     QCommandLineOption loop;
     QCommandLineOption listPorts;
+    QCommandLineOption lang;
 
 private:
     QString makeLogFolder() const;

@@ -34,6 +34,7 @@ int runHeadless(QCoreApplication &app, const CommandLine &line)
     // Every byte on the line makes debug lines; many ports would drown the summaries.
     if (!options.debug)
         QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false"));
+    Language::install(line.language());
     HeadlessRunner runner(options);
     if (const QString problem = runner.prepare(); !problem.isEmpty())
         return usageError(problem);
@@ -147,8 +148,8 @@ int runWindow(int argc, char *argv[])
     if (const QString problem = line.check(); !problem.isEmpty())
         return usageError(problem);
 
-    auto *w = new MainWindow; // lives until the process ends
-    w->setWindowTitle(QStringLiteral("RW47HN串口升级demo"));
+    Language::install(line.language()); // before the window: it starts in that language
+    auto *w = new MainWindow;           // lives until the process ends
     presetWindow(w, line);
     w->show();
     if (line.parser.isSet(line.start))

@@ -45,7 +45,7 @@ FirmwareImage loadFirmwareImage(const QString &path)
 
 QStringList FirmwareImage::logLines() const
 {
-    const QString opened = QStringLiteral("文件打开成功。");
+    const QString opened = openedLine();
     switch (problem) {
     case None:
         return {opened};
@@ -59,19 +59,24 @@ QStringList FirmwareImage::logLines() const
     return {refusalLine()};
 }
 
+QString FirmwareImage::openedLine()
+{
+    return tr("文件打开成功。");
+}
+
 QString FirmwareImage::refusalLine() const
 {
     switch (problem) {
     case None:
         break;
     case CannotOpen:
-        return QStringLiteral(">>>>>>>>>>>>>>>>>>>>>>>>>>>>无法打开文件!");
+        return tr(">>>>>>>>>>>>>>>>>>>>>>>>>>>>无法打开文件!");
     case NotRegularFile:
-        return QStringLiteral("文件无效: 不是普通文件");
+        return tr("文件无效: 不是普通文件");
     case TooLarge:
-        return QStringLiteral("文件过大: %1 字节，最大 %2 字节").arg(size).arg(MaxImageSize);
+        return tr("文件过大: %1 字节，最大 %2 字节").arg(size).arg(MaxImageSize);
     case ReadFailed:
-        return QStringLiteral("文件读取失败: ") + detail;
+        return tr("文件读取失败: %1").arg(detail);
     }
     return {};
 }

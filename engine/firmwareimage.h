@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QCoreApplication>
 #include <QString>
 
 // Larger files are refused before any of it is read: no module takes an image that size, and
@@ -10,6 +11,9 @@ constexpr qint64 MaxImageSize = 1073741824; // 1 GiB
 // A firmware image read whole from its file, or why it could not be.
 struct FirmwareImage
 {
+    Q_DECLARE_TR_FUNCTIONS(FirmwareImage)
+
+public:
     enum Problem { None, CannotOpen, NotRegularFile, TooLarge, ReadFailed };
 
     Problem problem = None;
@@ -22,6 +26,8 @@ struct FirmwareImage
     QStringList logLines() const;
     // The line that says why the image was refused; empty when it was not.
     QString refusalLine() const;
+    // The line that says the file was opened.
+    static QString openedLine();
 };
 
 // Reads `path` whole. Devices and FIFOs are refused unread, as is a file over MaxImageSize;

@@ -54,11 +54,10 @@ QString SerialLink::permissionHint() const
     if (m_port.error() != QSerialPort::PermissionError)
         return {};
     if (lacksDevicePermission())
-        return QStringLiteral(
-            "提示：当前用户无权访问该串口。请把用户加入 dialout 组（sudo usermod -aG dialout "
-            "$USER，重新登录后生效），或以有权限的用户运行本工具。");
+        return tr("提示：当前用户无权访问该串口。请把用户加入 dialout 组（sudo usermod -aG dialout "
+                  "$USER，重新登录后生效），或以有权限的用户运行本工具。");
 #ifdef Q_OS_WIN
-    return QStringLiteral("提示：该串口正被其他程序使用。请关闭占用它的程序后再打开。");
+    return tr("提示：该串口正被其他程序使用。请关闭占用它的程序后再打开。");
 #else
     return {};
 #endif

@@ -1,5 +1,7 @@
 #include "sessionlog.h"
 
+#include "language.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <QStandardPaths>
@@ -70,6 +72,10 @@ bool SessionLog::open(const QString &folder, const QString &portName, const QDat
     }
     if (isDefault)
         prune(m_folder, KeptInDefaultFolder);
+    // Which tool wrote the file and in which language its lines are, for whoever reads it.
+    write(LogEntry::ofText(
+        QStringLiteral("rw47hn-upgrader %1, language %2")
+            .arg(QLatin1String(RW47HN_VERSION), Language::localeName(Language::current()))));
     return true;
 }
 
@@ -110,7 +116,7 @@ void SessionLog::fail(const QString &reason)
     if (m_failed)
         return;
     m_failed = true;
-    emit failed(QStringLiteral("日志文件写入失败: ") + reason);
+    emit failed(tr("日志文件写入失败: %1").arg(reason));
 }
 
 // Keeps the newest `keep` log files of the folder; a folder the user named is never pruned.

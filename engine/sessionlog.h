@@ -9,9 +9,9 @@
 #include <QTimer>
 
 // The whole log of one port session (port opened to closed, or one module headless) on disk:
-// one line per log entry, UTF-8, each after the local time "hh:mm:ss.zzz " at which it
-// happened (traffic: when it crossed the wire). Lines are flushed
-// at least once a second, so a crash loses at most the last second.
+// the tool's version and language first, then one line per log entry, UTF-8, each after the
+// local time "hh:mm:ss.zzz " at which it happened (traffic: when it crossed the wire). Lines
+// are flushed at least once a second, so a crash loses at most the last second.
 class SessionLog : public QObject
 {
     Q_OBJECT

@@ -33,7 +33,7 @@ int UpgradeSequence::OpenComPorts(QString portName, QString baudRateText)
         return 0;
     }
     if (!link.open(portName, baudRate)) {
-        log(portName + QStringLiteral("串口打开失败: ") + link.errorString());
+        log(tr("%1串口打开失败: %2").arg(portName, link.errorString()));
         if (const QString hint = link.permissionHint(); !hint.isEmpty())
             log(hint);
         emit openFinished(false);
@@ -92,11 +92,11 @@ void UpgradeSequence::setImage(const QByteArray &image)
 bool UpgradeSequence::startUpgrade()
 {
     if (!imageGiven && ufwFilePath.isEmpty()) {
-        log(QStringLiteral("请选择ufw类型的升级文件"));
+        log(tr("请选择ufw类型的升级文件"));
         return false;
     }
     if (!portOpen) {
-        log(QStringLiteral("请先打开串口"));
+        log(tr("请先打开串口"));
         return false;
     }
     reader.reset();
@@ -118,7 +118,7 @@ bool UpgradeSequence::startUpgrade()
 bool UpgradeSequence::loadImage()
 {
     if (imageGiven) {
-        log(QStringLiteral("文件打开成功。"));
+        log(FirmwareImage::openedLine());
         return true;
     }
     const FirmwareImage image = loadFirmwareImage(ufwFilePath);
@@ -144,11 +144,11 @@ bool UpgradeSequence::switchToChosenRateFirst()
 void UpgradeSequence::UpgradeStartCmdAndChangeBaudRate()
 {
     setPhase(Phase::AtSent);
-    log(QStringLiteral("发送升级指令: AT+UPGRADE=1\r\n"));
+    log(tr("发送升级指令: %1").arg(QLatin1String(AtUpgradeCommand)));
     SerialPortSendData(AtUpgradeCommand);
     // Not cancelled by a later press: two presses give two switches and two start frames.
     afterInSession(SwitchToUpgradeRateAfterAtMs, [this] { changeBaudRate(UpgradeBaudRate); });
-    log(QStringLiteral("延时1s发送开始升级指令"));
+    log(tr("延时1s发送开始升级指令"));
     afterInSession(StartFrameAfterAtMs, [this] { delaySendStartUpgradeCmd(); });
 }
 
@@ -171,13 +171,13 @@ void UpgradeSequence::changeBaudRate(quint64 baudrate)
     if (!portOpen)
         return;
     if (!link.reopenAt(qint32(baudrate))) {
-        const QString line =
-            QStringLiteral("切波特率失败: %1, %2").arg(baudrate).arg(link.errorString());
-        log(line);
-        markClosed(line);
+        log(tr("切波特率失败: %1, %2").arg(QString::number(baudrate), link.errorString()));
+        // The reason goes to summaries and reports, which stay English in every language.
+        markClosed(QStringLiteral("cannot switch to %1 baud: %2")
+                       .arg(QString::number(baudrate), link.errorString()));
         return;
     }
-    log(QStringLiteral("切波特率到: ") + QString::number(baudrate));
+    log(tr("切波特率到: %1").arg(baudrate));
 }
 
 // ---- Result ----
@@ -195,13 +195,13 @@ void UpgradeSequence::handleResult(uint8_t result)
     if (result != 0) {
         // The module has left its upgrade mode either way: the line goes back to the rate
         // the window shows, so that the next attempt starts where the user expects.
-        log(QStringLiteral("升级失败，错误码: %1").arg(int(result)));
+        log(tr("升级失败，错误码: %1").arg(int(result)));
         QTimer::singleShot(ChosenRateAfterResultMs, m_resultSteps.data(),
                            [this] { returnToChosenRate(); });
         return;
     }
     QTimer::singleShot(ChosenRateAfterResultMs, m_resultSteps.data(), [this] {
-        log(QStringLiteral("升级成功..."));
+        log(tr("升级成功..."));
         returnToChosenRate();
     });
 }
@@ -221,7 +221,7 @@ void UpgradeSequence::returnToChosenRate()
 void UpgradeSequence::handleLinkLost(const QString &reason)
 {
     portOpen = false; // before the lines: nothing may be sent on the lost port any more
-    log(QStringLiteral("串口已断开: ") + reason);
+    log(tr("串口已断开: %1").arg(reason));
     endSession();
     emit linkLost(reason);
 }
@@ -267,7 +267,7 @@ void UpgradeSequence::showSilenceHint()
     if (!awaitingResult() || silenceHintShown || !portOpen)
         return;
     silenceHintShown = true;
-    log(QStringLiteral("模块无应答，请检查连接和波特率"));
+    log(tr("模块无应答，请检查连接和波特率"));
     emit noAnswer();
 }
 

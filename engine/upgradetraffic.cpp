@@ -17,7 +17,7 @@ void UpgradeSequence::SerialPortSendData(const QByteArray &data)
     const qint64 written = link.write(data);
     if (written != qint64(data.size())) {
         qDebug() << "Serial Written Error.";
-        log(QStringLiteral("串口写入失败: ") + link.errorString());
+        log(tr("串口写入失败: %1").arg(link.errorString()));
         return;
     }
     pendingTxBytes += data.size();
@@ -50,7 +50,7 @@ bool UpgradeSequence::takeText(const QByteArray &chunk)
 {
     // Shown as text up to the first NUL, as a QString conversion of the bytes would.
     const int textLength = int(qstrnlen(chunk.constData(), uint(chunk.size())));
-    log(QStringLiteral("接收到数据：") + QString::fromUtf8(chunk.constData(), textLength));
+    log(tr("接收到数据：%1").arg(QString::fromUtf8(chunk.constData(), textLength)));
     emit textReceived(chunk);
     if (chunk == OkReply) {
         log(QString::fromLatin1(OkReply));
@@ -74,7 +74,7 @@ void UpgradeSequence::answerFrame(const FrameReader::Received &frame)
     ArrayToHexStringAppendTextBrowser(0, frame.bytes);
     if (!frame.crcMatches) {
         ++m_figures.crcErrors;
-        log(QStringLiteral("CRC校验错误，丢弃该帧"));
+        log(tr("CRC校验错误，丢弃该帧"));
         emit frameDropped();
         return;
     }

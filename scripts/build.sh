@@ -6,9 +6,13 @@ root="$(cd "$(dirname "$0")/.." && pwd)"
 build="${1:-$root/build}"
 shift || true
 
-qt=(qtbase5-dev libqt5serialport5-dev)
+# With the Linguist tools (lrelease compiles the English texts) and Qt's own translations,
+# which give Qt's dialogs and buttons their Chinese.
+qt=(qtbase5-dev libqt5serialport5-dev qttools5-dev qttools5-dev-tools qttranslations5-l10n)
 case " $* " in
-*" -DRW47HN_QT_MAJOR=6 "*) qt=(qt6-base-dev qt6-serialport-dev qt6-tools-dev libgl-dev) ;;
+*" -DRW47HN_QT_MAJOR=6 "*)
+    qt=(qt6-base-dev qt6-serialport-dev qt6-tools-dev qt6-l10n-tools qt6-translations-l10n libgl-dev)
+    ;;
 esac
 bash "$root/scripts/deps.sh" cmake g++ make "${qt[@]}"
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null

@@ -85,8 +85,10 @@ fi
 
 # Everything but the failures goes to log files in the build folder: CI output stays short.
 started=$SECONDS
+# The build machine's lrelease compiles the English texts, and Debian's Qt translations give the
+# ZIP Qt's own Chinese: neither is in Qt for MinGW-w64, and both files are the same everywhere.
 bash "$root/scripts/deps.sh" g++-mingw-w64-x86-64-posix cmake make xz-utils wine64 \
-    fonts-dejavu-core
+    fonts-dejavu-core qttools5-dev-tools qttranslations5-l10n
 out="$root/build-windows"
 build="$out/build"
 qt="$out/qt5-mingw"
@@ -151,7 +153,7 @@ mkdir "$work/unpacked"
 app="$(echo "$work"/unpacked/rw47hn-upgrader-*)"
 expected=(rw47hn-upgrader.exe README.md Qt5Core.dll Qt5Gui.dll Qt5Widgets.dll Qt5SerialPort.dll
     platforms/qwindows.dll platforms/qoffscreen.dll styles/qwindowsvistastyle.dll
-    libstdc++-6.dll libgcc_s_seh-1.dll libwinpthread-1.dll)
+    translations/qtbase_zh_CN.qm libstdc++-6.dll libgcc_s_seh-1.dll libwinpthread-1.dll)
 for file in "${expected[@]}"; do
     [ -f "$app/$file" ] || fail "the ZIP has no $file"
 done

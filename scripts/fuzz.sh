@@ -6,7 +6,7 @@ root="$(cd "$(dirname "$0")/.." && pwd)"
 build="$root/build-fuzz"
 seconds="${1:-60}"
 
-bash "$root/scripts/deps.sh" clang libclang-rt-14-dev cmake make qtbase5-dev libqt5serialport5-dev
+bash "$root/scripts/deps.sh" clang libclang-rt-14-dev cmake make qtbase5-dev libqt5serialport5-dev qttools5-dev-tools
 CXX=clang++ cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DRW47HN_FUZZ=ON >/dev/null
 cmake --build "$build" -j"$(nproc)" --target fuzz_receive
 mkdir -p "$build/corpus" "$build/findings"

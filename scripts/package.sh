@@ -27,6 +27,9 @@ depends="$(dpkg-deb --field "$deb" Depends)"
 for library in libqt5core5a libqt5widgets5 libqt5serialport5; do
     grep -q "$library" <<<"$depends" || fail "no dependency on $library"
 done
+# Qt's own Chinese texts, for its dialogs and buttons.
+dpkg-deb --field "$deb" Recommends | grep -q qttranslations5-l10n ||
+    fail "does not recommend qttranslations5-l10n"
 
 unpacked="$(mktemp -d)"
 trap 'rm -rf "$unpacked"' EXIT

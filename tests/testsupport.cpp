@@ -77,7 +77,6 @@ void WireTap::readAvailable()
 
 WindowDriver::WindowDriver()
 {
-    window.setWindowTitle(QStringLiteral("RW47HN串口升级demo"));
     window.setLogFolder(logFolder.path());
 }
 
@@ -151,7 +150,8 @@ bool WindowDriver::chooseFile(const QString &path)
     });
     answer.start();
     widget<QAbstractButton>("toolButton")->click(); // returns once the dialog has closed
-    return widget<QLineEdit>("lineEdit")->text() == (path.isEmpty() ? "请选择ufw文件" : path);
+    const QString request = QCoreApplication::translate("MainWindow", "请选择ufw文件");
+    return widget<QLineEdit>("lineEdit")->text() == (path.isEmpty() ? request : path);
 }
 
 bool WindowDriver::useImage(const QString &path)
@@ -162,7 +162,8 @@ bool WindowDriver::useImage(const QString &path)
 
 bool WindowDriver::isOpen() const
 {
-    return widget<QAbstractButton>("pushButton")->text() == QStringLiteral("关闭串口") &&
+    return widget<QAbstractButton>("pushButton")->text() ==
+               QCoreApplication::translate("MainWindow", "关闭串口") &&
            widget<QRadioButton>("radioButton")->isChecked();
 }
 

@@ -67,6 +67,9 @@ private slots:
             << "--json: no such folder: DIR/none";
         QTest::newRow("stray argument")
             << run + QStringList{"extra"} << "unexpected argument: extra";
+        QTest::newRow("English") << run + QStringList{"--lang", "en"} << "";
+        QTest::newRow("language not offered")
+            << QStringList{"--lang", "zh_CN"} << "--lang: not zh or en: zh_CN";
     }
     void checks()
     {

@@ -550,7 +550,8 @@ private slots:
             const QRegularExpression stamped("^\\d\\d:\\d\\d:\\d\\d\\.\\d{3} .");
             for (const QString &line : lines)
                 QVERIFY2(stamped.match(line).hasMatch(), qPrintable(line));
-            QVERIFY(lines.first().endsWith(" 文件打开成功。"));
+            QVERIFY(lines.first().endsWith(" rw47hn-upgrader " RW47HN_VERSION ", language zh_CN"));
+            QVERIFY(lines.at(1).endsWith(" 文件打开成功。"));
             QVERIFY(lines.filter("MCU->RW47HN: [AA 55 01 00 06 42 F2]").size() == 1);
             QVERIFY(lines.last().contains(" " + link + ": ok, 3000 bytes, 3 requests, "));
         }

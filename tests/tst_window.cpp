@@ -127,9 +127,10 @@ private slots:
     {
         MainWindow window;
         QCOMPARE(window.objectName(), QStringLiteral("MainWindow"));
-        QCOMPARE(window.windowTitle(), QStringLiteral("MainWindow"));
+        QCOMPARE(window.windowTitle(), QStringLiteral("RW47HN串口升级demo"));
         QCOMPARE(window.size(), QSize(1004, 649));
-        QVERIFY(window.menuBar()->actions().isEmpty());
+        QCOMPARE(window.menuBar()->actions().size(), 1);
+        QCOMPARE(window.menuBar()->actions().first()->text(), QStringLiteral("语言"));
         QCOMPARE(window.menuBar()->objectName(), QStringLiteral("menubar"));
         QCOMPARE(window.statusBar()->objectName(), QStringLiteral("statusbar"));
         QCOMPARE(window.centralWidget()->objectName(), QStringLiteral("centralwidget"));

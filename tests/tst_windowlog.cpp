@@ -139,7 +139,7 @@ private slots:
         QTRY_COMPARE(view->model()->index(0, 0).data().toString(), QStringLiteral("接收到数据：b"));
         QCOMPARE(view->model()->rowCount(), 3);
         driver->clickOpen();
-        QTRY_COMPARE(readLines(driver->window.logFilePath()).size(), 6);
+        QTRY_COMPARE(readLines(driver->window.logFilePath()).size(), 7); // after the tool's line
     }
 
     void writeFailure_data()

@@ -174,10 +174,10 @@ void LogView::keyPressEvent(QKeyEvent *event)
 void LogView::contextMenuEvent(QContextMenuEvent *event)
 {
     QMenu menu(this);
-    QAction *copy = menu.addAction(QStringLiteral("复制"), this, &LogView::copySelection);
+    QAction *copy = menu.addAction(tr("复制"), this, &LogView::copySelection);
     copy->setEnabled(selectionModel()->hasSelection());
-    menu.addAction(QStringLiteral("全选"), this, &QAbstractItemView::selectAll);
-    QAction *folder = menu.addAction(QStringLiteral("打开日志文件夹"), this, [this] {
+    menu.addAction(tr("全选"), this, &QAbstractItemView::selectAll);
+    QAction *folder = menu.addAction(tr("打开日志文件夹"), this, [this] {
         QDesktopServices::openUrl(QUrl::fromLocalFile(m_folder));
     });
     folder->setEnabled(!m_folder.isEmpty());

@@ -8,6 +8,7 @@
 #include "ui_mainwindow.h"
 #include "upgradestatus.h"
 
+#include <QActionGroup>
 #include <QApplication>
 #include <QDebug>
 #include <QFileDialog>
@@ -31,6 +32,8 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
     connect(ui->comboBox_2, &QComboBox::currentTextChanged, this,
             [this](const QString &rate) { setChosenRate(rate.toUInt()); });
     setChosenRate(ui->comboBox_2->currentText().toUInt());
+    setupLanguageMenu();
+    retranslate();
 }
 
 // Everything the sequence said reaches the log file before the window goes.
@@ -84,7 +87,6 @@ SequenceEvents *MainWindow::sequenceEvents() const
 
 void MainWindow::SerialAppInit()
 {
-    ui->pushButton->setText(QStringLiteral("打开串口"));
     ui->comboBox_2->insertItems(ui->comboBox_2->count(), OfferedBaudRates);
     ui->radioButton->setStyleSheet(QStringLiteral(
         "QRadioButton { color: red; }QRadioButton::indicator:checked { color: green; }"));
@@ -156,15 +158,14 @@ void MainWindow::on_pushButton_clicked()
         openLink();
         return;
     }
-    if (mayInterrupt(QStringLiteral("升级正在进行，关闭串口会中断本次升级。是否关闭？")))
+    if (mayInterrupt(tr("升级正在进行，关闭串口会中断本次升级。是否关闭？")))
         closeLink();
 }
 
 void MainWindow::on_toolButton_clicked()
 {
-    const QString ufwFilePath =
-        QFileDialog::getOpenFileName(this, QStringLiteral("选择ufw文件"), QStringLiteral("./"),
-                                     QStringLiteral("ufw files(*.ufw)"));
+    const QString ufwFilePath = QFileDialog::getOpenFileName(
+        this, tr("选择ufw文件"), QStringLiteral("./"), tr("ufw files(*.ufw)"));
     exchanges->post([path = ownCopy(ufwFilePath)](UpgradeSequence &sequence) {
         sequence.setFirmwarePath(path);
     });
@@ -172,7 +173,7 @@ void MainWindow::on_toolButton_clicked()
     if (ufwFilePath != QLatin1String("")) {
         ui->lineEdit->setText(ufwFilePath);
     } else {
-        ui->lineEdit->setText(QStringLiteral("请选择ufw文件"));
+        showImageRequest();
         ui->lineEdit->setStyleSheet(QStringLiteral("color: grey;"));
     }
 }
@@ -184,7 +185,7 @@ void MainWindow::on_pushButton_2_clicked()
 
 void MainWindow::on_pushButton_3_clicked()
 {
-    if (!mayInterrupt(QStringLiteral("升级正在进行，重新开始会中断本次升级。是否重新开始？")))
+    if (!mayInterrupt(tr("升级正在进行，重新开始会中断本次升级。是否重新开始？")))
         return;
     clearArea();
     exchanges->post([](UpgradeSequence &sequence) { sequence.startUpgrade(); });
@@ -228,11 +229,11 @@ void MainWindow::takeOpenAnswer(bool opened)
 
 void MainWindow::showLinkOpen()
 {
-    ui->pushButton->setText(QStringLiteral("关闭串口"));
     ui->radioButton->setChecked(true);
+    showPortButton();
     openLogFile(openingPort);
-    addWindowLine(openingPort + QStringLiteral("串口打开成功"));
-    addWindowLine(QStringLiteral("波特率: ") + openingRate);
+    addWindowLine(tr("%1串口打开成功").arg(openingPort));
+    addWindowLine(tr("波特率: %1").arg(openingRate));
 }
 
 // The window shows the link closed at once; the session's file closes with its last entry.
@@ -245,6 +246,63 @@ void MainWindow::closeLink()
 void MainWindow::showLinkClosed()
 {
     linkSession = 0;
-    ui->pushButton->setText(QStringLiteral("打开串口"));
     ui->radioButton->setChecked(false);
+    showPortButton();
+}
+
+void MainWindow::showPortButton()
+{
+    ui->pushButton->setText(ui->radioButton->isChecked() ? tr("关闭串口") : tr("打开串口"));
+}
+
+void MainWindow::showImageRequest()
+{
+    imageRequest = tr("请选择ufw文件");
+    ui->lineEdit->setText(imageRequest);
+}
+
+// ---- Language ----
+
+// Each language is named in itself, so that whoever cannot read the one shown finds theirs.
+void MainWindow::setupLanguageMenu()
+{
+    auto *group = new QActionGroup(this);
+    group->addAction(ui->actionChinese);
+    group->addAction(ui->actionEnglish);
+    const bool english = Language::current() == Language::Code::English;
+    (english ? ui->actionEnglish : ui->actionChinese)->setChecked(true);
+    connect(ui->actionChinese, &QAction::triggered, this,
+            [this] { chooseLanguage(Language::Code::Chinese); });
+    connect(ui->actionEnglish, &QAction::triggered, this,
+            [this] { chooseLanguage(Language::Code::English); });
+}
+
+// Takes effect at once and is kept for the next start. Lines already in the log area and the
+// log file stay as they were written.
+void MainWindow::chooseLanguage(Language::Code code)
+{
+    Language::save(code);
+    if (code != Language::current())
+        Language::install(code);
+}
+
+void MainWindow::changeEvent(QEvent *event)
+{
+    if (event->type() == QEvent::LanguageChange) {
+        ui->retranslateUi(this);
+        retranslate();
+    }
+    QMainWindow::changeEvent(event);
+}
+
+// The texts set in code, in the language installed now.
+void MainWindow::retranslate()
+{
+    setWindowTitle(tr("RW47HN串口升级demo"));
+    showPortButton();
+    // The request is said again, but not over a path typed in its place.
+    if (!imageRequest.isEmpty() && ui->lineEdit->text() == imageRequest)
+        showImageRequest();
+    showLogFile();
+    upgradeStatus->retranslate();
 }

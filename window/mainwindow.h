@@ -1,5 +1,6 @@
 #pragma once
 
+#include "language.h"
 #include "logentry.h"
 #include "portlist.h"
 #include "sessionlog.h"
@@ -62,6 +63,7 @@ public:
 
 protected:
     void closeEvent(QCloseEvent *event) override;
+    void changeEvent(QEvent *event) override;
 
     // ---- The window's established meta-object surface: listeners and callers reach these
     // by name. The two signals are declared for listeners of the log; the window never emits
@@ -99,6 +101,11 @@ private:
     bool mayInterrupt(const QString &question);
     void closeQuestionIfTransferEnded();
     void setChosenRate(quint64 rate);
+    void setupLanguageMenu();
+    void chooseLanguage(Language::Code code);
+    void retranslate();
+    void showPortButton();
+    void showImageRequest();
 
     Ui::MainWindow *ui;
     ExchangeThread *exchanges = nullptr;
@@ -111,6 +118,7 @@ private:
     QPointer<QMessageBox> question; // open while a press asks
     QString openingPort;            // the port and rate of the open that awaits its answer
     QString openingRate;
+    QString imageRequest; // what the line edit said when the dialog was cancelled
     bool startWhenOpen = false;
     quint64 linkSession = 0; // the port session open as far as the window knows; 0: closed
     quint64 fileSession = 0; // the port session whose entries go to the log file

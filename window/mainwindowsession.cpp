@@ -78,7 +78,9 @@ void MainWindow::openLogFile(const QString &portName)
 void MainWindow::showLogFile()
 {
     const QString path = sessionLog.filePath();
-    logFileLabel->setText(QStringLiteral("日志文件: ") + path);
+    if (path.isEmpty())
+        return;
+    logFileLabel->setText(tr("日志文件: %1").arg(path));
     logFileLabel->setToolTip(path);
     ui->textBrowser->setLogFolder(sessionLog.folderPath());
 }
@@ -116,7 +118,7 @@ void MainWindow::closeQuestionIfTransferEnded()
 
 void MainWindow::closeEvent(QCloseEvent *event)
 {
-    if (!mayInterrupt(QStringLiteral("升级正在进行，关闭窗口会中断本次升级。是否关闭？"))) {
+    if (!mayInterrupt(tr("升级正在进行，关闭窗口会中断本次升级。是否关闭？"))) {
         event->ignore();
         return;
     }

@@ -19,10 +19,19 @@ public:
     void start(qint64 imageSize);
     void showServed(qint64 sliceEnd, qint64 elapsedMs);
     void showResult(uint8_t result, const UpgradeFigures &figures);
+    // Says what it shows again, in the language installed now.
+    void retranslate();
 
 private:
+    enum class Shown { Nothing, Started, Served, Result };
+    void showText();
+
     QProgressBar *m_progressBar;
     QLabel *m_label;
     qint64 m_imageSize = 0;
     qint64 m_shownMs = -1; // when the text was last written
+    Shown m_shown = Shown::Nothing;
+    qint64 m_servedBytes = 0;
+    qint64 m_elapsedMs = 0;
+    int m_result = 0;
 };

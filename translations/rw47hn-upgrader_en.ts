@@ -1,0 +1,221 @@
+<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
+<TS version="2.1" language="en" sourcelanguage="zh_CN">
+<context>
+    <name>FirmwareImage</name>
+    <message>
+        <source>文件打开成功。</source>
+        <translation>File opened.</translation>
+    </message>
+    <message>
+        <source>&gt;&gt;&gt;&gt;&gt;&gt;&gt;&gt;&gt;&gt;&gt;&gt;&gt;&gt;&gt;&gt;&gt;&gt;&gt;&gt;&gt;&gt;&gt;&gt;&gt;&gt;&gt;&gt;无法打开文件!</source>
+        <translation>&gt;&gt;&gt;&gt;&gt;&gt;&gt;&gt;&gt;&gt;&gt;&gt;&gt;&gt;&gt;&gt;&gt;&gt;&gt;&gt;&gt;&gt;&gt;&gt;&gt;&gt;&gt;&gt;Cannot open the file!</translation>
+    </message>
+    <message>
+        <source>文件无效: 不是普通文件</source>
+        <translation>Invalid file: not a regular file</translation>
+    </message>
+    <message>
+        <source>文件过大: %1 字节，最大 %2 字节</source>
+        <translation>File too large: %1 bytes, at most %2 bytes</translation>
+    </message>
+    <message>
+        <source>文件读取失败: %1</source>
+        <translation>Reading the file failed: %1</translation>
+    </message>
+</context>
+<context>
+    <name>LogView</name>
+    <message>
+        <source>复制</source>
+        <translation>Copy</translation>
+    </message>
+    <message>
+        <source>全选</source>
+        <translation>Select all</translation>
+    </message>
+    <message>
+        <source>打开日志文件夹</source>
+        <translation>Open log folder</translation>
+    </message>
+</context>
+<context>
+    <name>MainWindow</name>
+    <message>
+        <source>串口配置区</source>
+        <translation>Port settings</translation>
+    </message>
+    <message>
+        <source>打开串口</source>
+        <translation>Open port</translation>
+    </message>
+    <message>
+        <source>升级显示区</source>
+        <translation>Upgrade log</translation>
+    </message>
+    <message>
+        <source>清除窗口</source>
+        <translation>Clear</translation>
+    </message>
+    <message>
+        <source>升级</source>
+        <translation>Upgrade</translation>
+    </message>
+    <message>
+        <source>升级文件</source>
+        <translation>Image file</translation>
+    </message>
+    <message>
+        <source>语言</source>
+        <translation>Language</translation>
+    </message>
+    <message>
+        <source>升级正在进行，关闭串口会中断本次升级。是否关闭？</source>
+        <translation>An upgrade is running. Closing the port interrupts it. Close the port?</translation>
+    </message>
+    <message>
+        <source>选择ufw文件</source>
+        <translation>Choose a .ufw file</translation>
+    </message>
+    <message>
+        <source>ufw files(*.ufw)</source>
+        <translation>ufw files (*.ufw)</translation>
+    </message>
+    <message>
+        <source>升级正在进行，重新开始会中断本次升级。是否重新开始？</source>
+        <translation>An upgrade is running. Starting again interrupts it. Start again?</translation>
+    </message>
+    <message>
+        <source>%1串口打开成功</source>
+        <translation>Port opened: %1</translation>
+    </message>
+    <message>
+        <source>波特率: %1</source>
+        <translation>Baud rate: %1</translation>
+    </message>
+    <message>
+        <source>关闭串口</source>
+        <translation>Close port</translation>
+    </message>
+    <message>
+        <source>请选择ufw文件</source>
+        <translation>Choose a .ufw file</translation>
+    </message>
+    <message>
+        <source>RW47HN串口升级demo</source>
+        <translation>RW47HN serial upgrade demo</translation>
+    </message>
+    <message>
+        <source>日志文件: %1</source>
+        <translation>Log file: %1</translation>
+    </message>
+    <message>
+        <source>升级正在进行，关闭窗口会中断本次升级。是否关闭？</source>
+        <translation>An upgrade is running. Closing the window interrupts it. Close the window?</translation>
+    </message>
+    <message>
+        <source>波特率</source>
+        <translation>Baud rate</translation>
+    </message>
+    <message>
+        <source>端口号</source>
+        <translation>Port</translation>
+    </message>
+</context>
+<context>
+    <name>SerialLink</name>
+    <message>
+        <source>提示：当前用户无权访问该串口。请把用户加入 dialout 组（sudo usermod -aG dialout $USER，重新登录后生效），或以有权限的用户运行本工具。</source>
+        <translation>Hint: your account may not use this port. Add it to the group dialout (sudo usermod -aG dialout $USER, then log in again), or run this tool as a user who may.</translation>
+    </message>
+    <message>
+        <source>提示：该串口正被其他程序使用。请关闭占用它的程序后再打开。</source>
+        <translation>Hint: another program is using this port. Close that program, then open the port again.</translation>
+    </message>
+</context>
+<context>
+    <name>SessionLog</name>
+    <message>
+        <source>日志文件写入失败: %1</source>
+        <translation>Writing the log file failed: %1</translation>
+    </message>
+</context>
+<context>
+    <name>UpgradeSequence</name>
+    <message>
+        <source>%1串口打开失败: %2</source>
+        <translation>Cannot open port %1: %2</translation>
+    </message>
+    <message>
+        <source>请选择ufw类型的升级文件</source>
+        <translation>Choose a .ufw upgrade file first</translation>
+    </message>
+    <message>
+        <source>请先打开串口</source>
+        <translation>Open the port first</translation>
+    </message>
+    <message>
+        <source>发送升级指令: %1</source>
+        <translation>Sending the upgrade command: %1</translation>
+    </message>
+    <message>
+        <source>延时1s发送开始升级指令</source>
+        <translation>Sending the start command in 1 s</translation>
+    </message>
+    <message>
+        <source>切波特率失败: %1, %2</source>
+        <translation>Switching to %1 baud failed: %2</translation>
+    </message>
+    <message>
+        <source>切波特率到: %1</source>
+        <translation>Switching to %1 baud</translation>
+    </message>
+    <message>
+        <source>升级失败，错误码: %1</source>
+        <translation>Upgrade failed, error code: %1</translation>
+    </message>
+    <message>
+        <source>升级成功...</source>
+        <translation>Upgrade succeeded</translation>
+    </message>
+    <message>
+        <source>串口已断开: %1</source>
+        <translation>Port disconnected: %1</translation>
+    </message>
+    <message>
+        <source>模块无应答，请检查连接和波特率</source>
+        <translation>No answer from the module; check the connection and the baud rate</translation>
+    </message>
+    <message>
+        <source>串口写入失败: %1</source>
+        <translation>Writing to the port failed: %1</translation>
+    </message>
+    <message>
+        <source>接收到数据：%1</source>
+        <translation>Received: %1</translation>
+    </message>
+    <message>
+        <source>CRC校验错误，丢弃该帧</source>
+        <translation>CRC error, frame dropped</translation>
+    </message>
+</context>
+<context>
+    <name>UpgradeStatus</name>
+    <message>
+        <source>已发送 0 / %1 字节</source>
+        <translation>Sent 0 / %1 bytes</translation>
+    </message>
+    <message>
+        <source>已发送 %1 / %2 字节，用时 %3 s，%4 字节/秒</source>
+        <translation>Sent %1 / %2 bytes in %3 s, %4 bytes/s</translation>
+    </message>
+    <message>
+        <source>升级完成：%1 字节，用时 %2 s</source>
+        <translation>Upgrade complete: %1 bytes in %2 s</translation>
+    </message>
+    <message>
+        <source>升级失败：模块报告升级未成功，用时 %1 s</source>
+        <translation>Upgrade failed: the module reported failure, after %1 s</translation>
+    </message>
+</context>
+</TS>
