@@ -36,10 +36,14 @@ struct CommandLine
     QCommandLineOption logLines;
     QCommandLineOption wait;
     QCommandLineOption loop;
+    QCommandLineOption station;
+    QCommandLineOption profile;
 
 private:
     QString makeLogFolder() const;
     QString checkHeadless() const;
+    QString checkStation() const;
+    QString checkTimeout() const;
     QString checkPorts() const;
     QString checkReportFile(const QCommandLineOption &option) const;
 };
