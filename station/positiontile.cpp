@@ -113,6 +113,6 @@ void PositionTile::display(const StationModel::Position &position, qint64 imageS
     m_elapsed->setText(tr("%1 秒").arg(position.now.elapsedMs / 1000.0, 0, 'f', 1));
     m_counts->setText(tr("通过 %1  失败 %2").arg(position.passed).arg(position.failed));
     const bool stopped = position.now.activity == PositionActivity::Stopped;
-    m_start->setEnabled(stopped);
+    m_start->setEnabled(stopped && imageSize > 0);
     m_stop->setEnabled(!stopped);
 }

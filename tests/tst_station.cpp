@@ -150,6 +150,32 @@ private slots:
         QCOMPARE(model->history().size(), 1);
     }
 
+    // A station file names its files relative to itself: the folder moves with them.
+    void stationFileTravels()
+    {
+        StationSetup setup = StationSetup::forPorts({"COM3", "serial=A1B2"});
+        setup.image = dir.filePath("site/fw/fw.ufw");
+        setup.jsonLinesPath = dir.filePath("site/results.jsonl");
+        setup.logDir = dir.filePath("site/logs");
+        setup.mode = StartMode::OnStart;
+        setup.timeoutSeconds = 12;
+        QVERIFY(QDir().mkpath(dir.filePath("site")));
+        QCOMPARE(setup.save(dir.filePath("site/station.json")), QString());
+        const QJsonObject saved =
+            QJsonDocument::fromJson(contents(dir.filePath("site/station.json"))).object();
+        QCOMPARE(saved["image"].toString(), QStringLiteral("fw/fw.ufw"));
+        QVERIFY(QDir().rename(dir.filePath("site"), dir.filePath("moved")));
+        StationSetup loaded;
+        QCOMPARE(StationSetup::load(dir.filePath("moved/station.json"), &loaded), QString());
+        QCOMPARE(loaded.image, dir.filePath("moved/fw/fw.ufw"));
+        QCOMPARE(loaded.logDir, dir.filePath("moved/logs"));
+        setup.image = loaded.image;
+        setup.jsonLinesPath = dir.filePath("moved/results.jsonl");
+        setup.logDir = loaded.logDir;
+        QCOMPARE(loaded, setup);
+        QVERIFY(!StationSetup::load(dir.filePath("moved/none.json"), &loaded).isEmpty());
+    }
+
 private:
     QTemporaryDir dir;
 };
