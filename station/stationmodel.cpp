@@ -88,13 +88,19 @@ void StationModel::applySnapshots(const std::vector<PositionSnapshot> &snapshots
 {
     for (int i = 0; i < int(snapshots.size()) && i < m_positions.size(); ++i) {
         Position &position = m_positions[i];
-        if (position.now == snapshots[size_t(i)])
+        if (position.now.activity == snapshots[size_t(i)].activity &&
+            (position.now.activity != PositionActivity::Upgrading ||
+             position.now == snapshots[size_t(i)]))
             continue;
-        // A new module starts: the last one's outcome gives way to it.
-        if (snapshots[size_t(i)].activity == PositionActivity::Upgrading &&
-            position.now.activity != PositionActivity::Upgrading)
-            position.last = ModuleOutcome::None;
-        position.now = snapshots[size_t(i)];
+        const PositionSnapshot &now = snapshots[size_t(i)];
+        if (now.activity == PositionActivity::Upgrading) {
+            // A new module starts: the last one's outcome gives way to it.
+            if (position.now.activity != PositionActivity::Upgrading)
+                position.last = ModuleOutcome::None;
+            position.now = now;
+        } else {
+            position.now.activity = now.activity; // the last module's figures stay shown
+        }
         emit positionChanged(i);
     }
 }
@@ -108,6 +114,7 @@ void StationModel::addRecord(const ModuleRecord &record)
         position.lastReason = record.reason;
         position.now.activity = PositionActivity::Ended;
         position.now.servedBytes = record.bytes;
+        position.now.elapsedMs = qint64(record.seconds * 1000);
         (record.outcome == ModuleOutcome::Passed ? position.passed : position.failed) += 1;
         emit positionChanged(record.position);
     }

@@ -115,6 +115,7 @@ void StationWindow::prepareShortcuts()
 
 void StationWindow::useSetup(const StationSetup &setup)
 {
+    m_given = setup;
     showSetup(setup);
     applySetup();
 }
@@ -139,7 +140,7 @@ void StationWindow::showSetup(const StationSetup &setup)
 
 StationSetup StationWindow::setupShown() const
 {
-    StationSetup setup = m_controller.setup(); // and what the panel does not show
+    StationSetup setup = m_given; // for what the panel does not show
     setup.image = ui->imagePath->text();
     setup.baud = ui->baudBox->currentText();
     setup.mode = ui->modeBox->currentIndex() == 1 ? StartMode::OnStart : StartMode::PortAppears;

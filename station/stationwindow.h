@@ -71,4 +71,5 @@ private:
     QPointer<QMessageBox> m_question; // open while a Stop or the close asks
     int m_questionPosition = -1;      // the position it is about; -1: all
     bool m_showing = false;           // the panel is being filled, not edited
+    StationSetup m_given;             // for what the panel does not show
 };

@@ -39,6 +39,7 @@ private slots:
         setup.image = TestSupport::writeFile(dir.filePath("fw.ufw"), image);
         setup.jsonLinesPath = dir.filePath("results.jsonl");
         setup.logDir = dir.filePath("logs");
+        setup.timeoutSeconds = 7; // not shown in the window, kept all the same
         QVERIFY(QDir().mkpath(setup.logDir));
 
         StationWindow window;
