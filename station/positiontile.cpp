@@ -108,8 +108,11 @@ void PositionTile::display(const StationModel::Position &position, qint64 imageS
     const int percent =
         imageSize > 0 ? int(qBound<qint64>(0, position.now.servedBytes * 100 / imageSize, 100)) : 0;
     m_progress->setValue(percent);
-    m_progress->setFormat(
-        tr("%1 / %2 字节  %3%").arg(position.now.servedBytes).arg(imageSize).arg(percent));
+    m_progress->setFormat(tr("%1%  %2 / %3 KiB")
+                              .arg(percent)
+                              .arg(position.now.servedBytes / 1024)
+                              .arg(imageSize / 1024));
+    m_progress->setToolTip(tr("%1 / %2 字节").arg(position.now.servedBytes).arg(imageSize));
     m_elapsed->setText(tr("%1 秒").arg(position.now.elapsedMs / 1000.0, 0, 'f', 1));
     m_counts->setText(tr("通过 %1  失败 %2").arg(position.passed).arg(position.failed));
     const bool stopped = position.now.activity == PositionActivity::Stopped;
