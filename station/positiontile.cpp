@@ -3,6 +3,7 @@
 #include "positiontile.h"
 
 #include <QGridLayout>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
@@ -14,7 +15,7 @@ const char *const BlockStyle = "QLabel[outcome=\"idle\"] { background: #9e9e9e; 
                                "QLabel[outcome=\"running\"] { background: #1e63c8; }"
                                "QLabel[outcome=\"passed\"] { background: #1b9e3e; }"
                                "QLabel[outcome=\"failed\"] { background: #d32f2f; }"
-                               "QLabel { color: white; font-size: 22pt; font-weight: bold; }";
+                               "QLabel { color: white; font-size: 18pt; font-weight: bold; }";
 
 } // namespace
 
@@ -31,13 +32,22 @@ PositionTile::PositionTile(int index, QWidget *parent)
     m_start->setObjectName(QStringLiteral("start"));
     m_stop->setObjectName(QStringLiteral("stop"));
     m_block->setAlignment(Qt::AlignCenter);
-    m_block->setMinimumSize(72, 56);
+    m_block->setMinimumHeight(48);
     m_block->setStyleSheet(QLatin1String(BlockStyle));
-    m_block->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Expanding);
+    m_block->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Expanding);
+    m_block->setFixedWidth(64);
     m_state->setWordWrap(true);
     m_progress->setTextVisible(true);
-    for (QPushButton *button : {m_start, m_stop})
+    // Sixteen tiles side by side on a 1366-pixel screen: long texts are cut, not the grid
+    // widened; the tooltips hold them whole.
+    for (QWidget *widget : {static_cast<QWidget *>(m_port), static_cast<QWidget *>(m_state),
+                            static_cast<QWidget *>(m_progress)})
+        widget->setSizePolicy(QSizePolicy::Ignored, widget->sizePolicy().verticalPolicy());
+    for (QPushButton *button : {m_start, m_stop}) {
         button->setFocusPolicy(Qt::NoFocus); // Space starts every idle position, not a button
+        button->setMinimumWidth(40);
+        button->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
+    }
     auto *grid = new QGridLayout(this);
     grid->setContentsMargins(4, 4, 4, 4);
     grid->setSpacing(3);
@@ -45,13 +55,14 @@ PositionTile::PositionTile(int index, QWidget *parent)
     grid->addWidget(m_port, 0, 1, 1, 2);
     grid->addWidget(m_state, 1, 1, 1, 2);
     grid->addWidget(m_progress, 2, 1, 1, 2);
-    grid->addWidget(m_elapsed, 3, 1);
-    grid->addWidget(m_counts, 3, 2);
+    auto *figures = new QHBoxLayout;
+    figures->addWidget(m_elapsed);
+    figures->addWidget(m_counts, 1, Qt::AlignRight);
+    grid->addLayout(figures, 3, 1, 1, 2);
     grid->addWidget(m_start, 4, 1);
     grid->addWidget(m_stop, 4, 2);
-    grid->setColumnStretch(0, 2);
-    grid->setColumnStretch(1, 2);
-    grid->setColumnStretch(2, 2);
+    grid->setColumnStretch(1, 1);
+    grid->setColumnStretch(2, 1);
     connect(m_start, &QPushButton::clicked, this, [this] { emit startPressed(m_index); });
     connect(m_stop, &QPushButton::clicked, this, [this] { emit stopPressed(m_index); });
 }
@@ -106,7 +117,9 @@ void PositionTile::display(const StationModel::Position &position, qint64 imageS
     m_state->setText(stateText(position));
     m_state->setToolTip(m_state->text());
     const int percent =
-        imageSize > 0 ? int(qBound<qint64>(0, position.now.servedBytes * 100 / imageSize, 100)) : 0;
+        imageSize > 0
+            ? int(qBound(qint64(0), position.now.servedBytes * 100 / imageSize, qint64(100)))
+            : 0;
     m_progress->setValue(percent);
     m_progress->setFormat(tr("%1%  %2 / %3 KiB")
                               .arg(percent)
@@ -114,7 +127,7 @@ void PositionTile::display(const StationModel::Position &position, qint64 imageS
                               .arg(imageSize / 1024));
     m_progress->setToolTip(tr("%1 / %2 字节").arg(position.now.servedBytes).arg(imageSize));
     m_elapsed->setText(tr("%1 秒").arg(position.now.elapsedMs / 1000.0, 0, 'f', 1));
-    m_counts->setText(tr("通过 %1  失败 %2").arg(position.passed).arg(position.failed));
+    m_counts->setText(tr("通过 %1 失败 %2").arg(position.passed).arg(position.failed));
     const bool stopped = position.now.activity == PositionActivity::Stopped;
     m_start->setEnabled(stopped && imageSize > 0);
     m_stop->setEnabled(!stopped);

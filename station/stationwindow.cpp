@@ -288,10 +288,9 @@ int StationWindow::upgradingCount() const
 void StationWindow::stopPressed(int index)
 {
     if (m_controller.model()->isUpgrading(index)) {
-        m_questionPosition = index;
         const bool yes = ask(tr("%1 正在升级，停止会中断本次升级。是否停止？")
-                                 .arg(m_controller.model()->position(index).setup.label));
-        m_questionPosition = -1;
+                                 .arg(m_controller.model()->position(index).setup.label),
+                             index);
         if (!yes || !m_controller.model()->isUpgrading(index))
             return;
     }
@@ -300,7 +299,7 @@ void StationWindow::stopPressed(int index)
 
 void StationWindow::closeQuestionIfTransferEnded()
 {
-    if (!m_question)
+    if (!m_question || m_questionPosition == NoTransfer)
         return;
     const bool ended = m_questionPosition >= 0
                            ? !m_controller.model()->isUpgrading(m_questionPosition)
@@ -309,14 +308,16 @@ void StationWindow::closeQuestionIfTransferEnded()
         m_question->done(QMessageBox::No);
 }
 
-bool StationWindow::ask(const QString &text)
+bool StationWindow::ask(const QString &text, int position)
 {
+    m_questionPosition = position;
     QMessageBox box(QMessageBox::Question, windowTitle(), text, QMessageBox::Yes | QMessageBox::No,
                     this);
     box.setDefaultButton(QMessageBox::No);
     m_question = &box;
     const bool yes = box.exec() == QMessageBox::Yes;
     m_question = nullptr;
+    m_questionPosition = NoTransfer;
     return yes;
 }
 
@@ -331,8 +332,7 @@ void StationWindow::resetTotals()
 void StationWindow::closeEvent(QCloseEvent *event)
 {
     if (upgradingCount() > 0) {
-        m_questionPosition = -1;
-        if (!ask(tr("有工位正在升级，关闭窗口会中断这些升级。是否关闭？")) ||
+        if (!ask(tr("有工位正在升级，关闭窗口会中断这些升级。是否关闭？"), AnyTransfer) ||
             upgradingCount() == 0) {
             event->ignore();
             return;

@@ -52,7 +52,11 @@ private:
     void toggleLock(bool locked);
     void stopPressed(int index);
     void closeQuestionIfTransferEnded();
-    bool ask(const QString &text);
+    // Asks Yes or No; a question about a transfer (`position`, or AnyTransfer) is closed with
+    // No when that transfer ends meanwhile.
+    // Asks Yes or No; a question about a transfer (a position's, or AnyTransfer) is closed
+    // with No when that transfer ends meanwhile.
+    bool ask(const QString &text, int position = NoTransfer);
     void resetTotals();
     void chooseImage();
     void chooseJsonLines();
@@ -67,9 +71,11 @@ private:
     StationController m_controller;
     QVector<PositionTile *> m_tiles;
     QGridLayout *m_grid;
-    QTimer m_totalsClock;             // modules per hour moves with time
-    QPointer<QMessageBox> m_question; // open while a Stop or the close asks
-    int m_questionPosition = -1;      // the position it is about; -1: all
-    bool m_showing = false;           // the panel is being filled, not edited
-    StationSetup m_given;             // for what the panel does not show
+    QTimer m_totalsClock; // modules per hour moves with time
+    static constexpr int NoTransfer = -2;
+    static constexpr int AnyTransfer = -1;
+    QPointer<QMessageBox> m_question;    // open while the window asks
+    int m_questionPosition = NoTransfer; // the transfer it is about, if any
+    bool m_showing = false;              // the panel is being filled, not edited
+    StationSetup m_given;                // for what the panel does not show
 };
