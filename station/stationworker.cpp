@@ -2,6 +2,7 @@
 
 #include "stationworker.h"
 
+#include "consoleoutput.h"
 #include "jsonlinesfile.h"
 
 #include <QDateTime>
@@ -119,6 +120,7 @@ void StationWorker::stopAll()
 void StationWorker::moduleEnded(int index, const std::shared_ptr<PortUpgrade> &module)
 {
     m_positions[size_t(index)].lastModule = module;
+    printLine(stdout, module->summaryLine()); // as a headless run prints it
     if (m_jsonLines) {
         QJsonObject json = module->toJson();
         json.insert(QStringLiteral("position"), m_positions[size_t(index)].setup.label);
