@@ -74,7 +74,11 @@ CommandLine::CommandLine()
       lang("lang",
            "Language of the window and of the --verbose lines: zh (Chinese, the default) or en. "
            "The window otherwise keeps the language last chosen in its menu.",
-           "LANG")
+           "LANG"),
+      station("station",
+              "Open the production station window: the last set-up, the one in --profile, or "
+              "a new one from --port (repeated), --image, --baud, --json-lines and --log-dir."),
+      profile("profile", "Station: open the station file FILE.", "FILE")
 {
     parser.setApplicationDescription(
         "Upgrades the firmware of RW47HN modules over serial ports.\n"
@@ -84,7 +88,7 @@ CommandLine::CommandLine()
     parser.addHelpOption();
     parser.addVersionOption();
     parser.addOptions({port, image, baud, start, headless, timeout, verbose, debug, json, jsonLines,
-                       logDir, logLines, wait, loop, listPorts, lang});
+                       logDir, logLines, wait, loop, listPorts, lang, station, profile});
 }
 
 QString CommandLine::check() const
@@ -100,7 +104,24 @@ QString CommandLine::check() const
         return "--lang: not zh or en: " + parser.value(lang);
     if (const QString problem = makeLogFolder(); !problem.isEmpty())
         return problem;
+    if (parser.isSet(station) || parser.isSet(profile))
+        return checkStation();
     return parser.isSet(headless) ? checkHeadless() : QString();
+}
+
+QString CommandLine::checkStation() const
+{
+    if (!parser.isSet(station))
+        return "--profile needs --station";
+    if (parser.isSet(headless))
+        return "--station and --headless exclude each other";
+    if (parser.isSet(profile) && parser.isSet(port))
+        return "--station takes --profile or --port, not both";
+    if (const QString problem = checkTimeout(); !problem.isEmpty())
+        return problem;
+    if (const QString problem = checkPorts(); !problem.isEmpty())
+        return problem;
+    return checkReportFile(jsonLines);
 }
 
 // A station's first run names a folder that is not there yet: it is made, with its parents,
@@ -133,10 +154,8 @@ QString CommandLine::checkHeadless() const
         return "--headless needs at least one --port";
     if (!parser.isSet(image))
         return "--headless needs --image";
-    bool ok = false;
-    const int seconds = parser.value(timeout).toInt(&ok);
-    if (!ok || seconds < 1 || seconds > MaxTimeoutSeconds)
-        return "--timeout: not a number of seconds from 1 to 86400: " + parser.value(timeout);
+    if (const QString problem = checkTimeout(); !problem.isEmpty())
+        return problem;
     if (!parser.positionalArguments().isEmpty())
         return "unexpected argument: " + parser.positionalArguments().first();
     if (const QString problem = checkPorts(); !problem.isEmpty())
@@ -144,6 +163,15 @@ QString CommandLine::checkHeadless() const
     if (const QString problem = checkReportFile(json); !problem.isEmpty())
         return problem;
     return checkReportFile(jsonLines);
+}
+
+QString CommandLine::checkTimeout() const
+{
+    bool ok = false;
+    const int seconds = parser.value(timeout).toInt(&ok);
+    if (!ok || seconds < 1 || seconds > MaxTimeoutSeconds)
+        return "--timeout: not a number of seconds from 1 to 86400: " + parser.value(timeout);
+    return {};
 }
 
 QString CommandLine::checkPorts() const

@@ -42,10 +42,14 @@ struct CommandLine
     QCommandLineOption loop;
     QCommandLineOption listPorts;
     QCommandLineOption lang;
+    QCommandLineOption station;
+    QCommandLineOption profile;
 
 private:
     QString makeLogFolder() const;
     QString checkHeadless() const;
+    QString checkStation() const;
+    QString checkTimeout() const;
     QString checkPorts() const;
     QString checkReportFile(const QCommandLineOption &option) const;
 };

@@ -5,6 +5,7 @@
 #include "headlessrunner.h"
 #include "mainwindow.h"
 #include "portidentity.h"
+#include "stationwindow.h"
 
 #include <QApplication>
 #include <QIcon>
@@ -133,6 +134,40 @@ void presetWindow(MainWindow *w, const CommandLine &line)
     w->setLogLineLimit(parser.value(line.logLines).toInt());
 }
 
+// The last set-up, a station file, or one made of the options given.
+StationSetup stationSetup(const CommandLine &line, QString *problem)
+{
+    const QCommandLineParser &parser = line.parser;
+    StationSetup setup = StationSetup::remembered();
+    if (parser.isSet(line.profile)) {
+        *problem = StationSetup::load(parser.value(line.profile), &setup);
+        if (!problem->isEmpty())
+            *problem = QStringLiteral("--profile: cannot read %1: %2")
+                           .arg(parser.value(line.profile), *problem);
+    } else if (parser.isSet(line.port)) {
+        const HeadlessOptions options = line.headlessOptions();
+        setup = StationSetup::forPorts(options.ports);
+        setup.image = options.image;
+        setup.baud = options.baud;
+        setup.timeoutSeconds = options.timeoutSeconds;
+        setup.jsonLinesPath = options.jsonLinesPath;
+        setup.logDir = options.logDir;
+    }
+    return setup;
+}
+
+int runStation(QApplication &app, const CommandLine &line)
+{
+    QString problem;
+    const StationSetup setup = stationSetup(line, &problem);
+    if (!problem.isEmpty())
+        return usageError(problem);
+    StationWindow window;
+    window.useSetup(setup);
+    window.show();
+    return app.exec();
+}
+
 int runWindow(int argc, char *argv[])
 {
     MainWindow::prepareApplication();
@@ -147,6 +182,8 @@ int runWindow(int argc, char *argv[])
         return usageError(line.parser.errorText());
     if (const QString problem = line.check(); !problem.isEmpty())
         return usageError(problem);
+    if (line.parser.isSet(line.station))
+        return runStation(app, line);
 
     Language::install(line.language()); // before the window: it starts in that language
     auto *w = new MainWindow;           // lives until the process ends

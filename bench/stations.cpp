@@ -7,26 +7,33 @@
 //   rw47hn-bench-stations --memory   only the memory row: 16 modules, one 16 MiB image
 //   rw47hn-bench-stations --sync     only the slow-disk rows: 16 modules that end one after
 //                                    another, each appending to --json-lines
+//   rw47hn-bench-stations --window   only the station window's rows: 1 and 16 positions in
+//                                    the window (offscreen), in this process
 //
 // The slow disk is the upgrader's RW47HN_SYNC_DELAY_MS: a test hook, read from the
 // environment only, that holds each sync of the JSON lines file that long.
 // The modules are simulated in this process, each on its own pty, paced at 115200 baud; the
-// upgrader runs as a child, so its CPU time and peak memory are its own.
+// upgrader runs as a child, so its CPU time and peak memory are its own. For the station
+// window's rows it is the other way round: the window runs here, so that its thread's timer
+// can be watched, and each module is a rw47hn-sim of its own.
 
 #include "commandhandler.h"
 #include "framereader.h"
 #include "modulesimulator.h"
 #include "protocol.h"
 #include "ptypair.h"
+#include "stationwindow.h"
 
-#include <QCoreApplication>
+#include <QApplication>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFile>
 #include <QLoggingCategory>
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QSocketNotifier>
 #include <QTemporaryDir>
+#include <QTimer>
 
 #include <algorithm>
 #include <cmath>
@@ -135,7 +142,7 @@ qint64 percentile(QVector<qint64> values, double p)
     return values.at(qBound(0, int(std::ceil(p / 100.0 * values.size())) - 1, values.size() - 1));
 }
 
-struct StationSetup
+struct HeadlessSetup
 {
     int modules = 1;
     int adapterLatencyMs = 0;
@@ -160,7 +167,7 @@ struct StationRun
     int timeouts = 0;
 };
 
-StationRun runStations(const QByteArray &image, const StationSetup &setup)
+StationRun runStations(const QByteArray &image, const HeadlessSetup &setup)
 {
     const int modules = setup.modules;
     QTemporaryDir dir;
@@ -232,7 +239,7 @@ StationRun runStations(const QByteArray &image, const StationSetup &setup)
 int memoryRow()
 {
     const QByteArray image = randomImage(16 << 20);
-    StationSetup setup;
+    HeadlessSetup setup;
     setup.modules = 16;
     setup.pace = false;
     setup.slice = 4096;
@@ -256,7 +263,7 @@ int syncRows(const QByteArray &image)
                 "turnaround p50", "p99", "max ms", "timeouts");
     bool allOk = true;
     for (const int delayMs : {0, 500}) {
-        StationSetup setup;
+        HeadlessSetup setup;
         setup.modules = 16;
         setup.staggered = true;
         setup.syncDelayMs = delayMs;
@@ -275,11 +282,108 @@ int syncRows(const QByteArray &image)
     return allOk ? 0 : 1;
 }
 
+struct WindowRun
+{
+    double wallSeconds = 0;
+    double maxLateMs = 0; // of the window thread's 10 ms timer
+    long peakRssKb = 0;   // of this process, which holds the window
+    bool allOk = false;
+};
+
+// `positions` modules in the station window at once, each a rw47hn-sim paced at 115200 baud,
+// all started together as the operator's Space does; timed until the last one has ended.
+WindowRun runStationWindow(const QString &imagePath, int positions)
+{
+    QTemporaryDir dir;
+    std::vector<std::unique_ptr<QProcess>> sims;
+    QStringList ports;
+    for (int i = 0; i < positions; ++i) {
+        const QString link = dir.filePath(QStringLiteral("tty%1").arg(i));
+        sims.push_back(std::make_unique<QProcess>());
+        sims.back()->setStandardOutputFile(QProcess::nullDevice());
+        sims.back()->start(QStringLiteral(RW47HN_SIM_PATH),
+                           {"--image", imagePath, "--link", link, "--pace", "--pace-baud",
+                            QString::number(LineBaud), "--chunk", QString::number(Slice)});
+        // The link appears without an event: looked for every 20 ms.
+        while (!QFile::exists(link) && sims.back()->state() != QProcess::NotRunning) {
+            QEventLoop pause;
+            QTimer::singleShot(20, &pause, &QEventLoop::quit);
+            pause.exec();
+        }
+        ports << link;
+    }
+    StationSetup setup = StationSetup::forPorts(ports);
+    setup.image = imagePath;
+    setup.mode = StartMode::OnStart;
+    setup.jsonLinesPath = dir.filePath("results.jsonl");
+    StationWindow window;
+    window.resize(1366, 768);
+    window.useSetup(setup);
+    window.show();
+    StationModel *model = window.controller()->model();
+    runUntil([&] { return model->imageSize() > 0 || !model->image().problem.isEmpty(); });
+
+    WindowRun run;
+    QElapsedTimer tick;
+    QTimer probe;
+    probe.setTimerType(Qt::PreciseTimer);
+    probe.setInterval(10);
+    QObject::connect(&probe, &QTimer::timeout, [&] {
+        run.maxLateMs = qMax(run.maxLateMs, tick.nsecsElapsed() / 1e6 - 10);
+        tick.start();
+    });
+    QElapsedTimer clock;
+    clock.start();
+    tick.start();
+    probe.start();
+    window.controller()->startAllIdle();
+    runUntil([&] { return model->history().size() == positions; });
+    run.wallSeconds = clock.nsecsElapsed() / 1e9;
+    probe.stop();
+    run.allOk = model->totals().passed == positions;
+    window.close();
+    for (const auto &sim : sims)
+        runUntil([&] { return sim->state() == QProcess::NotRunning; });
+    rusage self{};
+    getrusage(RUSAGE_SELF, &self);
+    run.peakRssKb = self.ru_maxrss;
+    return run;
+}
+
+int windowRows(const QByteArray &image)
+{
+    QTemporaryDir dir;
+    const QString imagePath = dir.filePath("window.ufw");
+    QFile file(imagePath);
+    file.open(QIODevice::WriteOnly);
+    file.write(image);
+    file.close();
+    std::printf("\nthe station window (offscreen, in this process), each module a rw47hn-sim\n");
+    std::printf("%-10s | %9s %9s | %16s | %s\n", "positions", "wall s", "vs one",
+                "timer late max ms", "peak RSS MiB");
+    double alone = 0;
+    bool allOk = true;
+    for (const int positions : {1, 16}) {
+        const WindowRun run = runStationWindow(imagePath, positions);
+        if (positions == 1)
+            alone = run.wallSeconds;
+        std::printf("%-10d | %9.2f %+8.2f%% | %16.1f | %.0f%s\n", positions, run.wallSeconds,
+                    (run.wallSeconds / alone - 1) * 100, run.maxLateMs, run.peakRssKb / 1024.0,
+                    run.allOk ? "" : "  (an upgrade FAILED)");
+        std::fflush(stdout);
+        allOk = allOk && run.allOk;
+    }
+    return allOk ? 0 : 1;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
 {
-    QCoreApplication app(argc, argv);
+    // The station window's rows need widgets, never a display.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
     QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false"));
     const bool quick = app.arguments().contains("--quick");
     const QByteArray image = randomImage(quick ? 64 << 10 : 256 << 10);
@@ -288,6 +392,8 @@ int main(int argc, char *argv[])
         return memoryRow();
     if (app.arguments().contains("--sync"))
         return syncRows(image);
+    if (app.arguments().contains("--window"))
+        return windowRows(image);
     nullUpgraderCheck(image);
     if (app.arguments().contains("--null"))
         return 0;
@@ -302,7 +408,7 @@ int main(int argc, char *argv[])
         int modules, latencyMs;
     } rows[] = {{1, 0}, {4, 0}, {16, 0}, {1, 16}};
     for (const auto &row : rows) {
-        StationSetup setup;
+        HeadlessSetup setup;
         setup.modules = row.modules;
         setup.adapterLatencyMs = row.latencyMs;
         const StationRun run = runStations(image, setup);
@@ -317,8 +423,9 @@ int main(int argc, char *argv[])
                     run.allOk ? "" : "  (an upgrade FAILED)");
         std::fflush(stdout);
     }
+    const int windowed = windowRows(image);
     if (quick)
-        return 0;
+        return windowed;
     const int synced = syncRows(image);
-    return memoryRow() | synced;
+    return memoryRow() | synced | windowed;
 }

@@ -23,6 +23,8 @@ public:
     // ended a module as interrupted.
     bool interrupt();
     bool isDone() const { return m_state == State::Done; }
+    // Started and looking for a module that has not come yet.
+    bool waitsForModule() const { return m_state == State::WaitingToAppear; }
     const PortUpgrade *current() const { return m_module.get(); }
 
 signals:

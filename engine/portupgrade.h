@@ -47,6 +47,9 @@ public:
     QString summaryLine() const;
     QString progressText() const;
     QJsonObject toJson() const;
+    // What the upgrade has done so far, and where its log file is (empty without --log-dir).
+    UpgradeFigures liveFigures() const { return m_sequence.figures(); }
+    QString logFilePath() const { return m_log.filePath(); }
 
 signals:
     void ended();

@@ -70,6 +70,17 @@ private slots:
         QTest::newRow("English") << run + QStringList{"--lang", "en"} << "";
         QTest::newRow("language not offered")
             << QStringList{"--lang", "zh_CN"} << "--lang: not zh or en: zh_CN";
+        const QStringList station = {"--station", "--port", "COM3", "--port", "COM4"};
+        QTest::newRow("station") << station << "";
+        QTest::newRow("station, same port twice")
+            << station + QStringList{"--port", "COM3"} << "--port: given twice: COM3";
+        QTest::newRow("profile alone")
+            << QStringList{"--profile", "s.json"} << "--profile needs --station";
+        QTest::newRow("station and headless")
+            << run + QStringList{"--station"} << "--station and --headless exclude each other";
+        QTest::newRow("station, profile and ports")
+            << station + QStringList{"--profile", "s.json"}
+            << "--station takes --profile or --port, not both";
     }
     void checks()
     {

@@ -1,0 +1,48 @@
+#pragma once
+
+#include "stationmodel.h"
+#include "stationsetup.h"
+
+#include <QObject>
+#include <QThread>
+
+#include <functional>
+#include <mutex>
+
+class CallQueue;
+class StationWorker;
+
+// The station without its window: serves the positions on a thread of their own and keeps
+// the model in the caller's thread up to date. Nothing here waits for the serving thread but
+// finish(), once, when the station closes.
+class StationController : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit StationController(QObject *parent = nullptr);
+    ~StationController() override;
+
+    StationModel *model() const { return m_model; }
+    const StationSetup &setup() const { return m_setup; }
+    // Taken while no position is started; false otherwise. The image is loaded in the serving
+    // thread: the model hears how that went.
+    bool configure(const StationSetup &setup);
+    void start(int index);
+    void startAllIdle();
+    void stop(int index);
+    // Ends every module being upgraded as interrupted (reported as such), ends the serving
+    // thread and delivers everything it said. Called as the station closes.
+    void finish();
+
+private:
+    void post(std::function<void(StationWorker &)> call);
+
+    QThread m_thread;
+    std::mutex m_ended; // the thread's end, handed over where ThreadSanitizer sees it
+    StationWorker *m_worker = nullptr; // lives in m_thread
+    CallQueue *m_calls;                // lives in m_thread
+    CallQueue *m_delivery;             // lives here
+    StationModel *m_model;
+    StationSetup m_setup;
+};

@@ -1,0 +1,133 @@
+// The station's state as the window shows it, fed by the serving thread.
+
+#include "stationmodel.h"
+
+StationModel::State StationModel::Position::state() const
+{
+    switch (now.activity) {
+    case PositionActivity::Upgrading:
+        return State::Upgrading;
+    case PositionActivity::Waiting:
+        return State::Waiting;
+    case PositionActivity::Stopped:
+    case PositionActivity::Ended:
+        break;
+    }
+    switch (last) {
+    case ModuleOutcome::Passed:
+        return State::Passed;
+    case ModuleOutcome::Failed:
+        return State::Failed;
+    case ModuleOutcome::Error:
+        return State::Error;
+    case ModuleOutcome::None:
+        break;
+    }
+    return State::Idle;
+}
+
+StationModel::StationModel(QObject *parent) : QObject(parent), m_since(QDateTime::currentDateTime())
+{
+}
+
+void StationModel::setPositions(const QVector<PositionSetup> &positions)
+{
+    m_positions.clear();
+    for (const PositionSetup &setup : positions) {
+        Position position;
+        position.setup = setup;
+        m_positions.append(position);
+    }
+    emit positionsReset();
+}
+
+bool StationModel::anyActive() const
+{
+    for (const Position &position : m_positions) {
+        if (position.now.activity != PositionActivity::Stopped)
+            return true;
+    }
+    return false;
+}
+
+bool StationModel::isUpgrading(int index) const
+{
+    return index >= 0 && index < m_positions.size() &&
+           m_positions.at(index).now.activity == PositionActivity::Upgrading;
+}
+
+StationModel::Totals StationModel::totals(const QDateTime &now) const
+{
+    Totals totals;
+    totals.passed = m_passed;
+    totals.failed = m_failed;
+    const int all = m_passed + m_failed;
+    if (all > 0)
+        totals.yieldPercent = 100.0 * m_passed / all;
+    const double hours = m_since.msecsTo(now) / 3600000.0;
+    if (hours > 0)
+        totals.modulesPerHour = all / hours;
+    return totals;
+}
+
+void StationModel::resetTotals()
+{
+    m_passed = 0;
+    m_failed = 0;
+    m_since = QDateTime::currentDateTime();
+    m_history.clear();
+    for (int i = 0; i < m_positions.size(); ++i) {
+        m_positions[i].passed = 0;
+        m_positions[i].failed = 0;
+        emit positionChanged(i);
+    }
+    emit totalsChanged();
+}
+
+void StationModel::applySnapshots(const std::vector<PositionSnapshot> &snapshots)
+{
+    for (int i = 0; i < int(snapshots.size()) && i < m_positions.size(); ++i) {
+        Position &position = m_positions[i];
+        if (position.now.activity == snapshots[size_t(i)].activity &&
+            (position.now.activity != PositionActivity::Upgrading ||
+             position.now == snapshots[size_t(i)]))
+            continue;
+        const PositionSnapshot &now = snapshots[size_t(i)];
+        if (now.activity == PositionActivity::Upgrading) {
+            // A new module starts: the last one's outcome gives way to it.
+            if (position.now.activity != PositionActivity::Upgrading)
+                position.last = ModuleOutcome::None;
+            position.now = now;
+        } else {
+            position.now.activity = now.activity; // the last module's figures stay shown
+        }
+        emit positionChanged(i);
+    }
+}
+
+void StationModel::addRecord(const ModuleRecord &record)
+{
+    if (record.position >= 0 && record.position < m_positions.size()) {
+        Position &position = m_positions[record.position];
+        position.last = record.outcome;
+        position.lastResult = record.result;
+        position.lastReason = record.reason;
+        position.now.activity = PositionActivity::Ended;
+        position.now.servedBytes = record.bytes;
+        position.now.elapsedMs = qint64(record.seconds * 1000);
+        (record.outcome == ModuleOutcome::Passed ? position.passed : position.failed) += 1;
+        emit positionChanged(record.position);
+    }
+    (record.outcome == ModuleOutcome::Passed ? m_passed : m_failed) += 1;
+    m_history.prepend(record);
+    while (m_history.size() > HistoryLength)
+        m_history.removeLast();
+    emit recordAdded(record);
+    emit totalsChanged();
+}
+
+void StationModel::setImage(const ImageInfo &image)
+{
+    m_image = image;
+    emit imageChanged();
+}

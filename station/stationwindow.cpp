@@ -1,0 +1,422 @@
+// The production station's window.
+
+#include "stationwindow.h"
+
+#include "positiontile.h"
+#include "seriallink.h"
+#include "ui_stationwindow.h"
+
+#include <QCloseEvent>
+#include <QDateTime>
+#include <QDesktopServices>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QGridLayout>
+#include <QMessageBox>
+#include <QSerialPortInfo>
+#include <QShortcut>
+#include <QUrl>
+
+#include <cmath>
+
+namespace {
+
+constexpr int MaxPositions = 16;
+constexpr int LogPathRole = Qt::UserRole;
+
+// Columns for `count` tiles: wide rather than tall, as a 1366x768 screen is.
+int gridColumns(int count)
+{
+    if (count <= 3)
+        return qMax(count, 1);
+    if (count == 4)
+        return 2;
+    if (count <= 6 || count == 9)
+        return 3;
+    return 4;
+}
+
+QString outcomeText(ModuleOutcome outcome)
+{
+    switch (outcome) {
+    case ModuleOutcome::Passed:
+        return StationWindow::tr("通过");
+    case ModuleOutcome::Failed:
+        return StationWindow::tr("失败");
+    case ModuleOutcome::Error:
+    case ModuleOutcome::None:
+        break;
+    }
+    return StationWindow::tr("错误");
+}
+
+} // namespace
+
+StationWindow::StationWindow(QWidget *parent)
+    : QMainWindow(parent), ui(std::make_unique<Ui::StationWindow>()), m_grid(nullptr)
+{
+    ui->setupUi(this);
+    m_grid = new QGridLayout(ui->tilesArea);
+    m_grid->setContentsMargins(0, 0, 0, 0);
+    prepareSetupPanel();
+    prepareShortcuts();
+    StationModel *model = m_controller.model();
+    connect(model, &StationModel::positionsReset, this, &StationWindow::rebuildTiles);
+    connect(model, &StationModel::positionChanged, this, &StationWindow::showPosition);
+    connect(model, &StationModel::totalsChanged, this, &StationWindow::showTotals);
+    connect(model, &StationModel::recordAdded, this, &StationWindow::addHistoryRow);
+    connect(model, &StationModel::imageChanged, this, &StationWindow::showImage);
+    connect(ui->historyTable, &QTableWidget::cellActivated, this, &StationWindow::openHistoryLog);
+    connect(ui->resetButton, &QPushButton::clicked, this, &StationWindow::resetTotals);
+    m_totalsClock.setInterval(10000);
+    connect(&m_totalsClock, &QTimer::timeout, this, &StationWindow::showTotals);
+    m_totalsClock.start();
+    showTotals();
+}
+
+StationWindow::~StationWindow()
+{
+    m_controller.finish();
+}
+
+void StationWindow::prepareSetupPanel()
+{
+    ui->baudBox->addItems(OfferedBaudRates);
+    for (const QSerialPortInfo &port : QSerialPortInfo::availablePorts())
+        ui->portPicker->addItem(port.systemLocation());
+    ui->portPicker->setCurrentText(QString());
+    ui->positionsTable->horizontalHeader()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
+    connect(ui->chooseImage, &QPushButton::clicked, this, &StationWindow::chooseImage);
+    connect(ui->chooseJsonLines, &QPushButton::clicked, this, &StationWindow::chooseJsonLines);
+    connect(ui->chooseLogDir, &QPushButton::clicked, this, &StationWindow::chooseLogDir);
+    connect(ui->addPosition, &QPushButton::clicked, this, &StationWindow::addPosition);
+    connect(ui->removePosition, &QPushButton::clicked, this, &StationWindow::removePosition);
+    connect(ui->openProfile, &QPushButton::clicked, this, &StationWindow::openProfile);
+    connect(ui->saveProfile, &QPushButton::clicked, this, &StationWindow::saveProfile);
+    connect(ui->lockButton, &QPushButton::toggled, this, &StationWindow::toggleLock);
+    for (QComboBox *box : {ui->baudBox, ui->modeBox})
+        connect(box, qOverload<int>(&QComboBox::currentIndexChanged), this,
+                &StationWindow::applySetup);
+    for (QLineEdit *edit : {ui->jsonLinesPath, ui->logDirPath})
+        connect(edit, &QLineEdit::editingFinished, this, &StationWindow::applySetup);
+    connect(ui->positionsTable, &QTableWidget::itemChanged, this, &StationWindow::applySetup);
+}
+
+// Keys 1 to 9 start their position, Space every idle one; typing in the set-up is not taken.
+void StationWindow::prepareShortcuts()
+{
+    for (int i = 0; i < 9; ++i) {
+        auto *key = new QShortcut(QKeySequence(Qt::Key_1 + i), this);
+        connect(key, &QShortcut::activated, this, [this, i] { m_controller.start(i); });
+    }
+    auto *space = new QShortcut(QKeySequence(Qt::Key_Space), this);
+    connect(space, &QShortcut::activated, &m_controller, &StationController::startAllIdle);
+}
+
+void StationWindow::useSetup(const StationSetup &setup)
+{
+    m_given = setup;
+    showSetup(setup);
+    applySetup();
+}
+
+void StationWindow::showSetup(const StationSetup &setup)
+{
+    m_showing = true;
+    ui->imagePath->setText(setup.image);
+    ui->baudBox->setCurrentText(setup.baud);
+    ui->modeBox->setCurrentIndex(setup.mode == StartMode::OnStart ? 1 : 0);
+    ui->jsonLinesPath->setText(setup.jsonLinesPath);
+    ui->logDirPath->setText(setup.logDir);
+    ui->positionsTable->setRowCount(0);
+    for (const PositionSetup &position : setup.positions) {
+        const int row = ui->positionsTable->rowCount();
+        ui->positionsTable->insertRow(row);
+        ui->positionsTable->setItem(row, 0, new QTableWidgetItem(position.label));
+        ui->positionsTable->setItem(row, 1, new QTableWidgetItem(position.port));
+    }
+    m_showing = false;
+}
+
+StationSetup StationWindow::setupShown() const
+{
+    StationSetup setup = m_given; // for what the panel does not show
+    setup.image = ui->imagePath->text();
+    setup.baud = ui->baudBox->currentText();
+    setup.mode = ui->modeBox->currentIndex() == 1 ? StartMode::OnStart : StartMode::PortAppears;
+    setup.jsonLinesPath = ui->jsonLinesPath->text().trimmed();
+    setup.logDir = ui->logDirPath->text().trimmed();
+    setup.positions.clear();
+    for (int row = 0; row < ui->positionsTable->rowCount(); ++row) {
+        const auto text = [&](int column) {
+            const QTableWidgetItem *item = ui->positionsTable->item(row, column);
+            return item ? item->text().trimmed() : QString();
+        };
+        setup.positions.append({text(0), text(1)});
+    }
+    return setup;
+}
+
+bool StationWindow::isLocked() const
+{
+    return ui->lockButton->isChecked();
+}
+
+void StationWindow::applySetup()
+{
+    if (m_showing)
+        return;
+    const StationSetup setup = setupShown();
+    if (setup == m_controller.setup() && m_controller.model()->positionCount() > 0)
+        return;
+    if (m_controller.configure(setup))
+        setup.remember();
+}
+
+void StationWindow::rebuildTiles()
+{
+    qDeleteAll(m_tiles);
+    m_tiles.clear();
+    const int count = m_controller.model()->positionCount();
+    const int columns = gridColumns(count);
+    for (int i = 0; i < count; ++i) {
+        auto *tile = new PositionTile(i, ui->tilesArea);
+        connect(tile, &PositionTile::startPressed, &m_controller, &StationController::start);
+        connect(tile, &PositionTile::stopPressed, this, &StationWindow::stopPressed);
+        m_grid->addWidget(tile, i / columns, i % columns);
+        m_tiles.append(tile);
+        showPosition(i);
+    }
+}
+
+void StationWindow::showPosition(int index)
+{
+    if (index < m_tiles.size())
+        m_tiles[index]->display(m_controller.model()->position(index),
+                                m_controller.model()->imageSize());
+    updateSetupEnabled();
+    closeQuestionIfTransferEnded();
+}
+
+void StationWindow::showTotals()
+{
+    const StationModel::Totals totals = m_controller.model()->totals();
+    ui->totalsLabel->setText(tr("通过 %1    失败 %2    良率 %3%    每小时 %4 个")
+                                 .arg(totals.passed)
+                                 .arg(totals.failed)
+                                 .arg(totals.yieldPercent, 0, 'f', 1)
+                                 .arg(totals.modulesPerHour, 0, 'f', 0));
+}
+
+void StationWindow::showImage()
+{
+    const ImageInfo &image = m_controller.model()->image();
+    if (!image.problem.isEmpty())
+        ui->imageInfo->setText(image.problem);
+    else if (image.size > 0)
+        ui->imageInfo->setText(
+            tr("%1 字节, SHA-256 %2").arg(image.size).arg(image.sha256.left(12)));
+    else
+        ui->imageInfo->setText(tr("未选择固件"));
+    for (int i = 0; i < m_tiles.size(); ++i)
+        showPosition(i);
+}
+
+void StationWindow::addHistoryRow(const ModuleRecord &record)
+{
+    QTableWidget *table = ui->historyTable;
+    table->insertRow(0);
+    const QStringList cells = {
+        QDateTime::fromMSecsSinceEpoch(record.endedMs).toString(QStringLiteral("HH:mm:ss")),
+        record.label,
+        record.port,
+        outcomeText(record.outcome),
+        QString::number(record.seconds, 'f', 2),
+        QString::number(record.bytes),
+        record.reason};
+    for (int column = 0; column < cells.size(); ++column) {
+        auto *item = new QTableWidgetItem(cells.at(column));
+        item->setData(LogPathRole, record.logPath);
+        item->setToolTip(record.logPath.isEmpty() ? record.summary : record.logPath);
+        table->setItem(0, column, item);
+    }
+    table->setRowCount(qMin(table->rowCount(), StationModel::HistoryLength));
+}
+
+void StationWindow::openHistoryLog(int row)
+{
+    const QTableWidgetItem *item = ui->historyTable->item(row, 0);
+    const QString path = item ? item->data(LogPathRole).toString() : QString();
+    if (!path.isEmpty())
+        QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+}
+
+// The set-up changes only unlocked and while no position is started.
+void StationWindow::updateSetupEnabled()
+{
+    const bool editable = !isLocked() && !m_controller.model()->anyActive();
+    for (QWidget *child :
+         ui->setupBox->findChildren<QWidget *>(QString(), Qt::FindDirectChildrenOnly)) {
+        if (child != ui->lockButton)
+            child->setEnabled(editable);
+    }
+}
+
+void StationWindow::toggleLock(bool locked)
+{
+    if (!locked && !ask(tr("解锁后可以修改设置。是否解锁？"))) {
+        const QSignalBlocker blocker(ui->lockButton);
+        ui->lockButton->setChecked(true);
+        return;
+    }
+    ui->lockButton->setText(locked ? tr("解锁") : tr("锁定"));
+    if (locked)
+        applySetup();
+    updateSetupEnabled();
+}
+
+int StationWindow::upgradingCount() const
+{
+    int count = 0;
+    for (int i = 0; i < m_controller.model()->positionCount(); ++i)
+        count += m_controller.model()->isUpgrading(i) ? 1 : 0;
+    return count;
+}
+
+// An interrupted transfer can leave a module that does not boot: Stop asks first while one
+// runs. A transfer that ends while the question is open closes it; nothing is done.
+void StationWindow::stopPressed(int index)
+{
+    if (m_controller.model()->isUpgrading(index)) {
+        const bool yes = ask(tr("%1 正在升级，停止会中断本次升级。是否停止？")
+                                 .arg(m_controller.model()->position(index).setup.label),
+                             index);
+        if (!yes || !m_controller.model()->isUpgrading(index))
+            return;
+    }
+    m_controller.stop(index);
+}
+
+void StationWindow::closeQuestionIfTransferEnded()
+{
+    if (!m_question || m_questionPosition == NoTransfer)
+        return;
+    const bool ended = m_questionPosition >= 0
+                           ? !m_controller.model()->isUpgrading(m_questionPosition)
+                           : upgradingCount() == 0;
+    if (ended)
+        m_question->done(QMessageBox::No);
+}
+
+bool StationWindow::ask(const QString &text, int position)
+{
+    m_questionPosition = position;
+    QMessageBox box(QMessageBox::Question, windowTitle(), text, QMessageBox::Yes | QMessageBox::No,
+                    this);
+    box.setDefaultButton(QMessageBox::No);
+    m_question = &box;
+    const bool yes = box.exec() == QMessageBox::Yes;
+    m_question = nullptr;
+    m_questionPosition = NoTransfer;
+    return yes;
+}
+
+void StationWindow::resetTotals()
+{
+    if (!ask(tr("清除统计和历史记录？")))
+        return;
+    m_controller.model()->resetTotals();
+    ui->historyTable->setRowCount(0);
+}
+
+void StationWindow::closeEvent(QCloseEvent *event)
+{
+    if (upgradingCount() > 0) {
+        if (!ask(tr("有工位正在升级，关闭窗口会中断这些升级。是否关闭？"), AnyTransfer) ||
+            upgradingCount() == 0) {
+            event->ignore();
+            return;
+        }
+    }
+    // Every module still being upgraded ends as interrupted, and is reported as such.
+    m_controller.finish();
+    QMainWindow::closeEvent(event);
+}
+
+void StationWindow::chooseImage()
+{
+    const QString path = QFileDialog::getOpenFileName(this, tr("选择固件"), ui->imagePath->text(),
+                                                      tr("固件 (*.ufw);;所有文件 (*)"));
+    if (path.isEmpty())
+        return;
+    ui->imagePath->setText(path);
+    applySetup();
+}
+
+void StationWindow::chooseJsonLines()
+{
+    const QString path = QFileDialog::getSaveFileName(
+        this, tr("结果文件"), ui->jsonLinesPath->text(), tr("JSON Lines (*.jsonl);;所有文件 (*)"),
+        nullptr, QFileDialog::DontConfirmOverwrite); // appended to, never overwritten
+    if (path.isEmpty())
+        return;
+    ui->jsonLinesPath->setText(path);
+    applySetup();
+}
+
+void StationWindow::chooseLogDir()
+{
+    const QString path =
+        QFileDialog::getExistingDirectory(this, tr("日志目录"), ui->logDirPath->text());
+    if (path.isEmpty())
+        return;
+    ui->logDirPath->setText(path);
+    applySetup();
+}
+
+void StationWindow::addPosition()
+{
+    QTableWidget *table = ui->positionsTable;
+    if (table->rowCount() >= MaxPositions)
+        return;
+    const int row = table->rowCount();
+    m_showing = true;
+    table->insertRow(row);
+    table->setItem(row, 0, new QTableWidgetItem(QStringLiteral("A%1").arg(row + 1)));
+    table->setItem(row, 1, new QTableWidgetItem(ui->portPicker->currentText().trimmed()));
+    m_showing = false;
+    applySetup();
+}
+
+void StationWindow::removePosition()
+{
+    const int row = ui->positionsTable->currentRow();
+    if (row < 0)
+        return;
+    ui->positionsTable->removeRow(row);
+    applySetup();
+}
+
+void StationWindow::openProfile()
+{
+    const QString path = QFileDialog::getOpenFileName(this, tr("打开工位文件"), QString(),
+                                                      tr("工位文件 (*.json);;所有文件 (*)"));
+    if (path.isEmpty())
+        return;
+    StationSetup setup;
+    if (const QString problem = StationSetup::load(path, &setup); !problem.isEmpty()) {
+        QMessageBox::warning(this, windowTitle(), tr("无法打开 %1: %2").arg(path, problem));
+        return;
+    }
+    useSetup(setup);
+}
+
+void StationWindow::saveProfile()
+{
+    const QString path = QFileDialog::getSaveFileName(this, tr("保存工位文件"), QString(),
+                                                      tr("工位文件 (*.json);;所有文件 (*)"));
+    if (path.isEmpty())
+        return;
+    if (const QString problem = setupShown().save(path); !problem.isEmpty())
+        QMessageBox::warning(this, windowTitle(), tr("无法保存 %1: %2").arg(path, problem));
+}

@@ -1,0 +1,81 @@
+#pragma once
+
+#include "stationcontroller.h"
+
+#include <QMainWindow>
+#include <QPointer>
+#include <QTimer>
+#include <QVector>
+
+#include <memory>
+
+class PositionTile;
+class QMessageBox;
+class QGridLayout;
+
+namespace Ui {
+class StationWindow;
+}
+
+// The production station: the set-up, which the operator locks, a tile per position with its
+// state and outcome, the totals since the last reset and the last modules. The positions are
+// served by a StationController on a thread of their own.
+class StationWindow : public QMainWindow
+{
+    Q_OBJECT
+
+public:
+    explicit StationWindow(QWidget *parent = nullptr);
+    ~StationWindow() override;
+
+    StationController *controller() { return &m_controller; }
+    // Shows `setup` and takes it for the positions.
+    void useSetup(const StationSetup &setup);
+    StationSetup setupShown() const;
+    bool isLocked() const;
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    void prepareSetupPanel();
+    void prepareShortcuts();
+    void applySetup();
+    void showSetup(const StationSetup &setup);
+    void rebuildTiles();
+    void showPosition(int index);
+    void showTotals();
+    void showImage();
+    void addHistoryRow(const ModuleRecord &record);
+    void openHistoryLog(int row);
+    void updateSetupEnabled();
+    void toggleLock(bool locked);
+    void stopPressed(int index);
+    void closeQuestionIfTransferEnded();
+    // Asks Yes or No; a question about a transfer (`position`, or AnyTransfer) is closed with
+    // No when that transfer ends meanwhile.
+    // Asks Yes or No; a question about a transfer (a position's, or AnyTransfer) is closed
+    // with No when that transfer ends meanwhile.
+    bool ask(const QString &text, int position = NoTransfer);
+    void resetTotals();
+    void chooseImage();
+    void chooseJsonLines();
+    void chooseLogDir();
+    void addPosition();
+    void removePosition();
+    void openProfile();
+    void saveProfile();
+    int upgradingCount() const;
+
+    std::unique_ptr<Ui::StationWindow> ui;
+    StationController m_controller;
+    QVector<PositionTile *> m_tiles;
+    QGridLayout *m_grid;
+    QTimer m_totalsClock; // modules per hour moves with time
+    static constexpr int NoTransfer = -2;
+    static constexpr int AnyTransfer = -1;
+    QPointer<QMessageBox> m_question;    // open while the window asks
+    int m_questionPosition = NoTransfer; // the transfer it is about, if any
+    bool m_showing = false;              // the panel is being filled, not edited
+    StationSetup m_given;                // for what the panel does not show
+};
