@@ -4,6 +4,7 @@
 
 #include "consoleoutput.h"
 #include "jsonlinesfile.h"
+#include "portidentity.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -37,6 +38,8 @@ StationWorker::StationWorker(Report report, Listener listener)
 {
     m_poll->setInterval(SnapshotMs);
     connect(m_poll, &QTimer::timeout, this, &StationWorker::poll);
+    // Sixteen waiting positions would otherwise list the system's ports 64 times a second.
+    m_options.listPorts = listedAtMostEvery(systemPorts, 200);
 }
 
 StationWorker::~StationWorker()

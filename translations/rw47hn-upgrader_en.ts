@@ -123,6 +123,57 @@
     </message>
 </context>
 <context>
+    <name>PositionTile</name>
+    <message>
+        <source>开始</source>
+        <translation>Start</translation>
+    </message>
+    <message>
+        <source>停止</source>
+        <translation>Stop</translation>
+    </message>
+    <message>
+        <source>空闲</source>
+        <translation>Idle</translation>
+    </message>
+    <message>
+        <source>等待模块</source>
+        <translation>Waiting for a module</translation>
+    </message>
+    <message>
+        <source>升级中</source>
+        <translation>Upgrading</translation>
+    </message>
+    <message>
+        <source>通过</source>
+        <translation>Passed</translation>
+    </message>
+    <message>
+        <source>失败: 结果 %1</source>
+        <translation>Failed: result %1</translation>
+    </message>
+    <message>
+        <source>错误: %1</source>
+        <translation>Error: %1</translation>
+    </message>
+    <message>
+        <source>%1%  %2 / %3 KiB</source>
+        <translation>%1%  %2 / %3 KiB</translation>
+    </message>
+    <message>
+        <source>%1 / %2 字节</source>
+        <translation>%1 / %2 bytes</translation>
+    </message>
+    <message>
+        <source>%1 秒</source>
+        <translation>%1 s</translation>
+    </message>
+    <message>
+        <source>通过 %1 失败 %2</source>
+        <translation>Passed %1 Failed %2</translation>
+    </message>
+</context>
+<context>
     <name>SerialLink</name>
     <message>
         <source>提示：当前用户无权访问该串口。请把用户加入 dialout 组（sudo usermod -aG dialout $USER，重新登录后生效），或以有权限的用户运行本工具。</source>
@@ -138,6 +189,185 @@
     <message>
         <source>日志文件写入失败: %1</source>
         <translation>Writing the log file failed: %1</translation>
+    </message>
+</context>
+<context>
+    <name>StationWindow</name>
+    <message>
+        <source>RW47HN 量产工位</source>
+        <translation>RW47HN production station</translation>
+    </message>
+    <message>
+        <source>设置</source>
+        <translation>Set-up</translation>
+    </message>
+    <message>
+        <source>固件</source>
+        <translation>Image</translation>
+    </message>
+    <message>
+        <source>选择…</source>
+        <translation>Choose…</translation>
+    </message>
+    <message>
+        <source>未选择固件</source>
+        <translation>No image chosen</translation>
+    </message>
+    <message>
+        <source>波特率</source>
+        <translation>Baud rate</translation>
+    </message>
+    <message>
+        <source>开始方式</source>
+        <translation>Start</translation>
+    </message>
+    <message>
+        <source>端口出现时开始</source>
+        <translation>When its port appears</translation>
+    </message>
+    <message>
+        <source>按开始键开始</source>
+        <translation>On Start</translation>
+    </message>
+    <message>
+        <source>结果文件</source>
+        <translation>Results file</translation>
+    </message>
+    <message>
+        <source>JSON Lines</source>
+        <translation>JSON Lines</translation>
+    </message>
+    <message>
+        <source>日志目录</source>
+        <translation>Log folder</translation>
+    </message>
+    <message>
+        <source>工位</source>
+        <translation>Positions</translation>
+    </message>
+    <message>
+        <source>名称</source>
+        <translation>Name</translation>
+    </message>
+    <message>
+        <source>端口</source>
+        <translation>Port</translation>
+    </message>
+    <message>
+        <source>添加</source>
+        <translation>Add</translation>
+    </message>
+    <message>
+        <source>删除</source>
+        <translation>Remove</translation>
+    </message>
+    <message>
+        <source>打开…</source>
+        <translation>Open…</translation>
+    </message>
+    <message>
+        <source>保存…</source>
+        <translation>Save…</translation>
+    </message>
+    <message>
+        <source>锁定</source>
+        <translation>Lock</translation>
+    </message>
+    <message>
+        <source>重置</source>
+        <translation>Reset</translation>
+    </message>
+    <message>
+        <source>时间</source>
+        <translation>Time</translation>
+    </message>
+    <message>
+        <source>结果</source>
+        <translation>Outcome</translation>
+    </message>
+    <message>
+        <source>秒</source>
+        <translation>Seconds</translation>
+    </message>
+    <message>
+        <source>字节</source>
+        <translation>Bytes</translation>
+    </message>
+    <message>
+        <source>原因</source>
+        <translation>Reason</translation>
+    </message>
+    <message>
+        <source>通过</source>
+        <translation>Passed</translation>
+    </message>
+    <message>
+        <source>失败</source>
+        <translation>Failed</translation>
+    </message>
+    <message>
+        <source>错误</source>
+        <translation>Error</translation>
+    </message>
+    <message>
+        <source>通过 %1    失败 %2    良率 %3%    每小时 %4 个</source>
+        <translation>Passed %1    Failed %2    Yield %3%    %4 per hour</translation>
+    </message>
+    <message>
+        <source>%1 字节, SHA-256 %2</source>
+        <translation>%1 bytes, SHA-256 %2</translation>
+    </message>
+    <message>
+        <source>解锁后可以修改设置。是否解锁？</source>
+        <translation>Unlocking lets the set-up be changed. Unlock?</translation>
+    </message>
+    <message>
+        <source>解锁</source>
+        <translation>Unlock</translation>
+    </message>
+    <message>
+        <source>%1 正在升级，停止会中断本次升级。是否停止？</source>
+        <translation>%1 is upgrading a module. Stopping interrupts it. Stop?</translation>
+    </message>
+    <message>
+        <source>清除统计和历史记录？</source>
+        <translation>Clear the counters and the history?</translation>
+    </message>
+    <message>
+        <source>有工位正在升级，关闭窗口会中断这些升级。是否关闭？</source>
+        <translation>Positions are upgrading. Closing the window interrupts them. Close the window?</translation>
+    </message>
+    <message>
+        <source>选择固件</source>
+        <translation>Choose the image</translation>
+    </message>
+    <message>
+        <source>固件 (*.ufw);;所有文件 (*)</source>
+        <translation>Images (*.ufw);;All files (*)</translation>
+    </message>
+    <message>
+        <source>JSON Lines (*.jsonl);;所有文件 (*)</source>
+        <translation>JSON Lines (*.jsonl);;All files (*)</translation>
+    </message>
+    <message>
+        <source>打开工位文件</source>
+        <translation>Open a station file</translation>
+    </message>
+    <message>
+        <source>工位文件 (*.json);;所有文件 (*)</source>
+        <translation>Station files (*.json);;All files (*)</translation>
+    </message>
+    <message>
+        <source>无法打开 %1: %2</source>
+        <translation>Cannot open %1: %2</translation>
+    </message>
+    <message>
+        <source>保存工位文件</source>
+        <translation>Save the station file</translation>
+    </message>
+    <message>
+        <source>无法保存 %1: %2</source>
+        <translation>Cannot save %1: %2</translation>
     </message>
 </context>
 <context>
