@@ -182,11 +182,10 @@ int runWindow(int argc, char *argv[])
         return usageError(line.parser.errorText());
     if (const QString problem = line.check(); !problem.isEmpty())
         return usageError(problem);
+    Language::install(line.language()); // before a window: it starts in that language
     if (line.parser.isSet(line.station))
         return runStation(app, line);
-
-    Language::install(line.language()); // before the window: it starts in that language
-    auto *w = new MainWindow;           // lives until the process ends
+    auto *w = new MainWindow; // lives until the process ends
     presetWindow(w, line);
     w->show();
     if (line.parser.isSet(line.start))

@@ -2,6 +2,7 @@
 
 #include "stationwindow.h"
 
+#include "languagemenu.h"
 #include "positiontile.h"
 #include "seriallink.h"
 #include "ui_stationwindow.h"
@@ -60,6 +61,7 @@ StationWindow::StationWindow(QWidget *parent)
     m_grid->setContentsMargins(0, 0, 0, 0);
     prepareSetupPanel();
     prepareShortcuts();
+    offerLanguages(this, ui->actionChinese, ui->actionEnglish);
     StationModel *model = m_controller.model();
     connect(model, &StationModel::positionsReset, this, &StationWindow::rebuildTiles);
     connect(model, &StationModel::positionChanged, this, &StationWindow::showPosition);
@@ -196,6 +198,24 @@ void StationWindow::showPosition(int index)
                                 m_controller.model()->imageSize());
     updateSetupEnabled();
     closeQuestionIfTransferEnded();
+}
+
+void StationWindow::changeEvent(QEvent *event)
+{
+    if (event->type() == QEvent::LanguageChange)
+        retranslate();
+    QMainWindow::changeEvent(event);
+}
+
+// Everything shown anew in the language installed now; the history keeps the words its rows
+// were written in, as a log does.
+void StationWindow::retranslate()
+{
+    ui->retranslateUi(this);
+    ui->lockButton->setText(isLocked() ? tr("解锁") : tr("锁定"));
+    showImage();
+    showTotals();
+    rebuildTiles();
 }
 
 void StationWindow::showTotals()

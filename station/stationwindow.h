@@ -36,10 +36,12 @@ public:
 
 protected:
     void closeEvent(QCloseEvent *event) override;
+    void changeEvent(QEvent *event) override;
 
 private:
     void prepareSetupPanel();
     void prepareShortcuts();
+    void retranslate();
     void applySetup();
     void showSetup(const StationSetup &setup);
     void rebuildTiles();
@@ -52,8 +54,6 @@ private:
     void toggleLock(bool locked);
     void stopPressed(int index);
     void closeQuestionIfTransferEnded();
-    // Asks Yes or No; a question about a transfer (`position`, or AnyTransfer) is closed with
-    // No when that transfer ends meanwhile.
     // Asks Yes or No; a question about a transfer (a position's, or AnyTransfer) is closed
     // with No when that transfer ends meanwhile.
     bool ask(const QString &text, int position = NoTransfer);

@@ -1,15 +1,20 @@
 // The station window: two positions at once, each with its simulated module, started with
-// Space; each module gets its JSON line with its position and its log file.
+// Space; each module gets its JSON line with its position and its log file. And its menu
+// switches the language of what it shows.
 
 #include "modulesimulator.h"
 #include "stationwindow.h"
 #include "testsupport.h"
 
+#include <QAction>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QPushButton>
 #include <QSettings>
 #include <QStandardPaths>
 #include <QtTest>
+
+#include <algorithm>
 
 class tst_StationWindow : public QObject
 {
@@ -82,7 +87,31 @@ private slots:
         QCOMPARE(StationSetup::remembered(), setup);
     }
 
+    // The menu retranslates what is shown, the tiles' buttons included, both ways.
+    void menuSwitchesLanguage()
+    {
+        StationSetup setup;
+        setup.positions = {{"A1", dir.filePath("no-such-port")}};
+        StationWindow window;
+        window.useSetup(setup);
+        window.findChild<QAction *>("actionEnglish")->trigger();
+        QTRY_COMPARE(window.windowTitle(), QStringLiteral("RW47HN production station"));
+        QVERIFY(hasButton(window, "Start"));
+        QVERIFY(hasButton(window, "Lock"));
+        window.findChild<QAction *>("actionChinese")->trigger();
+        QTRY_COMPARE(window.windowTitle(), QStringLiteral("RW47HN 量产工位"));
+        QVERIFY(hasButton(window, "开始"));
+        QVERIFY(!hasButton(window, "Start"));
+    }
+
 private:
+    static bool hasButton(const QWidget &window, const QString &text)
+    {
+        const QList<QPushButton *> buttons = window.findChildren<QPushButton *>();
+        return std::any_of(buttons.begin(), buttons.end(),
+                           [&](const QPushButton *button) { return button->text() == text; });
+    }
+
     QTemporaryDir dir;
 };
 

@@ -369,6 +369,10 @@
         <source>无法保存 %1: %2</source>
         <translation>Cannot save %1: %2</translation>
     </message>
+    <message>
+        <source>语言</source>
+        <translation>Language</translation>
+    </message>
 </context>
 <context>
     <name>UpgradeSequence</name>

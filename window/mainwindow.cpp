@@ -1,5 +1,7 @@
 #include "mainwindow.h"
 
+#include "languagemenu.h"
+
 #include "elidedlabel.h"
 #include "exchangethread.h"
 #include "owncopy.h"
@@ -8,7 +10,6 @@
 #include "ui_mainwindow.h"
 #include "upgradestatus.h"
 
-#include <QActionGroup>
 #include <QApplication>
 #include <QDebug>
 #include <QFileDialog>
@@ -32,7 +33,7 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
     connect(ui->comboBox_2, &QComboBox::currentTextChanged, this,
             [this](const QString &rate) { setChosenRate(rate.toUInt()); });
     setChosenRate(ui->comboBox_2->currentText().toUInt());
-    setupLanguageMenu();
+    offerLanguages(this, ui->actionChinese, ui->actionEnglish);
     retranslate();
 }
 
@@ -262,29 +263,6 @@ void MainWindow::showImageRequest()
 }
 
 // ---- Language ----
-
-// Each language is named in itself, so that whoever cannot read the one shown finds theirs.
-void MainWindow::setupLanguageMenu()
-{
-    auto *group = new QActionGroup(this);
-    group->addAction(ui->actionChinese);
-    group->addAction(ui->actionEnglish);
-    const bool english = Language::current() == Language::Code::English;
-    (english ? ui->actionEnglish : ui->actionChinese)->setChecked(true);
-    connect(ui->actionChinese, &QAction::triggered, this,
-            [this] { chooseLanguage(Language::Code::Chinese); });
-    connect(ui->actionEnglish, &QAction::triggered, this,
-            [this] { chooseLanguage(Language::Code::English); });
-}
-
-// Takes effect at once and is kept for the next start. Lines already in the log area and the
-// log file stay as they were written.
-void MainWindow::chooseLanguage(Language::Code code)
-{
-    Language::save(code);
-    if (code != Language::current())
-        Language::install(code);
-}
 
 void MainWindow::changeEvent(QEvent *event)
 {

@@ -101,8 +101,6 @@ private:
     bool mayInterrupt(const QString &question);
     void closeQuestionIfTransferEnded();
     void setChosenRate(quint64 rate);
-    void setupLanguageMenu();
-    void chooseLanguage(Language::Code code);
     void retranslate();
     void showPortButton();
     void showImageRequest();
