@@ -3,6 +3,7 @@
 #include "stationwindow.h"
 
 #include "languagemenu.h"
+#include "portidentity.h"
 #include "positiontile.h"
 #include "seriallink.h"
 #include "ui_stationwindow.h"
@@ -14,13 +15,32 @@
 #include <QFileInfo>
 #include <QGridLayout>
 #include <QMessageBox>
-#include <QSerialPortInfo>
 #include <QShortcut>
 #include <QUrl>
 
 #include <cmath>
 
 namespace {
+
+// A port by its name, and by what it is where the system knows: a position given `serial=`
+// or `usb=` follows its adapter whatever name the system gives it next time.
+QStringList waysToName(const PortIdentity &port)
+{
+    QStringList ways{portDevice(port.name, port.systemLocation)};
+    PortSpec spec;
+    if (!port.serialNumber.isEmpty()) {
+        spec.kind = PortSpec::Kind::Serial;
+        spec.serialNumber = port.serialNumber;
+        ways << spec.key();
+    }
+    if (port.hasUsbIds) {
+        spec.kind = PortSpec::Kind::Usb;
+        spec.vendorId = port.vendorId;
+        spec.productId = port.productId;
+        ways << spec.key();
+    }
+    return ways;
+}
 
 constexpr int MaxPositions = 16;
 constexpr int LogPathRole = Qt::UserRole;
@@ -84,8 +104,8 @@ StationWindow::~StationWindow()
 void StationWindow::prepareSetupPanel()
 {
     ui->baudBox->addItems(OfferedBaudRates);
-    for (const QSerialPortInfo &port : QSerialPortInfo::availablePorts())
-        ui->portPicker->addItem(port.systemLocation());
+    for (const PortIdentity &port : systemPorts())
+        ui->portPicker->addItems(waysToName(port));
     ui->portPicker->setCurrentText(QString());
     ui->positionsTable->horizontalHeader()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
     connect(ui->chooseImage, &QPushButton::clicked, this, &StationWindow::chooseImage);
