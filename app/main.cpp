@@ -164,6 +164,10 @@ int runStation(QApplication &app, const CommandLine &line)
         return usageError(problem);
     StationWindow window;
     window.useSetup(setup);
+    // The last set-up opens as the engineer left it; one given here is new, to be checked.
+    const bool lastSetup = !line.parser.isSet(line.profile) && !line.parser.isSet(line.port);
+    if (lastSetup && StationSetup::rememberedLocked())
+        window.lock();
     window.show();
     return app.exec();
 }

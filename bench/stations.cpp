@@ -32,6 +32,7 @@
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QSocketNotifier>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -383,6 +384,9 @@ int main(int argc, char *argv[])
     // The station window's rows need widgets, never a display.
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
+    // The window remembers its set-up: in a settings folder of its own, never over the
+    // station set-up of whoever runs this.
+    QStandardPaths::setTestModeEnabled(true);
     QApplication app(argc, argv);
     QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false"));
     const bool quick = app.arguments().contains("--quick");

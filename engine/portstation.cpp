@@ -3,7 +3,8 @@
 #include "portstation.h"
 
 #include <QFileInfo>
-#include <QSerialPortInfo>
+
+#include <algorithm>
 
 namespace {
 
@@ -72,11 +73,11 @@ bool PortStation::portPresent() const
         return true;
     if (m_port.contains(QLatin1Char('/')))
         return false;
-    for (const QSerialPortInfo &info : QSerialPortInfo::availablePorts()) {
-        if (info.portName() == m_port || info.systemLocation() == m_port)
-            return true;
-    }
-    return false;
+    // The run's listing, shared by every position that looks at about the same time.
+    const QVector<PortIdentity> ports = m_options.listPorts();
+    return std::any_of(ports.begin(), ports.end(), [this](const PortIdentity &port) {
+        return port.name == m_port || port.systemLocation == m_port;
+    });
 }
 
 bool PortStation::interrupt()

@@ -12,6 +12,7 @@
 namespace {
 
 const char *const SettingsKey = "setup";
+const char *const LockedKey = "locked";
 
 QString relativeTo(const QString &baseDir, const QString &path)
 {
@@ -109,6 +110,20 @@ StationSetup StationSetup::remembered()
                              QStringLiteral("rw47hn-upgrader"), QStringLiteral("station"));
     const QString json = settings.value(QLatin1String(SettingsKey)).toString();
     return fromJson(QJsonDocument::fromJson(json.toUtf8()).object());
+}
+
+void StationSetup::rememberLocked(bool locked)
+{
+    QSettings settings(QSettings::NativeFormat, QSettings::UserScope,
+                       QStringLiteral("rw47hn-upgrader"), QStringLiteral("station"));
+    settings.setValue(QLatin1String(LockedKey), locked);
+}
+
+bool StationSetup::rememberedLocked()
+{
+    const QSettings settings(QSettings::NativeFormat, QSettings::UserScope,
+                             QStringLiteral("rw47hn-upgrader"), QStringLiteral("station"));
+    return settings.value(QLatin1String(LockedKey), false).toBool();
 }
 
 StationSetup StationSetup::forPorts(const QStringList &ports)

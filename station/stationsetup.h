@@ -47,6 +47,9 @@ struct StationSetup
     // The set-up of the last run, kept in the application's settings.
     void remember() const;
     static StationSetup remembered();
+    // Whether the engineer left the remembered set-up locked: it opens locked again.
+    static void rememberLocked(bool locked);
+    static bool rememberedLocked();
 
     // Labels A1, A2, ... for `ports`, the rest as the defaults.
     static StationSetup forPorts(const QStringList &ports);

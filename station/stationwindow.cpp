@@ -313,6 +313,12 @@ void StationWindow::toggleLock(bool locked)
     if (locked)
         applySetup();
     updateSetupEnabled();
+    StationSetup::rememberLocked(locked);
+}
+
+void StationWindow::lock()
+{
+    ui->lockButton->setChecked(true);
 }
 
 int StationWindow::upgradingCount() const

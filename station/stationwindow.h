@@ -33,6 +33,7 @@ public:
     void useSetup(const StationSetup &setup);
     StationSetup setupShown() const;
     bool isLocked() const;
+    void lock();
 
 protected:
     void closeEvent(QCloseEvent *event) override;

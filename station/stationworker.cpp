@@ -132,6 +132,10 @@ void StationWorker::moduleEnded(int index, const std::shared_ptr<PortUpgrade> &m
     m_report([listener = m_listener, record = ownCopy(record(index, *module))] {
         listener.record(record);
     });
+    // The record shows the position as ended; the next look says what it does now, even when
+    // the module ended within Start, before any look had been sent.
+    m_positions[size_t(index)].sent.activity = PositionActivity::Ended;
+    poll();
 }
 
 ModuleRecord StationWorker::record(int index, const PortUpgrade &module) const

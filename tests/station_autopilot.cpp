@@ -6,10 +6,14 @@
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QEventLoop>
+#include <QStandardPaths>
 #include <QTimer>
 
 int main(int argc, char *argv[])
 {
+    // The window remembers its set-up: in a settings folder of its own, never over the
+    // station set-up of whoever runs this.
+    QStandardPaths::setTestModeEnabled(true);
     QApplication app(argc, argv);
     QCommandLineParser parser;
     const QCommandLineOption port("port", "A position's port, once per position.", "NAME");

@@ -45,6 +45,8 @@ private slots:
         QTest::newRow("port lost") << "drop" << S::Error << "^PORT: error, port lost: .+$";
         QTest::newRow("no answer") << "silent" << S::Error << "^PORT: error, no answer for 1 s$";
         QTest::newRow("interrupted") << "interrupt" << S::Error << "^PORT: error, interrupted$";
+        // Ends within Start itself, before the window has heard of the position's wait.
+        QTest::newRow("not a port") << "file" << S::Error << "^PORT: error, .+$";
     }
     void positionCourse()
     {
@@ -62,10 +64,13 @@ private slots:
 
         StationController station;
         StationModel *model = station.model();
-        StationSetup setup = StationSetup::forPorts({pty.slavePath()});
+        const QString port = scenario == "file"
+                                 ? TestSupport::writeFile(dir.filePath("not-a-port"), "x")
+                                 : pty.slavePath();
+        StationSetup setup = StationSetup::forPorts({port});
         setup.image = TestSupport::writeFile(dir.filePath("fw.ufw"), image);
         setup.mode = StartMode::OnStart;
-        setup.timeoutSeconds = scenario == "interrupt" ? 30 : 1;
+        setup.timeoutSeconds = scenario == "silent" ? 1 : 30;
         setup.jsonLinesPath = dir.filePath(scenario + ".jsonl");
         setup.logDir = dir.filePath("logs-" + scenario);
         QVERIFY(station.configure(setup));
@@ -93,7 +98,7 @@ private slots:
             QCOMPARE(position.lastResult, 3);
 
         const ModuleRecord &record = model->history().first();
-        const QRegularExpression pattern(QString(summary).replace("PORT", pty.slavePath()));
+        const QRegularExpression pattern(QString(summary).replace("PORT", port));
         QVERIFY2(pattern.match(record.summary).hasMatch(), qPrintable(record.summary));
         QCOMPARE(record.label, QStringLiteral("A1"));
         QCOMPARE(record.reason, position.lastReason);
@@ -104,18 +109,18 @@ private slots:
         QTRY_VERIFY(contents(setup.jsonLinesPath).endsWith('\n'));
         const QJsonObject line = QJsonDocument::fromJson(contents(setup.jsonLinesPath)).object();
         QCOMPARE(line["position"].toString(), QStringLiteral("A1"));
-        QCOMPARE(line["port"].toString(), pty.slavePath());
+        QCOMPARE(line["port"].toString(), port);
         QCOMPARE(line["bytes"].toInt(), int(record.bytes));
         QCOMPARE(line["reason"].toString(), record.reason);
         QVERIFY(record.logPath.startsWith(setup.logDir + '/'));
         QVERIFY(contents(record.logPath).trimmed().endsWith(record.summary.toUtf8()));
 
         // The next Start serves the next module on the same port.
-        if (scenario == "passed") {
+        if (scenario == "passed" || scenario == "file") {
             station.start(0);
             QTRY_COMPARE_WITH_TIMEOUT(model->history().size(), 2, 15000);
-            QCOMPARE(model->totals().passed, 2);
-            QCOMPARE(model->position(0).passed, 2);
+            QCOMPARE(model->totals().passed, passed ? 2 : 0);
+            QCOMPARE(model->position(0).failed, passed ? 0 : 2);
         }
     }
 
