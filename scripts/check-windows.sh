@@ -24,7 +24,7 @@ qt_tarball="$root/../shared/qt5-mingw/qt5-mingw-5.15.8.tar.xz"
 version="$(sed -n 's/^project(rw47hn-upgrader VERSION \([0-9.]*\).*/\1/p' "$root/CMakeLists.txt")"
 
 # Compiles every source as MinGW-w64's g++ sees it, against Debian's Qt 5 headers and the
-# header that uic makes from ui/mainwindow.ui. Qt defines Q_OS_WIN there, and the headers are
+# headers that uic makes from ui/*.ui. Qt defines Q_OS_WIN there, and the headers are
 # MinGW-w64's Windows headers: a stray <unistd.h> or ::access fails, and every Q_OS_WIN
 # branch is compiled at least once.
 syntax_pass() {
@@ -36,7 +36,10 @@ syntax_pass() {
     syntax_work="$(mktemp -d)"
     trap 'rm -rf "$syntax_work"' EXIT
     local work="$syntax_work"
-    /usr/lib/qt5/bin/uic "$root/ui/mainwindow.ui" -o "$work/ui_mainwindow.h"
+    local form
+    for form in "$root"/ui/*.ui; do
+        /usr/lib/qt5/bin/uic "$form" -o "$work/ui_$(basename "$form" .ui).h"
+    done
 
     shopt -s nullglob
     cd "$root"
