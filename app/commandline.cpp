@@ -178,10 +178,10 @@ QString CommandLine::checkPorts() const
 {
     QSet<QString> seen;
     for (const QString &name : parser.values(port)) {
-        const PortSpec spec = PortSpec::parse(name);
-        if (!spec.problem.isEmpty())
-            return "--port: " + spec.problem;
-        const QString identity = spec.isIdentity() ? spec.key() : portIdentity(name);
+        const PortRequest request = PortRequest::parse(name);
+        if (!request.problem.isEmpty())
+            return "--port: " + request.problem;
+        const QString identity = request.isIdentity() ? request.key() : portIdentity(name);
         if (seen.contains(identity))
             return "--port: given twice: " + name + " (" + identity + ")";
         seen.insert(identity);

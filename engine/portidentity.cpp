@@ -91,28 +91,29 @@ QString portDevice(const QString &name, const QString &systemLocation)
     return systemLocation;
 }
 
-PortSpec PortSpec::parse(const QString &spec)
+PortRequest PortRequest::parse(const QString &request)
 {
-    PortSpec parsed;
-    if (spec.startsWith(SerialPrefix)) {
+    PortRequest parsed;
+    if (request.startsWith(SerialPrefix)) {
         parsed.kind = Kind::Serial;
-        parsed.serialNumber = spec.mid(SerialPrefix.size());
+        parsed.serialNumber = request.mid(SerialPrefix.size());
         if (parsed.serialNumber.isEmpty())
-            parsed.problem = QStringLiteral("serial= needs the adapter's serial number: ") + spec;
-    } else if (spec.startsWith(UsbPrefix)) {
+            parsed.problem =
+                QStringLiteral("serial= needs the adapter's serial number: ") + request;
+    } else if (request.startsWith(UsbPrefix)) {
         parsed.kind = Kind::Usb;
         static const QRegularExpression ids(QStringLiteral("^([0-9A-Fa-f]{4}):([0-9A-Fa-f]{4})$"));
-        const QRegularExpressionMatch match = ids.match(spec.mid(UsbPrefix.size()));
+        const QRegularExpressionMatch match = ids.match(request.mid(UsbPrefix.size()));
         parsed.vendorId = quint16(match.captured(1).toUInt(nullptr, 16));
         parsed.productId = quint16(match.captured(2).toUInt(nullptr, 16));
         if (!match.hasMatch())
             parsed.problem =
-                QStringLiteral("usb= needs VID:PID, 4 hex digits each (usb=0403:6001): ") + spec;
+                QStringLiteral("usb= needs VID:PID, 4 hex digits each (usb=0403:6001): ") + request;
     }
     return parsed;
 }
 
-QString PortSpec::key() const
+QString PortRequest::key() const
 {
     switch (kind) {
     case Kind::Serial:
@@ -125,7 +126,7 @@ QString PortSpec::key() const
     return {};
 }
 
-bool PortSpec::matches(const PortIdentity &port) const
+bool PortRequest::matches(const PortIdentity &port) const
 {
     switch (kind) {
     case Kind::Serial:
@@ -138,13 +139,13 @@ bool PortSpec::matches(const PortIdentity &port) const
     return false;
 }
 
-PortResolution resolvePort(const QString &spec, const QVector<PortIdentity> &ports)
+PortResolution resolvePort(const QString &request, const QVector<PortIdentity> &ports)
 {
     PortResolution resolution;
-    const PortSpec parsed = PortSpec::parse(spec);
+    const PortRequest parsed = PortRequest::parse(request);
     if (!parsed.isIdentity()) {
         resolution.kind = PortResolution::Kind::Device;
-        resolution.device = spec;
+        resolution.device = request;
         return resolution;
     }
     if (!parsed.problem.isEmpty()) {
@@ -160,11 +161,11 @@ PortResolution resolvePort(const QString &spec, const QVector<PortIdentity> &por
         resolution.device = portDevice(port.name, port.systemLocation);
     } else if (resolution.candidates.isEmpty()) {
         resolution.kind = PortResolution::Kind::Absent;
-        resolution.reason = QStringLiteral("no port matches ") + spec;
+        resolution.reason = QStringLiteral("no port matches ") + request;
     } else {
         resolution.kind = PortResolution::Kind::Ambiguous;
         resolution.reason = QStringLiteral("%1 matches %2 ports: %3")
-                                .arg(spec)
+                                .arg(request)
                                 .arg(resolution.candidates.size())
                                 .arg(candidateList(resolution.candidates));
     }

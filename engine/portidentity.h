@@ -35,33 +35,33 @@ QString portDevice(const QString &name, const QString &systemLocation);
 
 // A port as given to --port: a name or path, or `serial=<USB serial number>`, or
 // `usb=<VID>:<PID>` (4 hex digits each) for the one adapter that has them.
-struct PortSpec
+struct PortRequest
 {
     enum class Kind { Name, Serial, Usb };
     Kind kind = Kind::Name;
     QString serialNumber;
     quint16 vendorId = 0;
     quint16 productId = 0;
-    QString problem; // what is wrong with a serial= or usb= spec; empty when it is well formed
+    QString problem; // what is wrong with a serial= or usb= request; empty when it is well formed
 
-    static PortSpec parse(const QString &spec);
+    static PortRequest parse(const QString &request);
     bool isIdentity() const { return kind != Kind::Name; }
     // The same adapter always gives the same key, whatever the case of the hex digits.
     QString key() const;
     bool matches(const PortIdentity &port) const;
 };
 
-// Where a port spec leads among the ports listed.
+// Where a port request leads among the ports listed.
 struct PortResolution
 {
     enum class Kind { Device, Absent, Ambiguous, Malformed };
     Kind kind = Kind::Absent;
     QString device;                   // for Device: what to open
     QVector<PortIdentity> candidates; // for Ambiguous: every port that matches
-    QString reason;                   // for the rest: why there is no device, naming the spec
+    QString reason;                   // for the rest: why there is no device, naming the request
 };
 
-PortResolution resolvePort(const QString &spec, const QVector<PortIdentity> &ports);
+PortResolution resolvePort(const QString &request, const QVector<PortIdentity> &ports);
 
 // One port per line in aligned columns under a header, or a line saying there are none.
 QString portTable(const QVector<PortIdentity> &ports);

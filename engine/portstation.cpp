@@ -67,7 +67,7 @@ void PortStation::poll()
 // match count as present, so that the module is refused with both named instead of waited for.
 bool PortStation::portPresent() const
 {
-    if (PortSpec::parse(m_port).isIdentity())
+    if (PortRequest::parse(m_port).isIdentity())
         return resolvePort(m_port, m_options.listPorts()).kind != PortResolution::Kind::Absent;
     if (QFileInfo::exists(m_port))
         return true;

@@ -99,7 +99,7 @@ void PortUpgrade::start()
 // under whatever name the system gave its adapter this time; why it was not, or empty.
 QString PortUpgrade::resolve()
 {
-    if (!PortSpec::parse(m_port).isIdentity()) {
+    if (!PortRequest::parse(m_port).isIdentity()) {
         m_device = m_port;
         return {};
     }
@@ -240,7 +240,7 @@ QJsonObject PortUpgrade::toJson() const
                        {QStringLiteral("module_text"), QString::fromUtf8(m_moduleText)}};
     if (!m_reason.isEmpty())
         object.insert(QStringLiteral("reason"), m_reason);
-    if (PortSpec::parse(m_port).isIdentity())
+    if (PortRequest::parse(m_port).isIdentity())
         object.insert(QStringLiteral("device"),
                       m_device.isEmpty() ? QJsonValue(QJsonValue::Null) : QJsonValue(m_device));
     return object;

@@ -27,17 +27,17 @@ namespace {
 QStringList waysToName(const PortIdentity &port)
 {
     QStringList ways{portDevice(port.name, port.systemLocation)};
-    PortSpec spec;
+    PortRequest request;
     if (!port.serialNumber.isEmpty()) {
-        spec.kind = PortSpec::Kind::Serial;
-        spec.serialNumber = port.serialNumber;
-        ways << spec.key();
+        request.kind = PortRequest::Kind::Serial;
+        request.serialNumber = port.serialNumber;
+        ways << request.key();
     }
     if (port.hasUsbIds) {
-        spec.kind = PortSpec::Kind::Usb;
-        spec.vendorId = port.vendorId;
-        spec.productId = port.productId;
-        ways << spec.key();
+        request.kind = PortRequest::Kind::Usb;
+        request.vendorId = port.vendorId;
+        request.productId = port.productId;
+        ways << request.key();
     }
     return ways;
 }

@@ -49,11 +49,11 @@ private slots:
         const QStringList byIdentity = {"--headless", "--image", "fw.ufw", "--port"};
         QTest::newRow("usb= and serial=")
             << byIdentity + QStringList{"usb=0403:6001", "--port", "serial=A1"} << "";
-        for (const char *spec : {"usb=12", "usb=zzzz:1"})
-            QTest::newRow(spec) << byIdentity + QStringList{spec}
-                                << QString("--port: usb= needs VID:PID, 4 hex digits each "
-                                           "(usb=0403:6001): ") +
-                                       spec;
+        for (const char *request : {"usb=12", "usb=zzzz:1"})
+            QTest::newRow(request) << byIdentity + QStringList{request}
+                                   << QString("--port: usb= needs VID:PID, 4 hex digits each "
+                                              "(usb=0403:6001): ") +
+                                          request;
         QTest::newRow("serial= empty") << byIdentity + QStringList{"serial="}
                                        << "--port: serial= needs the adapter's serial number: "
                                           "serial=";

@@ -327,7 +327,7 @@ private slots:
             listed.clear(); // unplugged
         }
         QVERIFY(!station.interrupt());
-        // A log per module, named after the spec and the device, nothing a file system trips on.
+        // A log per module, named after the request and the device, nothing a file system trips on.
         const QStringList logs = QDir(options.logDir).entryList(QDir::Files);
         QCOMPARE(logs.size(), 2);
         for (const QString &name : logs)

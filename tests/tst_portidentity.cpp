@@ -40,7 +40,7 @@ private slots:
 
     void resolve_data()
     {
-        QTest::addColumn<QString>("spec");
+        QTest::addColumn<QString>("request");
         QTest::addColumn<PortResolution::Kind>("kind");
         QTest::addColumn<QString>("text"); // the device, or the reason there is none
         using K = PortResolution::Kind;
@@ -63,33 +63,34 @@ private slots:
             << "usb=0403:6001" << K::Ambiguous
             << "usb=0403:6001 matches 2 ports: ttyUSB0 (serial A1), ttyUSB1 (no serial number)";
         const QString usbProblem = "usb= needs VID:PID, 4 hex digits each (usb=0403:6001): ";
-        for (const char *spec : {"usb=12", "usb=zzzz:1", "usb=0x0403:6001", "usb=04031:6001",
-                                 "usb=0403-6001", "usb=0403:6001:1", "usb="})
-            QTest::newRow(spec) << spec << K::Malformed << usbProblem + spec;
+        for (const char *request : {"usb=12", "usb=zzzz:1", "usb=0x0403:6001", "usb=04031:6001",
+                                    "usb=0403-6001", "usb=0403:6001:1", "usb="})
+            QTest::newRow(request) << request << K::Malformed << usbProblem + request;
         QTest::newRow("serial= empty")
             << "serial=" << K::Malformed << "serial= needs the adapter's serial number: serial=";
     }
     void resolve()
     {
-        QFETCH(QString, spec);
+        QFETCH(QString, request);
         QFETCH(PortResolution::Kind, kind);
         QFETCH(QString, text);
-        const PortResolution resolution = resolvePort(spec, Ports);
+        const PortResolution resolution = resolvePort(request, Ports);
         QCOMPARE(resolution.kind, kind);
         QCOMPARE(kind == PortResolution::Kind::Device ? resolution.device : resolution.reason,
                  text);
         QCOMPARE(resolution.candidates.size(),
-                 kind == PortResolution::Kind::Ambiguous                                      ? 2
-                 : kind == PortResolution::Kind::Device && PortSpec::parse(spec).isIdentity() ? 1
-                                                                                              : 0);
+                 kind == PortResolution::Kind::Ambiguous ? 2
+                 : kind == PortResolution::Kind::Device && PortRequest::parse(request).isIdentity()
+                     ? 1
+                     : 0);
     }
 
     // The same adapter is the same key however its hex digits are written.
     void keys()
     {
-        QCOMPARE(PortSpec::parse("usb=ABCD:00eF").key(), QString("usb=abcd:00ef"));
-        QCOMPARE(PortSpec::parse("serial=Xy").key(), QString("serial=Xy"));
-        QCOMPARE(PortSpec::parse("/dev/ttyUSB0").key(), QString());
+        QCOMPARE(PortRequest::parse("usb=ABCD:00eF").key(), QString("usb=abcd:00ef"));
+        QCOMPARE(PortRequest::parse("serial=Xy").key(), QString("serial=Xy"));
+        QCOMPARE(PortRequest::parse("/dev/ttyUSB0").key(), QString());
     }
 
     // Positions that look at nearly the same moment share one listing.
