@@ -19,6 +19,10 @@ struct HeadlessOptions
     QString logDir;
     bool wait = false; // a port that does not exist yet is waited for
     bool loop = false; // module after module on each port, until interrupted
+    // A port that fails before a byte is sent (will not open, no adapter found) is recorded as
+    // a module that ended with an error; otherwise it is a fault of the station's, told by
+    // PortStation::portFault and tried again.
+    bool recordPortFaults = true;
     // Where serial= and usb= ports are looked up; a test gives a list of its own.
     PortLister listPorts = systemPorts;
 };

@@ -88,15 +88,17 @@ JsonLinesFile::~JsonLinesFile()
     m_thread.wait();
 }
 
-void JsonLinesFile::append(const QByteArray &line)
+void JsonLinesFile::append(const QByteArray &line, Written written)
 {
-    m_calls->post([this, line = ownCopy(line)] {
+    m_calls->post([this, line = ownCopy(line), written = std::move(written)] {
         const QString problem = appendWhole(m_path, line);
-        if (problem.isEmpty())
-            return;
-        m_failed = true;
-        printLine(stderr,
-                  QStringLiteral("rw47hn-upgrader: cannot write %1: %2").arg(m_path, problem));
+        if (!problem.isEmpty()) {
+            m_failed = true;
+            printLine(stderr,
+                      QStringLiteral("rw47hn-upgrader: cannot write %1: %2").arg(m_path, problem));
+        }
+        if (written)
+            written(problem);
     });
 }
 

@@ -6,6 +6,7 @@
 #include <QThread>
 
 #include <atomic>
+#include <functional>
 
 class CallQueue;
 
@@ -22,8 +23,10 @@ public:
     JsonLinesFile &operator=(const JsonLinesFile &) = delete;
 
     // `line` without its line break. A failure is said on stderr as it happens:
-    // "rw47hn-upgrader: cannot write <file>: <reason>".
-    void append(const QByteArray &line);
+    // "rw47hn-upgrader: cannot write <file>: <reason>". `written`, when given, runs on the
+    // file's thread once the line is on disk (with an empty text) or given up (with why).
+    using Written = std::function<void(const QString &problem)>;
+    void append(const QByteArray &line, Written written = {});
     // Waits until every line given so far is on disk or given up; false when any was given up.
     bool waitForAll();
 

@@ -10,15 +10,23 @@ namespace {
 
 // Ports that do not exist yet are looked for this often.
 constexpr int PortPollMs = 250;
+// A port that fails at once is tried again after this, doubled each time up to the most.
+constexpr int FirstRetryMs = 1000;
+constexpr int MostRetryMs = 30000;
 
 } // namespace
 
 PortStation::PortStation(const QString &port, const HeadlessOptions &options,
                          const SharedImage &image, QObject *parent)
-    : QObject(parent), m_port(port), m_options(options), m_image(image)
+    : QObject(parent), m_port(port), m_options(options), m_image(image), m_retryMs(FirstRetryMs)
 {
     m_poll.setInterval(PortPollMs);
     connect(&m_poll, &QTimer::timeout, this, &PortStation::poll);
+    m_retry.setSingleShot(true);
+    connect(&m_retry, &QTimer::timeout, this, [this] {
+        m_state = State::WaitingToAppear;
+        start();
+    });
 }
 
 void PortStation::start()
@@ -35,21 +43,43 @@ void PortStation::startModule()
 {
     m_poll.stop();
     m_state = State::Upgrading;
-    m_module = std::make_shared<PortUpgrade>(m_port, m_options, m_image);
+    m_module = std::make_unique<PortUpgrade>(m_port, m_options, m_image);
     connect(m_module.get(), &PortUpgrade::ended, this, &PortStation::moduleFinished);
     m_module->start();
 }
 
-void PortStation::moduleFinished()
+// Only the last module is kept, so that a station that loops for weeks stays the same size.
+void PortStation::moduleFinished(const ModuleRecord &record)
 {
-    const std::shared_ptr<PortUpgrade> module = std::move(m_module);
+    m_finished = std::move(m_module);
     const bool next = m_options.loop && !m_stopping;
-    m_state = next ? State::WaitingToDisappear : State::Done;
-    if (next)
-        m_poll.start();
-    emit moduleEnded(module);
+    if (!takeFault(record, next)) {
+        m_retryMs = FirstRetryMs;
+        m_state = next ? State::WaitingToDisappear : State::Done;
+        if (next)
+            m_poll.start();
+        emit moduleEnded(record);
+    }
     if (!next)
         emit done();
+}
+
+// A port that failed before a byte was sent, when such a port is no module: told as a fault
+// and, when more modules are due, tried again later. False when the record is a module's.
+bool PortStation::takeFault(const ModuleRecord &record, bool next)
+{
+    if (m_options.recordPortFaults || !record.reason.beforeModule())
+        return false;
+    if (!next) {
+        m_state = State::Done;
+        emit portFault(record, -1);
+        return true;
+    }
+    m_state = State::WaitingToRetry;
+    m_retry.start(m_retryMs);
+    emit portFault(record, m_retryMs);
+    m_retryMs = qMin(m_retryMs * 2, MostRetryMs);
+    return true;
 }
 
 void PortStation::poll()
@@ -84,6 +114,7 @@ bool PortStation::interrupt()
 {
     m_stopping = true;
     m_poll.stop();
+    m_retry.stop();
     switch (m_state) {
     case State::Upgrading:
         return m_module->interrupt();
@@ -91,9 +122,10 @@ bool PortStation::interrupt()
         if (m_options.loop)
             break;
         // The one module this port was given for never came: it is unfinished all the same.
-        m_module = std::make_shared<PortUpgrade>(m_port, m_options, m_image);
+        m_module = std::make_unique<PortUpgrade>(m_port, m_options, m_image);
         connect(m_module.get(), &PortUpgrade::ended, this, &PortStation::moduleFinished);
         return m_module->interrupt();
+    case State::WaitingToRetry:
     case State::WaitingToDisappear:
     case State::Done:
         break;

@@ -11,6 +11,8 @@
 
 // One port of a station: waits for it when asked to, upgrades the module on it, and with
 // --loop waits for the port to go and come back (the next module) and upgrades that one.
+// Without recordPortFaults a port that fails at once is no module: it is told as a fault and,
+// with --loop, tried again after 1 s, doubling up to 30 s.
 class PortStation : public QObject
 {
     Q_OBJECT
@@ -24,18 +26,24 @@ public:
     bool interrupt();
     bool isDone() const { return m_state == State::Done; }
     // Started and looking for a module that has not come yet.
-    bool waitsForModule() const { return m_state == State::WaitingToAppear; }
+    bool waitsForModule() const
+    {
+        return m_state == State::WaitingToAppear || m_state == State::WaitingToRetry;
+    }
     const PortUpgrade *current() const { return m_module.get(); }
 
 signals:
-    // The station hands over the module, whatever its outcome.
-    void moduleEnded(std::shared_ptr<PortUpgrade> module);
+    // The station hands over the module's record, whatever its outcome.
+    void moduleEnded(const ModuleRecord &record);
+    // The port failed before a byte was sent; tried again in `retryMs`, or not when it is -1.
+    void portFault(const ModuleRecord &attempt, int retryMs);
     void done();
 
 private:
-    enum class State { WaitingToAppear, Upgrading, WaitingToDisappear, Done };
+    enum class State { WaitingToAppear, Upgrading, WaitingToDisappear, WaitingToRetry, Done };
     void startModule();
-    void moduleFinished();
+    void moduleFinished(const ModuleRecord &record);
+    bool takeFault(const ModuleRecord &record, bool next);
     void poll();
     bool portPresent() const;
 
@@ -43,7 +51,11 @@ private:
     const HeadlessOptions &m_options;
     const SharedImage &m_image;
     State m_state = State::WaitingToAppear;
-    std::shared_ptr<PortUpgrade> m_module;
+    std::unique_ptr<PortUpgrade> m_module;
+    // The one that ended last: it may still be on the stack that told of its end.
+    std::unique_ptr<PortUpgrade> m_finished;
     QTimer m_poll;
+    QTimer m_retry;
+    int m_retryMs;
     bool m_stopping = false;
 };

@@ -8,16 +8,7 @@
 #include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QFileInfo>
-
-namespace {
-
-QString isoUtc(const QDateTime &time)
-{
-    return time.isValid() ? time.toUTC().toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss.zzzZ"))
-                          : QString();
-}
-
-} // namespace
+#include <QUuid>
 
 QString loadSharedImage(const QString &path, SharedImage *image)
 {
@@ -33,15 +24,23 @@ QString loadSharedImage(const QString &path, SharedImage *image)
 
 PortUpgrade::PortUpgrade(const QString &port, const HeadlessOptions &options,
                          const SharedImage &image, QObject *parent)
-    : QObject(parent), m_port(port), m_options(options), m_image(image)
+    : QObject(parent), m_options(options), m_image(image)
 {
+    m_record.id = QUuid::createUuid().toString(QUuid::WithoutBraces);
+    m_record.port = port;
+    m_record.identityPort = PortRequest::parse(port).isIdentity();
+    m_record.image = image.path;
+    m_record.imageSize = image.data.size();
+    m_record.imageSha256 = image.sha256;
+    m_record.toolVersion = QCoreApplication::applicationVersion();
     m_sequence.setImage(image.data);
     m_sequence.setChosenRate(options.baud.toUInt());
     m_sequence.setHexLines(options.verbose || options.debug || !options.logDir.isEmpty());
     m_idle.setSingleShot(true);
     m_idle.setInterval(options.timeoutSeconds * 1000);
     connect(&m_idle, &QTimer::timeout, this, [this] {
-        endWithError(QStringLiteral("no answer for %1 s").arg(m_options.timeoutSeconds));
+        endWithError(EndReason::of(EndReason::Kind::NoAnswer, QSerialPort::NoError,
+                                   m_options.timeoutSeconds));
     });
     connectSequence();
     connectLog();
@@ -55,11 +54,12 @@ void PortUpgrade::connectSequence()
         connect(&m_sequence, signal, &m_idle, qOverload<>(&QTimer::start));
     connect(&m_sequence, &UpgradeSequence::textReceived, this, &PortUpgrade::takeModuleText);
     connect(&m_sequence, &UpgradeSequence::resultReported, this, &PortUpgrade::onResult);
-    connect(&m_sequence, &UpgradeSequence::linkLost, this, [this](const QString &reason) {
-        endWithError(QStringLiteral("port lost: ") + reason);
+    connect(&m_sequence, &UpgradeSequence::linkLost, this, [this] {
+        endWithError(EndReason::of(EndReason::Kind::PortLost, m_sequence.linkError()));
     });
-    connect(&m_sequence, &UpgradeSequence::linkClosed, this, [this](const QString &reason) {
-        endWithError(QStringLiteral("port closed: ") + reason);
+    connect(&m_sequence, &UpgradeSequence::linkClosed, this, [this](quint64 rate) {
+        endWithError(
+            EndReason::of(EndReason::Kind::RateSwitchFailed, m_sequence.linkError(), qint64(rate)));
     });
 }
 
@@ -67,75 +67,69 @@ void PortUpgrade::connectLog()
 {
     if (m_options.verbose) {
         connect(&m_sequence, &UpgradeSequence::logged, this, [this](const LogEntry &entry) {
-            printLine(stderr, m_port + QStringLiteral(": ") + entry.line());
+            printLine(stderr, m_record.port + QStringLiteral(": ") + entry.line());
         });
     }
     if (m_options.logDir.isEmpty())
         return;
     connect(&m_sequence, &UpgradeSequence::logged, &m_log, &SessionLog::write);
     connect(&m_log, &SessionLog::failed, this, [this](const QString &line) {
-        printLine(stderr, m_port + QStringLiteral(": ") + line);
+        m_record.logProblem = line;
+        printLine(stderr, m_record.port + QStringLiteral(": ") + line);
     });
 }
 
 void PortUpgrade::start()
 {
-    m_started = QDateTime::currentDateTime();
-    const QString unresolved = resolve();
+    m_record.started = QDateTime::currentDateTime();
+    const EndReason unresolved = resolve();
     if (!m_options.logDir.isEmpty())
-        m_log.open(m_options.logDir, logName(), m_started);
-    if (!unresolved.isEmpty()) {
+        m_log.open(m_options.logDir, logName(), m_record.started);
+    if (!unresolved.isNone()) {
         endWithError(unresolved);
         return;
     }
-    if (!m_sequence.OpenComPorts(m_device, m_options.baud)) {
-        endWithError(QStringLiteral("cannot open the port: ") + m_sequence.errorString());
+    if (!m_sequence.OpenComPorts(m_record.device.isEmpty() ? m_record.port : m_record.device,
+                                 m_options.baud)) {
+        endWithError(EndReason::of(EndReason::Kind::CannotOpen, m_sequence.linkError()));
         return;
     }
     m_sequence.startUpgrade();
 }
 
 // A serial= or usb= port is looked up as the module's upgrade starts, so that it is found
-// under whatever name the system gave its adapter this time; why it was not, or empty.
-QString PortUpgrade::resolve()
+// under whatever name the system gave its adapter this time.
+EndReason PortUpgrade::resolve()
 {
-    if (!PortRequest::parse(m_port).isIdentity()) {
-        m_device = m_port;
+    if (!m_record.identityPort)
         return {};
-    }
-    const PortResolution resolution = resolvePort(m_port, m_options.listPorts());
-    m_device = resolution.device;
-    return resolution.reason;
-}
-
-// The port as given, and the device it led to when that is another name.
-QString PortUpgrade::label() const
-{
-    return m_device.isEmpty() || m_device == m_port
-               ? m_port
-               : QStringLiteral("%1 (%2)").arg(m_port, m_device);
+    const PortResolution resolution = resolvePort(m_record.port, m_options.listPorts());
+    m_record.device = resolution.device;
+    if (!resolution.device.isEmpty())
+        return {};
+    return EndReason::of(EndReason::Kind::PortNotFound, QSerialPort::NoError, 0, resolution.reason);
 }
 
 // A log file's name holds no '/' from a serial number; the file name sanitizes the rest.
 QString PortUpgrade::logName() const
 {
-    if (m_device == m_port)
-        return m_port;
-    QString name = m_port;
+    if (!m_record.identityPort)
+        return m_record.port;
+    QString name = m_record.port;
     name.replace(QLatin1Char('/'), QLatin1Char('_')).replace(QLatin1Char('\\'), QLatin1Char('_'));
-    if (!m_device.isEmpty())
-        name += QLatin1Char('_') + QFileInfo(m_device).fileName();
+    if (!m_record.device.isEmpty())
+        name += QLatin1Char('_') + QFileInfo(m_record.device).fileName();
     return name;
 }
 
 // A module that has already reported keeps its result; any other ends as interrupted.
 bool PortUpgrade::interrupt()
 {
-    if (m_result >= 0) {
-        end(m_result == 0 ? Outcome::Ok : Outcome::Failed);
+    if (m_record.result >= 0) {
+        end(m_record.result == 0 ? ModuleRecord::Status::Ok : ModuleRecord::Status::Failed);
         return false;
     }
-    end(Outcome::Error, QStringLiteral("interrupted"));
+    end(ModuleRecord::Status::Error, EndReason::of(EndReason::Kind::Interrupted));
     return true;
 }
 
@@ -148,68 +142,42 @@ void PortUpgrade::takeModuleText(const QByteArray &text)
 // port that goes away meanwhile does not undo the result.
 void PortUpgrade::onResult(uint8_t result, const UpgradeFigures &figures)
 {
-    m_result = result;
+    m_record.result = result;
     m_figures = figures;
     m_idle.stop();
-    const Outcome outcome = result == 0 ? Outcome::Ok : Outcome::Failed;
-    auto endWithResult = [this, outcome] { end(outcome); };
+    const auto status = result == 0 ? ModuleRecord::Status::Ok : ModuleRecord::Status::Failed;
+    auto endWithResult = [this, status] { end(status); };
     connect(&m_sequence, &UpgradeSequence::returnedToChosenRate, this, endWithResult);
     connect(&m_sequence, &UpgradeSequence::linkLost, this, endWithResult);
     connect(&m_sequence, &UpgradeSequence::linkClosed, this, endWithResult);
 }
 
-void PortUpgrade::endWithError(const QString &reason)
+void PortUpgrade::endWithError(const EndReason &reason)
 {
-    if (m_result < 0)
-        end(Outcome::Error, reason);
+    if (m_record.result < 0)
+        end(ModuleRecord::Status::Error, reason);
 }
 
-void PortUpgrade::end(Outcome outcome, const QString &reason)
+void PortUpgrade::end(ModuleRecord::Status status, const EndReason &reason)
 {
-    if (m_outcome != Outcome::Running)
+    if (m_ended)
         return;
-    m_outcome = outcome;
-    m_reason = reason;
-    m_ended = QDateTime::currentDateTime();
-    if (outcome == Outcome::Error)
+    m_ended = true;
+    m_record.ended = QDateTime::currentDateTime();
+    m_record.status = status;
+    m_record.reason = reason;
+    if (status == ModuleRecord::Status::Error)
         m_figures = m_sequence.figures();
+    m_record.bytes = m_figures.servedBytes;
+    m_record.requests = m_figures.requests;
+    m_record.crcErrors = m_figures.crcErrors;
+    m_record.moduleText = QString::fromUtf8(m_moduleText);
+    m_record.logPath = m_log.filePath();
     m_idle.stop();
     m_sequence.closePort();
-    m_log.write(LogEntry::ofText(summaryLine()));
+    m_log.write(LogEntry::ofText(m_record.summaryLine()));
     m_log.close();
-    emit ended();
-}
-
-int PortUpgrade::exitStatus() const
-{
-    switch (m_outcome) {
-    case Outcome::Ok:
-        return 0;
-    case Outcome::Failed:
-        return 1;
-    case Outcome::Running:
-    case Outcome::Error:
-        break;
-    }
-    return 2;
-}
-
-QString PortUpgrade::summaryLine() const
-{
-    switch (m_outcome) {
-    case Outcome::Ok:
-        return QStringLiteral("%1: ok, %2 bytes, %3 requests, %4 s")
-            .arg(label())
-            .arg(m_figures.servedBytes)
-            .arg(m_figures.requests)
-            .arg(m_figures.elapsedMs / 1000.0, 0, 'f', 2);
-    case Outcome::Failed:
-        return QStringLiteral("%1: failed, result %2").arg(label()).arg(m_result);
-    case Outcome::Running:
-    case Outcome::Error:
-        break;
-    }
-    return QStringLiteral("%1: error, %2").arg(label(), m_reason);
+    emit ended(m_record);
 }
 
 QString PortUpgrade::progressText() const
@@ -217,31 +185,5 @@ QString PortUpgrade::progressText() const
     const UpgradeFigures now = m_sequence.figures();
     const qint64 size = m_image.data.size();
     const qint64 percent = size > 0 ? now.servedBytes * 100 / size : 0;
-    return QStringLiteral("%1 %2% %3 B").arg(m_port).arg(percent).arg(now.servedBytes);
-}
-
-QJsonObject PortUpgrade::toJson() const
-{
-    static const char *const statuses[] = {"running", "ok", "failed", "error"};
-    QJsonObject object{{QStringLiteral("port"), m_port},
-                       {QStringLiteral("status"), statuses[int(m_outcome)]},
-                       {QStringLiteral("result"),
-                        m_result >= 0 ? QJsonValue(m_result) : QJsonValue(QJsonValue::Null)},
-                       {QStringLiteral("bytes"), m_figures.servedBytes},
-                       {QStringLiteral("requests"), m_figures.requests},
-                       {QStringLiteral("seconds"), m_figures.elapsedMs / 1000.0},
-                       {QStringLiteral("crc_errors"), m_figures.crcErrors},
-                       {QStringLiteral("image"), m_image.path},
-                       {QStringLiteral("image_size"), m_image.data.size()},
-                       {QStringLiteral("image_sha256"), m_image.sha256},
-                       {QStringLiteral("started"), isoUtc(m_started)},
-                       {QStringLiteral("ended"), isoUtc(m_ended)},
-                       {QStringLiteral("tool_version"), QCoreApplication::applicationVersion()},
-                       {QStringLiteral("module_text"), QString::fromUtf8(m_moduleText)}};
-    if (!m_reason.isEmpty())
-        object.insert(QStringLiteral("reason"), m_reason);
-    if (PortRequest::parse(m_port).isIdentity())
-        object.insert(QStringLiteral("device"),
-                      m_device.isEmpty() ? QJsonValue(QJsonValue::Null) : QJsonValue(m_device));
-    return object;
+    return QStringLiteral("%1 %2% %3 B").arg(m_record.port).arg(percent).arg(now.servedBytes);
 }

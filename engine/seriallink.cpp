@@ -1,5 +1,7 @@
 #include "seriallink.h"
 
+#include "modulerecord.h"
+
 #include <QDebug>
 
 // The port is a child so that it moves with the link to another thread.
@@ -15,8 +17,11 @@ bool SerialLink::open(const QString &portName, qint32 rate)
     m_open = false;
     m_port.setPortName(portName);
     m_port.setBaudRate(rate, QSerialPort::AllDirections);
-    if (!m_port.open(QIODevice::ReadWrite))
+    m_error = QSerialPort::NoError;
+    if (!m_port.open(QIODevice::ReadWrite)) {
+        m_error = m_port.error();
         return false;
+    }
     qDebug() << "Serial port opened successfully.";
     requestLowLatency();
     m_open = true;
@@ -32,6 +37,7 @@ bool SerialLink::reopenAt(qint32 rate)
     m_port.close();
     m_port.setBaudRate(rate, QSerialPort::AllDirections);
     if (!m_port.open(QIODevice::ReadWrite)) {
+        m_error = m_port.error();
         m_open = false;
         return false;
     }
@@ -71,6 +77,7 @@ void SerialLink::handleError(QSerialPort::SerialPortError error)
     if (!m_open || (error != QSerialPort::ResourceError && error != QSerialPort::ReadError))
         return;
     m_open = false; // nothing may be sent on the lost port any more
+    m_error = error;
     emit lost(lossReason());
     // Closing from inside the port's own notification is not safe; close once control is
     // back in the event loop, unless the link has been reopened by then.
@@ -83,11 +90,9 @@ void SerialLink::handleError(QSerialPort::SerialPortError error)
         Qt::QueuedConnection);
 }
 
-// What the system said; Qt has no words of its own for a device that simply vanished.
+// Both errors that mean a loss read as a device that went away: Qt's own text for a vanished
+// device is "Unknown error", translated with Qt, so it is never what decides.
 QString SerialLink::lossReason() const
 {
-    const QString reason = m_port.errorString();
-    if (reason.isEmpty() || reason == QLatin1String("Unknown error"))
-        return QStringLiteral("the device went away");
-    return reason;
+    return serialErrorShown(QSerialPort::ResourceError);
 }

@@ -31,6 +31,8 @@ public:
     qint32 rate() const { return m_port.baudRate(); }
     QString portName() const { return m_port.portName(); }
     QString errorString() const { return m_port.errorString(); }
+    // What went wrong last: a failed open or reopen, or the loss of the port.
+    QSerialPort::SerialPortError error() const { return m_error; }
     QString permissionHint() const;
 
     // Hands `data` to the driver at once; the count the port took, -1 on error.
@@ -40,6 +42,7 @@ signals:
     void received(const QByteArray &chunk);
     void bytesWritten(qint64 bytes);
     // The port went away (adapter unplugged, other side of a pty closed); it is closed now.
+    // `reason` in the installed language, for the log.
     void lost(const QString &reason);
 
 private:
@@ -54,4 +57,5 @@ private:
 
     QSerialPort m_port;
     bool m_open = false;
+    QSerialPort::SerialPortError m_error = QSerialPort::NoError;
 };

@@ -172,9 +172,7 @@ void UpgradeSequence::changeBaudRate(quint64 baudrate)
         return;
     if (!link.reopenAt(qint32(baudrate))) {
         log(tr("切波特率失败: %1, %2").arg(QString::number(baudrate), link.errorString()));
-        // The reason goes to summaries and reports, which stay English in every language.
-        markClosed(QStringLiteral("cannot switch to %1 baud: %2")
-                       .arg(QString::number(baudrate), link.errorString()));
+        markClosed(baudrate);
         return;
     }
     log(tr("切波特率到: %1").arg(baudrate));
@@ -226,10 +224,10 @@ void UpgradeSequence::handleLinkLost(const QString &reason)
     emit linkLost(reason);
 }
 
-void UpgradeSequence::markClosed(const QString &reason)
+void UpgradeSequence::markClosed(quint64 rate)
 {
     endSession();
-    emit linkClosed(reason);
+    emit linkClosed(rate);
 }
 
 void UpgradeSequence::setPhase(Phase phase)

@@ -68,6 +68,8 @@ public:
     quint64 session() const { return m_session; }
     QString portName() const { return link.portName(); }
     QString errorString() const { return link.errorString(); }
+    // Why the port would not open or reopen, or why it was lost.
+    QSerialPort::SerialPortError linkError() const { return link.error(); }
 
     // The image file and the rate the user has chosen; the rate is used at the start and
     // after the result. An image given as bytes is served as it is, shared, never reloaded.
@@ -133,8 +135,10 @@ signals:
     // The module has been silent longer than the limit.
     void noAnswer();
     // The link closed by itself: the port went away, or would not reopen at a new rate.
+    // `reason` in the installed language; linkError() says it as an error of the port.
     void linkLost(const QString &reason);
-    void linkClosed(const QString &reason);
+    // The port would not reopen at `rate`: linkError() says why.
+    void linkClosed(quint64 rate);
     void phaseChanged(UpgradeSequence::Phase phase);
 
 private:
@@ -142,7 +146,7 @@ private:
     void emitEntry(LogEntry entry);
     void afterInSession(int ms, const std::function<void()> &step);
     void handleLinkLost(const QString &reason);
-    void markClosed(const QString &reason);
+    void markClosed(quint64 rate);
     void endSession();
     bool takeText(const QByteArray &chunk);
     void takeFrameByte(uint8_t byte);

@@ -42,6 +42,9 @@ void HeadlessRunner::start()
 {
     if (!m_options.jsonLinesPath.isEmpty())
         m_jsonLines = std::make_unique<JsonLinesFile>(m_options.jsonLinesPath);
+    // Each --port of a plain run is one module, reported whatever happens to it; a loop
+    // serves whatever comes, and a port that fails at once is no module of its.
+    m_options.recordPortFaults = !m_options.loop;
     connect(m_interrupts, &InterruptWatcher::interrupted, this, &HeadlessRunner::interrupt);
     // One listing serves every position that looks within a poll of another.
     m_options.listPorts = listedAtMostEvery(m_options.listPorts, 200);
@@ -49,6 +52,7 @@ void HeadlessRunner::start()
         m_stations.push_back(std::make_unique<PortStation>(port, m_options, m_image));
         PortStation *station = m_stations.back().get();
         connect(station, &PortStation::moduleEnded, this, &HeadlessRunner::moduleEnded);
+        connect(station, &PortStation::portFault, this, &HeadlessRunner::portFault);
         connect(station, &PortStation::done, this, &HeadlessRunner::stationDone);
     }
     m_progress.start();
@@ -58,12 +62,21 @@ void HeadlessRunner::start()
         station->start();
 }
 
-void HeadlessRunner::moduleEnded(const std::shared_ptr<PortUpgrade> &module)
+void HeadlessRunner::moduleEnded(const ModuleRecord &record)
 {
-    m_modules.push_back(module);
-    printLine(stdout, module->summaryLine());
+    m_modulesStatus = qMax(m_modulesStatus, record.exitStatus());
+    if (!m_options.jsonPath.isEmpty())
+        m_records.push_back(record);
+    printLine(stdout, record.summaryLine());
     if (m_jsonLines)
-        m_jsonLines->append(QJsonDocument(module->toJson()).toJson(QJsonDocument::Compact));
+        m_jsonLines->append(record.jsonLine());
+}
+
+void HeadlessRunner::portFault(const ModuleRecord &attempt, int retryMs)
+{
+    printLine(stderr, QStringLiteral("rw47hn-upgrader: %1: %2; trying again in %3 s")
+                          .arg(attempt.label(), attempt.reason.text())
+                          .arg(retryMs / 1000));
 }
 
 void HeadlessRunner::stationDone()
@@ -97,9 +110,7 @@ void HeadlessRunner::finish()
     m_progress.stop();
     if (m_jsonLines && !m_jsonLines->waitForAll())
         m_writeFailed = true;
-    int status = m_interruptStatus;
-    for (const auto &module : m_modules)
-        status = qMax(status, module->exitStatus());
+    int status = qMax(m_interruptStatus, m_modulesStatus);
     if (!m_options.jsonPath.isEmpty() && !writeJson())
         m_writeFailed = true;
     if (m_writeFailed)
@@ -124,8 +135,8 @@ void HeadlessRunner::printProgress()
 bool HeadlessRunner::writeJson()
 {
     QJsonArray results;
-    for (const auto &module : m_modules)
-        results.append(module->toJson());
+    for (const ModuleRecord &record : m_records)
+        results.append(record.toJson());
     QSaveFile file(m_options.jsonPath);
     const QByteArray json = QJsonDocument(results).toJson();
     // flush() on its own: commit() does not notice a buffered write that failed.

@@ -32,7 +32,8 @@ signals:
     void finished(int exitStatus);
 
 private:
-    void moduleEnded(const std::shared_ptr<PortUpgrade> &module);
+    void moduleEnded(const ModuleRecord &record);
+    void portFault(const ModuleRecord &attempt, int retryMs);
     void stationDone();
     void interrupt(int signalNumber);
     void finish();
@@ -42,7 +43,10 @@ private:
     HeadlessOptions m_options;
     SharedImage m_image;
     std::vector<std::unique_ptr<PortStation>> m_stations;
-    std::vector<std::shared_ptr<PortUpgrade>> m_modules; // every module that has ended
+    // Every module's record for --json at the end; without it only the running status, so
+    // that a run that loops for weeks stays the same size.
+    std::vector<ModuleRecord> m_records;
+    int m_modulesStatus = 0; // the highest exit status of the modules so far
     InterruptWatcher *m_interrupts;
     std::unique_ptr<JsonLinesFile> m_jsonLines; // each module's line, appended as it ends
     QTimer m_progress;

@@ -82,7 +82,11 @@ QString PositionTile::stateText(const StationModel::Position &position)
     case State::Failed:
         return tr("失败: 结果 %1").arg(position.lastResult);
     case State::Error:
-        return tr("错误: %1").arg(position.lastReason);
+        return tr("错误: %1").arg(position.lastReason.shown());
+    case State::Fault:
+        if (!position.writeProblem.isEmpty())
+            return position.writeProblem;
+        return tr("端口故障: %1").arg(position.portFault.shown());
     }
     return {};
 }
@@ -91,6 +95,8 @@ QString PositionTile::colourClass(const StationModel::Position &position)
 {
     if (position.now.activity == PositionActivity::Upgrading)
         return QStringLiteral("running");
+    if (position.state() == StationModel::State::Fault)
+        return QStringLiteral("failed");
     switch (position.last) {
     case ModuleOutcome::Passed:
         return QStringLiteral("passed");
@@ -103,7 +109,7 @@ QString PositionTile::colourClass(const StationModel::Position &position)
     return QStringLiteral("idle");
 }
 
-void PositionTile::display(const StationModel::Position &position, qint64 imageSize)
+void PositionTile::display(const StationModel::Position &position, qint64 imageSize, bool canStart)
 {
     m_block->setText(position.setup.label);
     const QString colour = colourClass(position);
@@ -129,6 +135,6 @@ void PositionTile::display(const StationModel::Position &position, qint64 imageS
     m_elapsed->setText(tr("%1 秒").arg(position.now.elapsedMs / 1000.0, 0, 'f', 1));
     m_counts->setText(tr("通过 %1 失败 %2").arg(position.passed).arg(position.failed));
     const bool stopped = position.now.activity == PositionActivity::Stopped;
-    m_start->setEnabled(stopped && imageSize > 0);
+    m_start->setEnabled(stopped && canStart);
     m_stop->setEnabled(!stopped);
 }

@@ -16,7 +16,7 @@ class PositionTile : public QFrame
 
 public:
     explicit PositionTile(int index, QWidget *parent = nullptr);
-    void display(const StationModel::Position &position, qint64 imageSize);
+    void display(const StationModel::Position &position, qint64 imageSize, bool canStart);
 
     static QString stateText(const StationModel::Position &position);
     // The colour class of the block: idle, running, passed or failed.

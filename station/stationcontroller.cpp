@@ -18,7 +18,8 @@ StationController::StationController(QObject *parent)
         [model](const std::vector<PositionSnapshot> &snapshots) {
             model->applySnapshots(snapshots);
         },
-        [model](const ModuleRecord &record) { model->addRecord(record); },
+        [model](const StationRecord &record) { model->addRecord(record); },
+        [model](int index, const EndReason &reason) { model->setPortFault(index, reason); },
         [model](const ImageInfo &image) { model->setImage(image); }};
     m_worker = new StationWorker(
         [delivery](std::function<void()> call) { delivery->post(std::move(call)); }, listener);

@@ -4,6 +4,9 @@
 
 StationModel::State StationModel::Position::state() const
 {
+    if (now.activity != PositionActivity::Upgrading &&
+        (!writeProblem.isEmpty() || !portFault.isNone()))
+        return State::Fault;
     switch (now.activity) {
     case PositionActivity::Upgrading:
         return State::Upgrading;
@@ -94,9 +97,12 @@ void StationModel::applySnapshots(const std::vector<PositionSnapshot> &snapshots
             continue;
         const PositionSnapshot &now = snapshots[size_t(i)];
         if (now.activity == PositionActivity::Upgrading) {
-            // A new module starts: the last one's outcome gives way to it.
-            if (position.now.activity != PositionActivity::Upgrading)
+            // A new module starts: the last one's outcome and faults give way to it.
+            if (position.now.activity != PositionActivity::Upgrading) {
                 position.last = ModuleOutcome::None;
+                position.portFault = EndReason();
+                position.writeProblem.clear();
+            }
             position.now = now;
         } else {
             position.now.activity = now.activity; // the last module's figures stay shown
@@ -105,25 +111,45 @@ void StationModel::applySnapshots(const std::vector<PositionSnapshot> &snapshots
     }
 }
 
-void StationModel::addRecord(const ModuleRecord &record)
+void StationModel::addRecord(const StationRecord &record)
 {
+    const ModuleOutcome outcome = outcomeOf(record.module.status);
     if (record.position >= 0 && record.position < m_positions.size()) {
         Position &position = m_positions[record.position];
-        position.last = record.outcome;
-        position.lastResult = record.result;
-        position.lastReason = record.reason;
-        position.now.activity = PositionActivity::Ended;
-        position.now.servedBytes = record.bytes;
-        position.now.elapsedMs = qint64(record.seconds * 1000);
-        (record.outcome == ModuleOutcome::Passed ? position.passed : position.failed) += 1;
+        position.last = outcome;
+        position.lastResult = record.module.result;
+        position.lastReason = record.module.reason;
+        position.writeProblem = record.writeProblem;
+        // The record may come after the look that says the position moved on (its line is
+        // written first): only a position still shown upgrading has ended with it.
+        if (position.now.activity == PositionActivity::Upgrading)
+            position.now.activity = PositionActivity::Ended;
+        position.now.servedBytes = record.module.bytes;
+        position.now.elapsedMs = qint64(record.module.seconds() * 1000);
+        (outcome == ModuleOutcome::Passed ? position.passed : position.failed) += 1;
         emit positionChanged(record.position);
     }
-    (record.outcome == ModuleOutcome::Passed ? m_passed : m_failed) += 1;
+    (outcome == ModuleOutcome::Passed ? m_passed : m_failed) += 1;
     m_history.prepend(record);
     while (m_history.size() > HistoryLength)
         m_history.removeLast();
     emit recordAdded(record);
     emit totalsChanged();
+    if (!record.writeProblem.isEmpty())
+        emit writeFailed(record.writeProblem);
+}
+
+void StationModel::setPortFault(int index, const EndReason &reason)
+{
+    if (index < 0 || index >= m_positions.size())
+        return;
+    m_positions[index].portFault = reason;
+    emit positionChanged(index);
+}
+
+bool StationModel::canStart() const
+{
+    return m_image.size > 0 && m_image.problem.isEmpty() && m_image.outputProblem.isEmpty();
 }
 
 void StationModel::setImage(const ImageInfo &image)

@@ -19,7 +19,8 @@ class StationModel : public QObject
 public:
     static constexpr int HistoryLength = 200;
 
-    enum class State { Idle, Waiting, Upgrading, Passed, Failed, Error };
+    // Fault: the port failed before a byte was sent, or a module's record was not written.
+    enum class State { Idle, Waiting, Upgrading, Passed, Failed, Error, Fault };
     Q_ENUM(State)
 
     struct Position
@@ -28,7 +29,9 @@ public:
         PositionSnapshot now;
         ModuleOutcome last = ModuleOutcome::None; // stays until the next module starts
         int lastResult = -1;
-        QString lastReason;
+        EndReason lastReason;
+        EndReason portFault;  // until a module starts here
+        QString writeProblem; // until a module starts here
         int passed = 0;
         int failed = 0;
         State state() const;
@@ -50,27 +53,32 @@ public:
     bool anyActive() const;
     bool isUpgrading(int index) const;
     qint64 imageSize() const { return m_image.size; }
+    // An image is loaded and the results file and log folder can be written.
+    bool canStart() const;
     const ImageInfo &image() const { return m_image; }
     Totals totals(const QDateTime &now = QDateTime::currentDateTime()) const;
     // Newest first.
-    const QList<ModuleRecord> &history() const { return m_history; }
+    const QList<StationRecord> &history() const { return m_history; }
     void resetTotals();
 
     // From the serving thread.
     void applySnapshots(const std::vector<PositionSnapshot> &snapshots);
-    void addRecord(const ModuleRecord &record);
+    void addRecord(const StationRecord &record);
+    void setPortFault(int index, const EndReason &reason);
     void setImage(const ImageInfo &image);
 
 signals:
     void positionsReset();
     void positionChanged(int index);
     void totalsChanged();
-    void recordAdded(const ModuleRecord &record);
+    void recordAdded(const StationRecord &record);
+    // A module's record or log could not be written: the station is not keeping its records.
+    void writeFailed(const QString &problem);
     void imageChanged();
 
 private:
     QVector<Position> m_positions;
-    QList<ModuleRecord> m_history;
+    QList<StationRecord> m_history;
     ImageInfo m_image;
     int m_passed = 0;
     int m_failed = 0;

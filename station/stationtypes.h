@@ -1,5 +1,6 @@
 #pragma once
 
+#include "modulerecord.h"
 #include "owncopy.h"
 
 #include <QString>
@@ -16,6 +17,19 @@ enum class PositionActivity {
 // How a position's last module ended.
 enum class ModuleOutcome { None, Passed, Failed, Error };
 
+inline ModuleOutcome outcomeOf(ModuleRecord::Status status)
+{
+    switch (status) {
+    case ModuleRecord::Status::Ok:
+        return ModuleOutcome::Passed;
+    case ModuleRecord::Status::Failed:
+        return ModuleOutcome::Failed;
+    case ModuleRecord::Status::Error:
+        break;
+    }
+    return ModuleOutcome::Error;
+}
+
 // One position as the serving thread sees it, sent to the window as plain data.
 struct PositionSnapshot
 {
@@ -30,28 +44,18 @@ struct PositionSnapshot
     bool operator!=(const PositionSnapshot &other) const { return !(*this == other); }
 };
 
-// One module that has ended, as the history shows it.
-struct ModuleRecord
+// One module that has ended, as the history shows it: its record, and whether the record
+// reached the results file and its log.
+struct StationRecord
 {
-    qint64 endedMs = 0; // since the epoch
     int position = -1;
-    QString label;
-    QString port;
-    ModuleOutcome outcome = ModuleOutcome::None;
-    int result = -1; // the module's result byte, -1 when none came
-    double seconds = 0;
-    qint64 bytes = 0;
-    QString reason;
-    QString logPath;
-    QString summary; // the headless summary line
+    ModuleRecord module;
+    QString writeProblem; // why the record or its log could not be written, or empty
 };
 
-inline ModuleRecord ownCopy(const ModuleRecord &record)
+inline StationRecord ownCopy(const StationRecord &record)
 {
-    ModuleRecord copy = record;
-    for (QString *text : {&copy.label, &copy.port, &copy.reason, &copy.logPath, &copy.summary})
-        *text = ownCopy(*text);
-    return copy;
+    return {record.position, ownCopy(record.module), ownCopy(record.writeProblem)};
 }
 
 // The image as loaded by the serving thread.
@@ -61,9 +65,12 @@ struct ImageInfo
     qint64 size = 0;
     QString sha256;
     QString problem; // why it could not be loaded, or empty
+    // Why the results file or the log folder cannot be written, or empty: Start waits for it.
+    QString outputProblem;
 };
 
 inline ImageInfo ownCopy(const ImageInfo &info)
 {
-    return {ownCopy(info.path), info.size, ownCopy(info.sha256), ownCopy(info.problem)};
+    return {ownCopy(info.path), info.size, ownCopy(info.sha256), ownCopy(info.problem),
+            ownCopy(info.outputProblem)};
 }

@@ -16,6 +16,7 @@
 #include <QGridLayout>
 #include <QMessageBox>
 #include <QShortcut>
+#include <QStatusBar>
 #include <QUrl>
 
 #include <cmath>
@@ -88,6 +89,7 @@ StationWindow::StationWindow(QWidget *parent)
     connect(model, &StationModel::totalsChanged, this, &StationWindow::showTotals);
     connect(model, &StationModel::recordAdded, this, &StationWindow::addHistoryRow);
     connect(model, &StationModel::imageChanged, this, &StationWindow::showImage);
+    connect(model, &StationModel::writeFailed, this, &StationWindow::showWriteFailure);
     connect(ui->historyTable, &QTableWidget::cellActivated, this, &StationWindow::openHistoryLog);
     connect(ui->resetButton, &QPushButton::clicked, this, &StationWindow::resetTotals);
     m_totalsClock.setInterval(10000);
@@ -215,7 +217,8 @@ void StationWindow::showPosition(int index)
 {
     if (index < m_tiles.size())
         m_tiles[index]->display(m_controller.model()->position(index),
-                                m_controller.model()->imageSize());
+                                m_controller.model()->imageSize(),
+                                m_controller.model()->canStart());
     updateSetupEnabled();
     closeQuestionIfTransferEnded();
 }
@@ -251,7 +254,10 @@ void StationWindow::showTotals()
 void StationWindow::showImage()
 {
     const ImageInfo &image = m_controller.model()->image();
-    if (!image.problem.isEmpty())
+    // What holds Start back comes first: a station that cannot keep its records does not run.
+    if (!image.outputProblem.isEmpty())
+        ui->imageInfo->setText(image.outputProblem);
+    else if (!image.problem.isEmpty())
         ui->imageInfo->setText(image.problem);
     else if (image.size > 0)
         ui->imageInfo->setText(
@@ -262,25 +268,33 @@ void StationWindow::showImage()
         showPosition(i);
 }
 
-void StationWindow::addHistoryRow(const ModuleRecord &record)
+void StationWindow::addHistoryRow(const StationRecord &record)
 {
+    const ModuleRecord &module = record.module;
     QTableWidget *table = ui->historyTable;
     table->insertRow(0);
-    const QStringList cells = {
-        QDateTime::fromMSecsSinceEpoch(record.endedMs).toString(QStringLiteral("HH:mm:ss")),
-        record.label,
-        record.port,
-        outcomeText(record.outcome),
-        QString::number(record.seconds, 'f', 2),
-        QString::number(record.bytes),
-        record.reason};
+    const QStringList cells = {module.ended.toString(QStringLiteral("HH:mm:ss")),
+                               module.position,
+                               module.port,
+                               outcomeText(outcomeOf(module.status)),
+                               QString::number(module.seconds(), 'f', 2),
+                               QString::number(module.bytes),
+                               record.writeProblem.isEmpty() ? module.reason.shown()
+                                                             : record.writeProblem};
     for (int column = 0; column < cells.size(); ++column) {
         auto *item = new QTableWidgetItem(cells.at(column));
-        item->setData(LogPathRole, record.logPath);
-        item->setToolTip(record.logPath.isEmpty() ? record.summary : record.logPath);
+        item->setData(LogPathRole, module.logPath);
+        item->setToolTip(module.logPath.isEmpty() ? module.summaryLine() : module.logPath);
         table->setItem(0, column, item);
     }
     table->setRowCount(qMin(table->rowCount(), StationModel::HistoryLength));
+}
+
+// Stays in the status bar until the next failure or a reset: records are being lost.
+void StationWindow::showWriteFailure(const QString &problem)
+{
+    statusBar()->setStyleSheet(QStringLiteral("QStatusBar { background: #d32f2f; color: white; }"));
+    statusBar()->showMessage(problem);
 }
 
 void StationWindow::openHistoryLog(int row)
@@ -373,6 +387,8 @@ void StationWindow::resetTotals()
         return;
     m_controller.model()->resetTotals();
     ui->historyTable->setRowCount(0);
+    statusBar()->setStyleSheet(QString());
+    statusBar()->clearMessage();
 }
 
 void StationWindow::closeEvent(QCloseEvent *event)

@@ -49,7 +49,8 @@ private:
     void showPosition(int index);
     void showTotals();
     void showImage();
-    void addHistoryRow(const ModuleRecord &record);
+    void addHistoryRow(const StationRecord &record);
+    void showWriteFailure(const QString &problem);
     void openHistoryLog(int row);
     void updateSetupEnabled();
     void toggleLock(bool locked);

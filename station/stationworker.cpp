@@ -8,27 +8,61 @@
 
 #include <QDateTime>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
-#include <QJsonDocument>
-#include <QJsonObject>
+#include <QTemporaryFile>
 
 namespace {
 
 // The window hears how each position goes this often, at most.
 constexpr int SnapshotMs = 100;
 
-ModuleOutcome outcomeOf(PortUpgrade::Outcome outcome)
+// Whether `path` can take a line; why not, or empty. A file made to find out goes again.
+// A device or FIFO is written through as it is and not tried here.
+QString appendProblem(const QString &path)
 {
-    switch (outcome) {
-    case PortUpgrade::Outcome::Ok:
-        return ModuleOutcome::Passed;
-    case PortUpgrade::Outcome::Failed:
-        return ModuleOutcome::Failed;
-    case PortUpgrade::Outcome::Running:
-    case PortUpgrade::Outcome::Error:
-        break;
+    const QFileInfo info(path);
+    if (info.isDir())
+        return StationWorker::tr("是一个文件夹");
+    if (info.exists() && !info.isFile())
+        return {};
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Append))
+        return file.errorString();
+    file.close();
+    if (!info.exists())
+        file.remove();
+    return {};
+}
+
+// Whether a file can be made in `folder`, made with its parents as --log-dir is.
+QString folderProblem(const QString &folder)
+{
+    if (!QDir().mkpath(folder))
+        return StationWorker::tr("无法创建文件夹");
+    QTemporaryFile probe(QDir(folder).filePath(QStringLiteral("rw47hn-XXXXXX.check")));
+    return probe.open() ? QString() : probe.errorString();
+}
+
+// A station that could not keep its records must not start: why, or empty.
+QString outputProblem(const StationSetup &setup)
+{
+    if (!setup.jsonLinesPath.isEmpty()) {
+        if (const QString problem = appendProblem(setup.jsonLinesPath); !problem.isEmpty())
+            return StationWorker::tr("结果文件无法写入 %1: %2").arg(setup.jsonLinesPath, problem);
     }
-    return ModuleOutcome::Error;
+    if (!setup.logDir.isEmpty()) {
+        if (const QString problem = folderProblem(setup.logDir); !problem.isEmpty())
+            return StationWorker::tr("日志文件夹无法写入 %1: %2").arg(setup.logDir, problem);
+    }
+    return {};
+}
+
+EndReason ownCopy(const EndReason &reason)
+{
+    EndReason copy = reason;
+    copy.detail = ::ownCopy(reason.detail);
+    return copy;
 }
 
 } // namespace
@@ -40,6 +74,9 @@ StationWorker::StationWorker(Report report, Listener listener)
     connect(m_poll, &QTimer::timeout, this, &StationWorker::poll);
     // Sixteen waiting positions would otherwise list the system's ports 64 times a second.
     m_options.listPorts = listedAtMostEvery(systemPorts, 200);
+    m_options.wait = true;
+    // A port that fails at once is the station's fault, shown on its tile, not a module.
+    m_options.recordPortFaults = false;
 }
 
 StationWorker::~StationWorker()
@@ -55,12 +92,7 @@ void StationWorker::configure(const StationSetup &setup)
     m_options.baud = setup.baud;
     m_options.timeoutSeconds = setup.timeoutSeconds;
     m_options.logDir = setup.logDir;
-    // As --log-dir: a folder that is not there yet is made; one that cannot be is said in
-    // each module's log failure.
-    if (!setup.logDir.isEmpty())
-        QDir().mkpath(setup.logDir);
     m_options.loop = setup.mode == StartMode::PortAppears;
-    m_options.wait = true;
     if (setup.jsonLinesPath != m_options.jsonLinesPath) {
         m_jsonLines.reset(); // waits for its lines
         m_options.jsonLinesPath = setup.jsonLinesPath;
@@ -71,30 +103,37 @@ void StationWorker::configure(const StationSetup &setup)
     m_positions.resize(size_t(setup.positions.size()));
     for (int i = 0; i < setup.positions.size(); ++i)
         m_positions[size_t(i)].setup = setup.positions.at(i);
-    if (setup.image == m_image.path && !m_image.data.isEmpty())
-        return;
-    ImageInfo info;
-    info.path = setup.image;
+    if (setup.image != m_image.path || m_image.data.isEmpty())
+        loadImage(setup.image);
+    m_info.outputProblem = outputProblem(setup);
+    m_report([listener = m_listener, info = ownCopy(m_info)] { listener.image(info); });
+}
+
+void StationWorker::loadImage(const QString &path)
+{
+    m_info = ImageInfo();
+    m_info.path = path;
     SharedImage image;
-    if (!setup.image.isEmpty())
-        info.problem = loadSharedImage(setup.image, &image);
+    if (!path.isEmpty())
+        m_info.problem = loadSharedImage(path, &image);
     m_image = image;
-    info.size = m_image.data.size();
-    info.sha256 = m_image.sha256;
-    m_report([listener = m_listener, info = ownCopy(info)] { listener.image(info); });
+    m_info.size = m_image.data.size();
+    m_info.sha256 = m_image.sha256;
 }
 
 void StationWorker::start(int index)
 {
-    if (index < 0 || index >= int(m_positions.size()) || m_image.data.isEmpty())
+    if (index < 0 || index >= int(m_positions.size()) || m_image.data.isEmpty() ||
+        !m_info.outputProblem.isEmpty())
         return;
     Position &position = m_positions[size_t(index)];
     if (position.station && !position.station->isDone())
         return;
     position.station = std::make_unique<PortStation>(position.setup.port, m_options, m_image);
-    connect(
-        position.station.get(), &PortStation::moduleEnded, this,
-        [this, index](const std::shared_ptr<PortUpgrade> &module) { moduleEnded(index, module); });
+    connect(position.station.get(), &PortStation::moduleEnded, this,
+            [this, index](const ModuleRecord &record) { moduleEnded(index, record); });
+    connect(position.station.get(), &PortStation::portFault, this,
+            [this, index](const ModuleRecord &attempt) { portFault(index, attempt); });
     position.station->start();
     m_poll->start();
     poll();
@@ -120,40 +159,46 @@ void StationWorker::stopAll()
         stop(i);
 }
 
-void StationWorker::moduleEnded(int index, const std::shared_ptr<PortUpgrade> &module)
+// Printed as a headless run prints it; shown once its line is written, so that a tile never
+// shows a pass whose record was lost.
+void StationWorker::moduleEnded(int index, const ModuleRecord &record)
 {
-    m_positions[size_t(index)].lastModule = module;
-    printLine(stdout, module->summaryLine()); // as a headless run prints it
-    if (m_jsonLines) {
-        QJsonObject json = module->toJson();
-        json.insert(QStringLiteral("position"), m_positions[size_t(index)].setup.label);
-        m_jsonLines->append(QJsonDocument(json).toJson(QJsonDocument::Compact));
+    StationRecord ended{index, record, record.logProblem};
+    ended.module.position = m_positions[size_t(index)].setup.label;
+    printLine(stdout, ended.module.summaryLine());
+    if (!m_jsonLines) {
+        deliver(ended);
+    } else {
+        const QString path = m_options.jsonLinesPath;
+        // Runs on the file's thread: it touches nothing of this object's but what is const.
+        m_jsonLines->append(ended.module.jsonLine(),
+                            [this, path, ended = ownCopy(ended)](const QString &problem) mutable {
+                                if (!problem.isEmpty())
+                                    ended.writeProblem = tr("结果未写入 %1: %2").arg(path, problem);
+                                deliver(ended);
+                            });
     }
-    m_report([listener = m_listener, record = ownCopy(record(index, *module))] {
-        listener.record(record);
-    });
-    // The record shows the position as ended; the next look says what it does now, even when
-    // the module ended within Start, before any look had been sent.
+    // The position has ended its module; the next look says what it does now, even when the
+    // module ended within Start, before any look had been sent.
     m_positions[size_t(index)].sent.activity = PositionActivity::Ended;
     poll();
 }
 
-ModuleRecord StationWorker::record(int index, const PortUpgrade &module) const
+// From any thread: m_report and m_listener do not change after construction.
+void StationWorker::deliver(const StationRecord &record)
 {
-    const QJsonObject json = module.toJson();
-    ModuleRecord record;
-    record.endedMs = QDateTime::currentMSecsSinceEpoch();
-    record.position = index;
-    record.label = m_positions[size_t(index)].setup.label;
-    record.port = module.port();
-    record.outcome = outcomeOf(module.outcome());
-    record.result = json.value(QStringLiteral("result")).toInt(-1);
-    record.seconds = json.value(QStringLiteral("seconds")).toDouble();
-    record.bytes = qint64(json.value(QStringLiteral("bytes")).toDouble());
-    record.reason = json.value(QStringLiteral("reason")).toString();
-    record.logPath = module.logFilePath();
-    record.summary = module.summaryLine();
-    return record;
+    m_report([listener = m_listener, record = ownCopy(record)] { listener.record(record); });
+}
+
+void StationWorker::portFault(int index, const ModuleRecord &attempt)
+{
+    printLine(
+        stderr,
+        QStringLiteral("rw47hn-upgrader: %1: %2").arg(attempt.label(), attempt.reason.text()));
+    m_report([listener = m_listener, index, reason = ownCopy(attempt.reason)] {
+        listener.fault(index, reason);
+    });
+    poll();
 }
 
 PositionSnapshot StationWorker::snapshot(const Position &position) const

@@ -15,9 +15,9 @@
 class JsonLinesFile;
 
 // Serves every position of the station in the one thread it lives in, which has no widgets:
-// each position is a PortStation, as in a headless run, and each module's outcome is
-// reported as a headless run reports it. What the window is to show goes to `report` as plain
-// data, to be run in the window's thread.
+// each position is a PortStation, as in a headless run, and each module's record is reported
+// as a headless run reports it. What the window is to show goes to `report` as plain data, to
+// be run in the window's thread; a module's record goes once its line is written or given up.
 class StationWorker : public QObject
 {
     Q_OBJECT
@@ -28,7 +28,9 @@ public:
     struct Listener
     {
         std::function<void(const std::vector<PositionSnapshot> &)> snapshots;
-        std::function<void(const ModuleRecord &)> record;
+        std::function<void(const StationRecord &)> record;
+        // A port that failed before a byte was sent: no module, but the tile says why.
+        std::function<void(int position, const EndReason &reason)> fault;
         std::function<void(const ImageInfo &)> image;
     };
 
@@ -47,22 +49,22 @@ private:
     {
         PositionSetup setup;
         std::unique_ptr<PortStation> station;
-        std::shared_ptr<PortUpgrade> lastModule; // kept past the call that ended it
         PositionSnapshot sent;
     };
 
-    void moduleEnded(int index, const std::shared_ptr<PortUpgrade> &module);
-    void stationDone(int index);
+    void moduleEnded(int index, const ModuleRecord &record);
+    void portFault(int index, const ModuleRecord &attempt);
+    void deliver(const StationRecord &record);
+    void loadImage(const QString &path);
     void poll();
     PositionSnapshot snapshot(const Position &position) const;
-    ModuleRecord record(int index, const PortUpgrade &module) const;
     bool anyStarted() const;
 
     Report m_report;
     Listener m_listener;
     HeadlessOptions m_options;
     SharedImage m_image;
-    QString m_label;
+    ImageInfo m_info; // the image, and why the outputs cannot be written
     std::vector<Position> m_positions;
     std::unique_ptr<JsonLinesFile> m_jsonLines;
     QTimer *m_poll; // a child: it moves to the serving thread with this object

@@ -304,9 +304,9 @@ private slots:
             return listed;
         };
         PortStation station("serial=S1", options, shared);
-        std::vector<std::shared_ptr<PortUpgrade>> ended;
+        std::vector<ModuleRecord> ended;
         connect(&station, &PortStation::moduleEnded, this,
-                [&](const std::shared_ptr<PortUpgrade> &upgrade) { ended.push_back(upgrade); });
+                [&](const ModuleRecord &record) { ended.push_back(record); });
         station.start();
         for (int module = 0; module < 2; ++module) {
             PtyPair pty;
@@ -318,12 +318,12 @@ private slots:
             listed = {{"ttyX", "", "", "S1", pty.slavePath(), true, 0x0403, 0x6001},
                       {"ttyY", "", "", "S2", "/dev/no-such-port", true, 0x0403, 0x6001}};
             QTRY_COMPARE_WITH_TIMEOUT(int(ended.size()), module + 1, 10000);
-            const std::shared_ptr<PortUpgrade> upgrade = ended.back();
-            QCOMPARE(upgrade->outcome(), PortUpgrade::Outcome::Ok);
-            QVERIFY2(upgrade->summaryLine().startsWith("serial=S1 (" + pty.slavePath() + "): ok"),
-                     qPrintable(upgrade->summaryLine()));
-            QCOMPARE(upgrade->toJson()["port"].toString(), QString("serial=S1"));
-            QCOMPARE(upgrade->toJson()["device"].toString(), pty.slavePath());
+            const ModuleRecord &record = ended.back();
+            QCOMPARE(record.status, ModuleRecord::Status::Ok);
+            QVERIFY2(record.summaryLine().startsWith("serial=S1 (" + pty.slavePath() + "): ok"),
+                     qPrintable(record.summaryLine()));
+            QCOMPARE(record.toJson()["port"].toString(), QString("serial=S1"));
+            QCOMPARE(record.toJson()["device"].toString(), pty.slavePath());
             listed.clear(); // unplugged
         }
         QVERIFY(!station.interrupt());

@@ -77,10 +77,11 @@ private slots:
             QCOMPARE(modules[size_t(i)]->stats().bytesVerified, qint64(image.size()));
         }
         QCOMPARE(model->totals().passed, 2);
-        for (const ModuleRecord &record : model->history()) {
+        for (const StationRecord &entry : model->history()) {
+            const ModuleRecord &record = entry.module;
             QFile log(record.logPath);
             QVERIFY2(log.open(QIODevice::ReadOnly), qPrintable(record.logPath));
-            QVERIFY(log.readAll().trimmed().endsWith(record.summary.toUtf8()));
+            QVERIFY(log.readAll().trimmed().endsWith(record.summaryLine().toUtf8()));
         }
         QCOMPARE(QDir(setup.logDir).entryList(QDir::Files).size(), 2);
         // Remembered for the next run.
