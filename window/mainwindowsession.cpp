@@ -130,8 +130,8 @@ void MainWindow::closeEvent(QCloseEvent *event)
 
 // ---- Ending without a question ----
 
-// From the AT command until the module's result is in: stopping anywhere there leaves the
-// module without its new firmware, whether or not it has asked for data yet.
+// From the AT command until the module's result is in: an end there leaves the module without
+// the image it was being given, whether or not it has asked for data yet.
 bool MainWindow::upgradeUnderWay() const
 {
     switch (exchanges->phase()) {
