@@ -44,7 +44,8 @@ CommandLine::CommandLine()
       baud("baud",
            "Rate to open the ports at: 9600, 115200, 460800, 921600 or 1000000 (default 115200).",
            "RATE"),
-      start("start", "Open the port and start the upgrade at once."),
+      start("start", "Open the port and start the upgrade at once; with --station, start every "
+                     "position."),
       headless("headless", "Upgrade without a window; needs no display."),
       timeout("timeout",
               "Headless: give a module up when no frame came from it for SECONDS, 1 to 86400 "

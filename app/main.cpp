@@ -3,6 +3,7 @@
 #include "commandline.h"
 #include "consoleoutput.h"
 #include "headlessrunner.h"
+#include "interruptwatcher.h"
 #include "mainwindow.h"
 #include "portidentity.h"
 #include "stationwindow.h"
@@ -15,6 +16,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <vector>
 
 namespace {
@@ -156,7 +158,21 @@ StationSetup stationSetup(const CommandLine &line, QString *problem)
     return setup;
 }
 
-int runStation(QApplication &app, const CommandLine &line)
+// SIGINT, SIGTERM and SIGHUP end a window as they end a headless run: `endRun` ends what is
+// under way as interrupted, says so and closes the ports (their lock files go with them), and
+// the status is 128 + the signal's number, also when nothing was under way. Leaving every
+// event loop also leaves a question's, so an open question does not hold the end up.
+void endOnSignal(InterruptWatcher &interrupts, const std::function<void()> &endRun)
+{
+    QObject::connect(&interrupts, &InterruptWatcher::interrupted, [&interrupts, endRun](int n) {
+        endRun();
+        interrupts.release();
+        QCoreApplication::exit(128 + n);
+    });
+    interrupts.watch();
+}
+
+int runStation(QApplication &app, const CommandLine &line, InterruptWatcher &interrupts)
 {
     QString problem;
     const StationSetup setup = stationSetup(line, &problem);
@@ -169,6 +185,10 @@ int runStation(QApplication &app, const CommandLine &line)
     if (lastSetup && StationSetup::rememberedLocked())
         window.lock();
     window.show();
+    if (line.parser.isSet(line.start))
+        window.controller()->startAllIdle(); // as Space does, once the image is loaded
+    // Every module under way gets its summary line and its JSON line, as Stop gives it.
+    endOnSignal(interrupts, [&window] { window.controller()->finish(); });
     return app.exec();
 }
 
@@ -187,11 +207,14 @@ int runWindow(int argc, char *argv[])
     if (const QString problem = line.check(); !problem.isEmpty())
         return usageError(problem);
     Language::install(line.language()); // before a window: it starts in that language
+    // Until a window takes them, a signal ends the process at once: nothing has begun yet.
+    InterruptWatcher interrupts("rw47hn-upgrader: interrupted before the window opened");
     if (line.parser.isSet(line.station))
-        return runStation(app, line);
+        return runStation(app, line, interrupts);
     auto *w = new MainWindow; // lives until the process ends
     presetWindow(w, line);
     w->show();
+    endOnSignal(interrupts, [w] { w->endInterrupted(); });
     if (line.parser.isSet(line.start))
         w->openAndStart();
     return app.exec();

@@ -1,5 +1,6 @@
 // The upgrader without a window: exit status, summary lines, many modules at once, and a
-// command line that needs no display.
+// command line that needs no display. And the windows' end on a signal, which is the
+// headless run's.
 
 #include "modulesimulator.h"
 #include "portstation.h"
@@ -74,6 +75,50 @@ QList<QJsonObject> jsonObjects(const QString &path)
     }
     return objects;
 }
+
+// Where QSerialPort keeps the lock of `port` on a system that keeps such locks; empty else.
+QString lockFilePath(const QString &port)
+{
+    const QString folder = QStringLiteral("/var/lock");
+    if (!QFileInfo(folder).isWritable())
+        return QString();
+    QString name = port;
+    name.remove(0, QStringLiteral("/dev/").size()).replace('/', '_');
+    return folder + "/LCK.." + name;
+}
+
+// Resets in the child what a runner may have set for itself (nohup ignores SIGHUP, a
+// background job SIGINT, a thread may block them): fork and exec would hand it on, and the
+// rows would then test the runner's settings instead of the upgrader's.
+void takeSignalsAsUsual()
+{
+    sigset_t caught;
+    sigemptyset(&caught);
+    for (const int number : {SIGHUP, SIGINT, SIGTERM}) {
+        ::signal(number, SIG_DFL);
+        sigaddset(&caught, number);
+    }
+    ::sigprocmask(SIG_UNBLOCK, &caught, nullptr);
+}
+
+class SignalReadyProcess : public QProcess
+{
+public:
+    SignalReadyProcess()
+    {
+#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
+        setChildProcessModifier(takeSignalsAsUsual);
+#endif
+    }
+#if QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
+
+protected:
+    void setupChildProcess() override
+    {
+        takeSignalsAsUsual();
+    }
+#endif
+};
 
 } // namespace
 
@@ -448,6 +493,72 @@ private slots:
         QCOMPARE(jsonObjects(jsonLines).size(), 2);
         for (const QJsonObject &result : jsonObjects(jsonLines))
             QCOMPARE(result["reason"].toString(), QStringLiteral("interrupted"));
+    }
+
+    // The windows end on a signal as a headless run does: the module in mid-transfer is
+    // reported interrupted, its port closes (its lock file goes), the status is 128 + the
+    // signal. The module stops asking after its first slice came back right, so the transfer
+    // waits, whatever the timing, until the signal ends it.
+    void windowsEndOnSignal_data()
+    {
+        QTest::addColumn<bool>("station"); // else the main window
+        QTest::addColumn<int>("signalNumber");
+        for (const bool station : {true, false}) {
+            const char *window = station ? "station" : "main window";
+            QTest::addRow("%s, SIGTERM", window) << station << int(SIGTERM);
+            QTest::addRow("%s, SIGINT", window) << station << int(SIGINT);
+            QTest::addRow("%s, SIGHUP", window) << station << int(SIGHUP);
+        }
+    }
+    void windowsEndOnSignal()
+    {
+        QFETCH(bool, station);
+        QFETCH(int, signalNumber);
+        const QByteArray image = TestSupport::randomBytes(20000, 57);
+        PtyPair pty;
+        QVERIFY(pty.open());
+        // Slow enough on the line (a slice a second) that no transfer ends within the look.
+        SimulatorOptions slow;
+        slow.pace = true;
+        slow.paceBaud = 9600;
+        auto module = std::make_unique<ModuleSimulator>(pty, image, slow);
+        const QString logDir = dir.filePath("window-logs");
+        QVERIFY(QDir(logDir).removeRecursively());
+        const QString jsonLines = dir.filePath("window.jsonl");
+        QFile::remove(jsonLines);
+        QStringList arguments = {"--port",    pty.slavePath(),
+                                 "--image",   TestSupport::writeFile(dir.filePath("s.ufw"), image),
+                                 "--log-dir", logDir};
+        arguments << "--start";
+        if (station)
+            arguments << "--station"
+                      << "--json-lines" << jsonLines;
+        SignalReadyProcess upgrader;
+        // The windows keep their settings: here, not in the user's.
+        start(upgrader, arguments,
+              {{"QT_QPA_PLATFORM", "offscreen"}, {"XDG_CONFIG_HOME", dir.filePath("config")}});
+        QTRY_VERIFY_WITH_TIMEOUT(module->stats().bytesVerified > 0, 10000);
+        module.reset();
+        const QString lock = lockFilePath(pty.slavePath());
+        if (!lock.isEmpty())
+            QVERIFY2(QFile::exists(lock), qPrintable(lock)); // held while the port is open
+        ::kill(pid_t(upgrader.processId()), signalNumber);
+        const Outcome outcome = finish(upgrader);
+        QCOMPARE(outcome.exitCode, 128 + signalNumber);
+        if (!lock.isEmpty())
+            QVERIFY(!QFile::exists(lock));
+        if (station) {
+            QVERIFY2(outcome.out.contains(pty.slavePath() + ": error, interrupted\n"),
+                     qPrintable(outcome.out));
+            const QList<QJsonObject> results = jsonObjects(jsonLines);
+            QCOMPARE(results.size(), 1);
+            QCOMPARE(results.first()["reason"].toString(), QStringLiteral("interrupted"));
+            QCOMPARE(results.first()["position"].toString(), QStringLiteral("A1"));
+            return;
+        }
+        const QStringList logs = QDir(logDir).entryList(QDir::Files);
+        QCOMPARE(logs.size(), 1);
+        QVERIFY(contents(QDir(logDir).filePath(logs.first())).contains("升级被中断"));
     }
 
     // A line that does not fit (a file-size limit mid-line) leaves the file exactly as it was;

@@ -121,6 +121,10 @@
         <source>端口号</source>
         <translation>Port</translation>
     </message>
+    <message>
+        <source>升级被中断</source>
+        <translation>Upgrade interrupted</translation>
+    </message>
 </context>
 <context>
     <name>PositionTile</name>

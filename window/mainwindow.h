@@ -60,6 +60,10 @@ public:
     void setLogLineLimit(int lines);
     // The current or last port session's log file; empty before the first.
     QString logFilePath() const { return sessionLog.filePath(); }
+    // Ends what runs without asking, as a signal to the process demands: an upgrade under way
+    // is said to be interrupted, in the log area and the file, and the port closes once the
+    // sequence has said everything before.
+    void endInterrupted();
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -98,6 +102,7 @@ private:
     void openLogFile(const QString &portName);
     void showLogFile();
     bool transferRunning() const;
+    bool upgradeUnderWay() const;
     bool mayInterrupt(const QString &question);
     void closeQuestionIfTransferEnded();
     void setChosenRate(quint64 rate);

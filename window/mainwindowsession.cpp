@@ -127,3 +127,31 @@ void MainWindow::closeEvent(QCloseEvent *event)
         closeLink();
     QMainWindow::closeEvent(event);
 }
+
+// ---- Ending without a question ----
+
+// From the AT command until the module's result is in: an end there leaves the module without
+// the image it was being given, whether or not it has asked for data yet.
+bool MainWindow::upgradeUnderWay() const
+{
+    switch (exchanges->phase()) {
+    case UpgradeSequence::Phase::AtSent:
+    case UpgradeSequence::Phase::StartFrameSent:
+    case UpgradeSequence::Phase::Serving:
+        return true;
+    case UpgradeSequence::Phase::Idle:
+    case UpgradeSequence::Phase::ReturningToChosenRate:
+        break;
+    }
+    return false;
+}
+
+// The session's end comes through finish(), which also closes a question still open.
+void MainWindow::endInterrupted()
+{
+    if (upgradeUnderWay())
+        addWindowLine(tr("升级被中断"));
+    if (linkSession != 0)
+        closeLink();
+    exchanges->finish();
+}
