@@ -12,6 +12,7 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QUuid>
 #include <QtTest>
 
 #include <csignal>
@@ -133,27 +134,38 @@ private slots:
         QVERIFY(dir.isValid());
     }
 
+    // Run in the default language, with Qt's Chinese loaded: the records stay English.
     void outcomes_data()
     {
         QTest::addColumn<QString>("scenario");
         QTest::addColumn<int>("exitCode");
         QTest::addColumn<QString>("summary"); // a pattern; PORT stands for the port
+        QTest::addColumn<QString>("reasonCode");
         QTest::newRow("success") << "success" << 0
-                                 << "^PORT: ok, 20000 bytes, 20 requests, [0-9]+\\.[0-9]+ s$";
-        QTest::newRow("failed result") << "result 3" << 1 << "^PORT: failed, result 3$";
-        QTest::newRow("silent module") << "silent" << 2 << "^PORT: error, no answer for 1 s$";
-        QTest::newRow("line dropped") << "drop" << 2 << "^PORT: error, port lost: .+$";
+                                 << "^PORT: ok, 20000 bytes, 20 requests, [0-9]+\\.[0-9]+ s$"
+                                 << "";
+        QTest::newRow("failed result") << "result 3" << 1 << "^PORT: failed, result 3$"
+                                       << "";
+        QTest::newRow("silent module") << "silent" << 2 << "^PORT: error, no answer for 1 s$"
+                                       << "no_answer";
+        QTest::newRow("line dropped")
+            << "drop" << 2 << "^PORT: error, port lost: the device went away$"
+            << "port_lost";
         QTest::newRow("missing port")
-            << "no port" << 2 << "^PORT: error, cannot open the port: .+$";
-        QTest::newRow("chatter, no frame") << "chatter" << 2 << "^PORT: error, no answer for 1 s$";
+            << "no port" << 2 << "^PORT: error, cannot open the port: no such device$"
+            << "cannot_open";
+        QTest::newRow("chatter, no frame") << "chatter" << 2 << "^PORT: error, no answer for 1 s$"
+                                           << "no_answer";
         QTest::newRow("adapter absent")
-            << "no adapter" << 2 << "^PORT: error, no port matches PORT$";
+            << "no adapter" << 2 << "^PORT: error, no port matches PORT$"
+            << "port_not_found";
     }
     void outcomes()
     {
         QFETCH(QString, scenario);
         QFETCH(int, exitCode);
         QFETCH(QString, summary);
+        QFETCH(QString, reasonCode);
         const QByteArray image = TestSupport::randomBytes(20000, 51);
         const QString imagePath = TestSupport::writeFile(dir.filePath("fw.ufw"), image);
         SimulatorOptions options;
@@ -174,11 +186,25 @@ private slots:
         if (scenario == "chatter")
             chatter.start(50);
 
-        const Outcome outcome =
-            run({"--headless", "--port", port, "--image", imagePath, "--timeout", "1"});
+        const QString json = dir.filePath("outcome.json");
+        const Outcome outcome = run(
+            {"--headless", "--port", port, "--image", imagePath, "--timeout", "1", "--json", json});
         QCOMPARE(outcome.exitCode, exitCode);
         const QRegularExpression pattern(QString(summary).replace("PORT", port));
         QVERIFY2(pattern.match(outcome.out.trimmed()).hasMatch(), qPrintable(outcome.out));
+        const QJsonObject record = QJsonDocument::fromJson(contents(json)).array().at(0).toObject();
+        QCOMPARE(record["reason_code"].toString(), reasonCode);
+        if (exitCode == 2)
+            QCOMPARE(outcome.out.trimmed(), port + ": error, " + record["reason"].toString());
+        QCOMPARE(QUuid::fromString(record["id"].toString()).isNull(), false);
+        // Wall time from the start to the end, whatever the outcome; a module that was
+        // reached waited a second for the start frame alone.
+        const auto time = [&](const char *key) {
+            return QDateTime::fromString(record[key].toString(), Qt::ISODateWithMs);
+        };
+        QCOMPARE(record["seconds"].toDouble(), time("started").msecsTo(time("ended")) / 1000.0);
+        if (!scenario.startsWith("no "))
+            QVERIFY2(record["seconds"].toDouble() >= 1.0, qPrintable(outcome.out));
         if (exitCode == 0)
             QCOMPARE(module.stats().bytesVerified, qint64(image.size()));
     }
@@ -613,6 +639,24 @@ private slots:
         }
         QCOMPARE(QJsonDocument::fromJson(lines.at(lines.size() - 2))["status"].toString(),
                  QStringLiteral("ok"));
+    }
+
+    // Looping, a port that fails before a byte is sent is no module: no line, no record, no
+    // status of its; it is tried again after 1 s, then 2 s.
+    void loopTakesAFailingPortForNoModule()
+    {
+        const QString jsonLines = dir.filePath("fault.jsonl");
+        const QString notAPort = TestSupport::writeFile(dir.filePath("not-a-port"), "x");
+        QProcess upgrader;
+        start(upgrader, {"--headless", "--loop", "--port", notAPort, "--json-lines", jsonLines,
+                         "--image", TestSupport::writeFile(dir.filePath("f.ufw"), "image")});
+        QTRY_VERIFY_WITH_TIMEOUT(stderrSoFar.contains("; trying again in 2 s"), 10000);
+        QCOMPARE(stderrSoFar.count("rw47hn-upgrader: " + notAPort + ": cannot open the port: "), 2);
+        ::kill(pid_t(upgrader.processId()), SIGTERM);
+        const Outcome outcome = finish(upgrader);
+        QCOMPARE(outcome.exitCode, 0);
+        QCOMPARE(outcome.out, QString());
+        QVERIFY(!QFileInfo::exists(jsonLines));
     }
 
     // A station: the port appears later, a module ends, the port goes and comes back with
