@@ -3,6 +3,7 @@
 
 #include "language.h"
 #include "modulesimulator.h"
+#include "positiontile.h"
 #include "stationcontroller.h"
 #include "testsupport.h"
 
@@ -58,6 +59,10 @@ private slots:
         // Fails within Start itself: a fault of the station's, no module, no record.
         QTest::newRow("not a port") << "file" << S::Fault << ""
                                     << "cannot_open";
+        // The module passes, but its record cannot be written: never shown as a pass.
+        QTest::newRow("record lost")
+            << "disk full" << S::Fault << "^PORT: ok, 20000 bytes, 20 requests, [0-9.]+ s$"
+            << "";
     }
     void positionCourse()
     {
@@ -83,7 +88,8 @@ private slots:
         setup.image = TestSupport::writeFile(dir.filePath("fw.ufw"), image);
         setup.mode = StartMode::OnStart;
         setup.timeoutSeconds = scenario == "silent" ? 1 : 30;
-        setup.jsonLinesPath = dir.filePath(scenario + ".jsonl");
+        setup.jsonLinesPath = scenario == "disk full" ? QStringLiteral("/dev/full")
+                                                      : dir.filePath(scenario + ".jsonl");
         setup.logDir = dir.filePath("logs-" + scenario);
         QVERIFY(station.configure(setup));
         QTRY_COMPARE(model->imageSize(), qint64(image.size()));
@@ -95,7 +101,7 @@ private slots:
             QTRY_VERIFY(model->isUpgrading(0));
             station.stop(0);
         }
-        if (state == StationModel::State::Fault) {
+        if (scenario == "file") {
             QTRY_COMPARE(model->position(0).state(), state);
             QCOMPARE(model->position(0).portFault.code(), reasonCode);
             QTRY_COMPARE(model->position(0).now.activity, PositionActivity::Stopped);
@@ -109,6 +115,12 @@ private slots:
 
         const StationModel::Position &position = model->position(0);
         QCOMPARE(position.state(), state);
+        if (scenario == "disk full") {
+            QVERIFY(position.writeProblem.contains("/dev/full"));
+            QCOMPARE(model->history().first().writeProblem, position.writeProblem);
+            QCOMPARE(PositionTile::colourClass(position), QStringLiteral("failed"));
+            return;
+        }
         const bool passed = state == StationModel::State::Passed;
         QCOMPARE(position.passed, passed ? 1 : 0);
         QCOMPARE(position.failed, passed ? 0 : 1);
@@ -149,6 +161,42 @@ private slots:
             QCOMPARE(model->totals().passed, 2);
             QVERIFY(model->history().first().module.id != record.id);
         }
+    }
+
+    // A set-up whose results file or log folder cannot be written holds Start back.
+    void outputsCheckedBeforeStart_data()
+    {
+        QTest::addColumn<QString>("results");
+        QTest::addColumn<QString>("logs");
+        QTest::addColumn<bool>("startable");
+        QTest::newRow("writable") << "ok.jsonl"
+                                  << "logs" << true;
+        QTest::newRow("results file is a folder") << "."
+                                                  << "" << false;
+        QTest::newRow("results folder missing") << "none/r.jsonl"
+                                                << "" << false;
+        QTest::newRow("log folder under a file") << ""
+                                                 << "plain/logs" << false;
+    }
+    void outputsCheckedBeforeStart()
+    {
+        QFETCH(QString, results);
+        QFETCH(QString, logs);
+        QFETCH(bool, startable);
+        TestSupport::writeFile(dir.filePath("plain"), "x");
+        StationController station;
+        StationSetup setup = StationSetup::forPorts({dir.filePath("no-port")});
+        setup.image = TestSupport::writeFile(dir.filePath("c.ufw"), "image");
+        setup.jsonLinesPath = results.isEmpty() ? QString() : dir.filePath(results);
+        setup.logDir = logs.isEmpty() ? QString() : dir.filePath(logs);
+        QVERIFY(station.configure(setup));
+        QTRY_COMPARE(station.model()->imageSize(), qint64(5));
+        QCOMPARE(station.model()->canStart(), startable);
+        QCOMPARE(station.model()->image().outputProblem.isEmpty(), startable);
+        QVERIFY(!QFileInfo::exists(dir.filePath("ok.jsonl"))); // looked at, not left behind
+        station.start(0);
+        QTRY_COMPARE(station.model()->position(0).now.activity,
+                     startable ? PositionActivity::Waiting : PositionActivity::Stopped);
     }
 
     // When its port appears: the module is upgraded, its outcome stays shown until the port has
