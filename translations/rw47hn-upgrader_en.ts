@@ -2,6 +2,77 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="en" sourcelanguage="zh_CN">
 <context>
+    <name>EndReason</name>
+    <message>
+        <source>无错误</source>
+        <translation>no error</translation>
+    </message>
+    <message>
+        <source>设备不存在</source>
+        <translation>no such device</translation>
+    </message>
+    <message>
+        <source>没有权限，或已被其他程序占用</source>
+        <translation>permission denied, or in use by another program</translation>
+    </message>
+    <message>
+        <source>已经打开</source>
+        <translation>already open</translation>
+    </message>
+    <message>
+        <source>写入失败</source>
+        <translation>write failed</translation>
+    </message>
+    <message>
+        <source>读取失败</source>
+        <translation>read failed</translation>
+    </message>
+    <message>
+        <source>设备已移除</source>
+        <translation>the device went away</translation>
+    </message>
+    <message>
+        <source>不是串口，或不支持该设置</source>
+        <translation>not a serial port, or a setting it does not support</translation>
+    </message>
+    <message>
+        <source>超时</source>
+        <translation>timed out</translation>
+    </message>
+    <message>
+        <source>未打开</source>
+        <translation>not open</translation>
+    </message>
+    <message>
+        <source>未知错误</source>
+        <translation>unknown error</translation>
+    </message>
+    <message>
+        <source>已中断</source>
+        <translation>interrupted</translation>
+    </message>
+    <message>
+        <source>%1 秒无应答</source>
+        <translation>no answer for %1 s</translation>
+    </message>
+    <message>
+        <source>串口已断开: %1</source>
+        <translation>port lost: %1</translation>
+    </message>
+    <message>
+        <source>切换到 %1 波特率失败: %2</source>
+        <translation>cannot switch to %1 baud: %2</translation>
+    </message>
+    <message>
+        <source>串口打开失败: %1</source>
+        <translation>cannot open the port: %1</translation>
+    </message>
+    <message>
+        <source>找不到端口: %1</source>
+        <translation>port not found: %1</translation>
+    </message>
+</context>
+<context>
     <name>FirmwareImage</name>
     <message>
         <source>文件打开成功。</source>
@@ -175,6 +246,10 @@
     <message>
         <source>通过 %1 失败 %2</source>
         <translation>Passed %1 Failed %2</translation>
+    </message>
+    <message>
+        <source>端口故障: %1</source>
+        <translation>port fault: %1</translation>
     </message>
 </context>
 <context>
@@ -376,6 +451,29 @@
     <message>
         <source>语言</source>
         <translation>Language</translation>
+    </message>
+</context>
+<context>
+    <name>StationWorker</name>
+    <message>
+        <source>是一个文件夹</source>
+        <translation>it is a folder</translation>
+    </message>
+    <message>
+        <source>无法创建文件夹</source>
+        <translation>the folder cannot be made</translation>
+    </message>
+    <message>
+        <source>结果文件无法写入 %1: %2</source>
+        <translation>cannot write the results file %1: %2</translation>
+    </message>
+    <message>
+        <source>日志文件夹无法写入 %1: %2</source>
+        <translation>cannot write to the log folder %1: %2</translation>
+    </message>
+    <message>
+        <source>结果未写入 %1: %2</source>
+        <translation>record not written to %1: %2</translation>
     </message>
 </context>
 <context>
