@@ -9,6 +9,9 @@
 //                                    another, each appending to --json-lines
 //   rw47hn-bench-stations --window   only the station window's rows: 1 and 16 positions in
 //                                    the window (offscreen), in this process
+//   rw47hn-bench-stations --loop     only the looping row: 1,000 modules through --loop on 16
+//                                    ports, the upgrader's memory after the first ten and after
+//                                    the last
 //
 // The slow disk is the upgrader's RW47HN_SYNC_DELAY_MS: a test hook, read from the
 // environment only, that holds each sync of the JSON lines file that long.
@@ -38,6 +41,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <fcntl.h>
 #include <memory>
@@ -377,6 +381,104 @@ int windowRows(const QByteArray &image)
     return allOk ? 0 : 1;
 }
 
+// The resident memory of process `pid` now, in KiB; 0 when it cannot be read.
+long residentKb(qint64 pid)
+{
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!status.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLong();
+    }
+    return 0;
+}
+
+// A station that loops for weeks: module after module on 16 ports, each port unplugged and
+// plugged in again (its link removed and made anew) after its module, until 1,000 have ended.
+// The upgrader keeps running totals, not modules: its memory after the last should be that
+// after the first ten.
+int loopRow()
+{
+    constexpr int Ports = 16;
+    constexpr int Modules = 1000;
+    QTemporaryDir dir;
+    const QByteArray image = randomImage(4096);
+    const QString imagePath = dir.filePath("loop.ufw");
+    QFile file(imagePath);
+    file.open(QIODevice::WriteOnly);
+    file.write(image);
+    file.close();
+    struct Port
+    {
+        std::unique_ptr<PtyPair> pty;
+        std::unique_ptr<ModuleSimulator> sim;
+        QString link;
+    };
+    std::vector<Port> ports(Ports);
+    QStringList arguments = {"--headless",   "--loop",
+                             "--image",      imagePath,
+                             "--json-lines", dir.filePath("loop.jsonl"),
+                             "--log-dir",    dir.filePath("logs")};
+    int plugged = 0;
+    int ended = 0;
+    int failed = 0;
+    long afterTenKb = 0;
+    QString curve; // MiB after every 250 modules
+    QProcess upgrader;
+    upgrader.setStandardOutputFile(QProcess::nullDevice());
+    upgrader.setStandardErrorFile(QProcess::nullDevice());
+    const auto plugIn = [&](Port &port) {
+        if (plugged < Modules && QFile::link(port.pty->slavePath(), port.link))
+            ++plugged;
+    };
+    for (int i = 0; i < Ports; ++i) {
+        Port &port = ports[size_t(i)];
+        port.pty = std::make_unique<PtyPair>();
+        if (!port.pty->open())
+            qFatal("no pty");
+        port.sim = std::make_unique<ModuleSimulator>(*port.pty, image);
+        port.link = dir.filePath(QStringLiteral("loop%1").arg(i));
+        arguments << "--port" << port.link;
+        // The upgrader ends the module once the line is back at its rate, and looks for a
+        // port that went away four times a second: unplugged after the one, back after the other.
+        QObject::connect(port.sim.get(), &ModuleSimulator::finished, [&, i](bool succeeded) {
+            failed += succeeded ? 0 : 1;
+            if (++ended == 10)
+                afterTenKb = residentKb(upgrader.processId());
+            if (ended % 250 == 0)
+                curve += QStringLiteral(" %1: %2").arg(ended).arg(
+                    residentKb(upgrader.processId()) / 1024.0, 0, 'f', 1);
+            QTimer::singleShot(300, [&, i] {
+                QFile::remove(ports[size_t(i)].link);
+                QTimer::singleShot(600, [&, i] { plugIn(ports[size_t(i)]); });
+            });
+        });
+    }
+    upgrader.start(QStringLiteral(RW47HN_UPGRADER_PATH), arguments);
+    upgrader.waitForStarted();
+    for (Port &port : ports)
+        plugIn(port);
+    QElapsedTimer clock;
+    clock.start();
+    runUntil([&] { return ended >= Modules || upgrader.state() == QProcess::NotRunning; });
+    // The last records are written within the 300 ms before the unplug.
+    QEventLoop settle;
+    QTimer::singleShot(1000, &settle, &QEventLoop::quit);
+    settle.exec();
+    const long afterAllKb = residentKb(upgrader.processId());
+    if (upgrader.state() == QProcess::Running)
+        ::kill(pid_t(upgrader.processId()), SIGTERM);
+    runUntil([&] { return upgrader.state() == QProcess::NotRunning; });
+    const bool ok = ended >= Modules && failed == 0 && upgrader.exitCode() == 0;
+    std::printf(
+        "\n--loop on %d ports, 4 KiB image, unpaced, --json-lines and --log-dir: %d "
+        "modules in %.0f s; resident after 10: %.1f MiB, after %d: %.1f MiB (%+.2f MiB)%s\n",
+        Ports, ended, clock.elapsed() / 1000.0, afterTenKb / 1024.0, ended, afterAllKb / 1024.0,
+        (afterAllKb - afterTenKb) / 1024.0, ok ? "" : "  (an upgrade FAILED)");
+    return ok ? 0 : 1;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -398,6 +500,8 @@ int main(int argc, char *argv[])
         return syncRows(image);
     if (app.arguments().contains("--window"))
         return windowRows(image);
+    if (app.arguments().contains("--loop"))
+        return loopRow();
     nullUpgraderCheck(image);
     if (app.arguments().contains("--null"))
         return 0;
@@ -431,5 +535,5 @@ int main(int argc, char *argv[])
     if (quick)
         return windowed;
     const int synced = syncRows(image);
-    return memoryRow() | synced | windowed;
+    return memoryRow() | synced | windowed | loopRow();
 }

@@ -42,6 +42,7 @@ void PortStation::start()
 void PortStation::startModule()
 {
     m_poll.stop();
+    m_finished.reset();
     m_state = State::Upgrading;
     m_module = std::make_unique<PortUpgrade>(m_port, m_options, m_image);
     connect(m_module.get(), &PortUpgrade::ended, this, &PortStation::moduleFinished);
@@ -84,6 +85,7 @@ bool PortStation::takeFault(const ModuleRecord &record, bool next)
 
 void PortStation::poll()
 {
+    m_finished.reset(); // off the stack that told of its end by now
     const bool present = portPresent();
     if (m_state == State::WaitingToAppear && present)
         startModule();
