@@ -48,6 +48,13 @@ PositionTile::PositionTile(int index, QWidget *parent)
         button->setMinimumWidth(40);
         button->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
     }
+    layOut();
+    connect(m_start, &QPushButton::clicked, this, [this] { emit startPressed(m_index); });
+    connect(m_stop, &QPushButton::clicked, this, [this] { emit stopPressed(m_index); });
+}
+
+void PositionTile::layOut()
+{
     auto *grid = new QGridLayout(this);
     grid->setContentsMargins(4, 4, 4, 4);
     grid->setSpacing(3);
@@ -63,8 +70,6 @@ PositionTile::PositionTile(int index, QWidget *parent)
     grid->addWidget(m_stop, 4, 2);
     grid->setColumnStretch(1, 1);
     grid->setColumnStretch(2, 1);
-    connect(m_start, &QPushButton::clicked, this, [this] { emit startPressed(m_index); });
-    connect(m_stop, &QPushButton::clicked, this, [this] { emit stopPressed(m_index); });
 }
 
 QString PositionTile::stateText(const StationModel::Position &position)

@@ -27,6 +27,8 @@ signals:
     void stopPressed(int index);
 
 private:
+    void layOut();
+
     int m_index;
     QLabel *m_block;
     QLabel *m_port;

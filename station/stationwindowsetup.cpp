@@ -1,0 +1,229 @@
+// The station window's set-up panel: the image, the rate, the start mode, the results file,
+// the log folder and the positions; station files, and the lock.
+
+#include "stationwindow.h"
+
+#include "portidentity.h"
+#include "seriallink.h"
+#include "ui_stationwindow.h"
+
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QMessageBox>
+
+namespace {
+
+// A port by its name, and by what it is where the system knows: a position given `serial=`
+// or `usb=` follows its adapter whatever name the system gives it next time.
+QStringList waysToName(const PortIdentity &port)
+{
+    QStringList ways{portDevice(port.name, port.systemLocation)};
+    PortRequest request;
+    if (!port.serialNumber.isEmpty()) {
+        request.kind = PortRequest::Kind::Serial;
+        request.serialNumber = port.serialNumber;
+        ways << request.key();
+    }
+    if (port.hasUsbIds) {
+        request.kind = PortRequest::Kind::Usb;
+        request.vendorId = port.vendorId;
+        request.productId = port.productId;
+        ways << request.key();
+    }
+    return ways;
+}
+
+constexpr int MaxPositions = 16;
+
+} // namespace
+
+void StationWindow::prepareSetupPanel()
+{
+    ui->baudBox->addItems(OfferedBaudRates);
+    for (const PortIdentity &port : systemPorts())
+        ui->portPicker->addItems(waysToName(port));
+    ui->portPicker->setCurrentText(QString());
+    ui->positionsTable->horizontalHeader()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
+    connect(ui->chooseImage, &QPushButton::clicked, this, &StationWindow::chooseImage);
+    connect(ui->chooseJsonLines, &QPushButton::clicked, this, &StationWindow::chooseJsonLines);
+    connect(ui->chooseLogDir, &QPushButton::clicked, this, &StationWindow::chooseLogDir);
+    connect(ui->addPosition, &QPushButton::clicked, this, &StationWindow::addPosition);
+    connect(ui->removePosition, &QPushButton::clicked, this, &StationWindow::removePosition);
+    connect(ui->openProfile, &QPushButton::clicked, this, &StationWindow::openProfile);
+    connect(ui->saveProfile, &QPushButton::clicked, this, &StationWindow::saveProfile);
+    connect(ui->lockButton, &QPushButton::toggled, this, &StationWindow::toggleLock);
+    for (QComboBox *box : {ui->baudBox, ui->modeBox})
+        connect(box, qOverload<int>(&QComboBox::currentIndexChanged), this,
+                &StationWindow::applySetup);
+    for (QLineEdit *edit : {ui->jsonLinesPath, ui->logDirPath})
+        connect(edit, &QLineEdit::editingFinished, this, &StationWindow::applySetup);
+    connect(ui->positionsTable, &QTableWidget::itemChanged, this, &StationWindow::applySetup);
+}
+
+void StationWindow::useSetup(const StationSetup &setup)
+{
+    m_given = setup;
+    showSetup(setup);
+    applySetup();
+}
+
+void StationWindow::showSetup(const StationSetup &setup)
+{
+    m_showing = true;
+    ui->imagePath->setText(setup.image);
+    ui->baudBox->setCurrentText(setup.baud);
+    ui->modeBox->setCurrentIndex(setup.mode == StartMode::OnStart ? 1 : 0);
+    ui->jsonLinesPath->setText(setup.jsonLinesPath);
+    ui->logDirPath->setText(setup.logDir);
+    ui->positionsTable->setRowCount(0);
+    for (const PositionSetup &position : setup.positions) {
+        const int row = ui->positionsTable->rowCount();
+        ui->positionsTable->insertRow(row);
+        ui->positionsTable->setItem(row, 0, new QTableWidgetItem(position.label));
+        ui->positionsTable->setItem(row, 1, new QTableWidgetItem(position.port));
+    }
+    m_showing = false;
+}
+
+StationSetup StationWindow::setupShown() const
+{
+    StationSetup setup = m_given; // for what the panel does not show
+    setup.image = ui->imagePath->text();
+    setup.baud = ui->baudBox->currentText();
+    setup.mode = ui->modeBox->currentIndex() == 1 ? StartMode::OnStart : StartMode::PortAppears;
+    setup.jsonLinesPath = ui->jsonLinesPath->text().trimmed();
+    setup.logDir = ui->logDirPath->text().trimmed();
+    setup.positions.clear();
+    for (int row = 0; row < ui->positionsTable->rowCount(); ++row) {
+        const auto text = [&](int column) {
+            const QTableWidgetItem *item = ui->positionsTable->item(row, column);
+            return item ? item->text().trimmed() : QString();
+        };
+        setup.positions.append({text(0), text(1)});
+    }
+    return setup;
+}
+
+bool StationWindow::isLocked() const
+{
+    return ui->lockButton->isChecked();
+}
+
+void StationWindow::applySetup()
+{
+    if (m_showing)
+        return;
+    const StationSetup setup = setupShown();
+    if (setup == m_controller.setup() && m_controller.model()->positionCount() > 0)
+        return;
+    if (m_controller.configure(setup))
+        setup.remember();
+}
+
+// The set-up changes only unlocked and while no position is started.
+void StationWindow::updateSetupEnabled()
+{
+    const bool editable = !isLocked() && !m_controller.model()->anyActive();
+    for (QWidget *child :
+         ui->setupBox->findChildren<QWidget *>(QString(), Qt::FindDirectChildrenOnly)) {
+        if (child != ui->lockButton)
+            child->setEnabled(editable);
+    }
+}
+
+void StationWindow::toggleLock(bool locked)
+{
+    if (!locked && !ask(tr("解锁后可以修改设置。是否解锁？"))) {
+        const QSignalBlocker blocker(ui->lockButton);
+        ui->lockButton->setChecked(true);
+        return;
+    }
+    ui->lockButton->setText(locked ? tr("解锁") : tr("锁定"));
+    if (locked)
+        applySetup();
+    updateSetupEnabled();
+    StationSetup::rememberLocked(locked);
+}
+
+void StationWindow::lock()
+{
+    ui->lockButton->setChecked(true);
+}
+
+void StationWindow::chooseImage()
+{
+    const QString path = QFileDialog::getOpenFileName(this, tr("选择固件"), ui->imagePath->text(),
+                                                      tr("固件 (*.ufw);;所有文件 (*)"));
+    if (path.isEmpty())
+        return;
+    ui->imagePath->setText(path);
+    applySetup();
+}
+
+void StationWindow::chooseJsonLines()
+{
+    const QString path = QFileDialog::getSaveFileName(
+        this, tr("结果文件"), ui->jsonLinesPath->text(), tr("JSON Lines (*.jsonl);;所有文件 (*)"),
+        nullptr, QFileDialog::DontConfirmOverwrite); // appended to, never overwritten
+    if (path.isEmpty())
+        return;
+    ui->jsonLinesPath->setText(path);
+    applySetup();
+}
+
+void StationWindow::chooseLogDir()
+{
+    const QString path =
+        QFileDialog::getExistingDirectory(this, tr("日志目录"), ui->logDirPath->text());
+    if (path.isEmpty())
+        return;
+    ui->logDirPath->setText(path);
+    applySetup();
+}
+
+void StationWindow::addPosition()
+{
+    QTableWidget *table = ui->positionsTable;
+    if (table->rowCount() >= MaxPositions)
+        return;
+    const int row = table->rowCount();
+    m_showing = true;
+    table->insertRow(row);
+    table->setItem(row, 0, new QTableWidgetItem(QStringLiteral("A%1").arg(row + 1)));
+    table->setItem(row, 1, new QTableWidgetItem(ui->portPicker->currentText().trimmed()));
+    m_showing = false;
+    applySetup();
+}
+
+void StationWindow::removePosition()
+{
+    const int row = ui->positionsTable->currentRow();
+    if (row < 0)
+        return;
+    ui->positionsTable->removeRow(row);
+    applySetup();
+}
+
+void StationWindow::openProfile()
+{
+    const QString path = QFileDialog::getOpenFileName(this, tr("打开工位文件"), QString(),
+                                                      tr("工位文件 (*.json);;所有文件 (*)"));
+    if (path.isEmpty())
+        return;
+    StationSetup setup;
+    if (const QString problem = StationSetup::load(path, &setup); !problem.isEmpty()) {
+        QMessageBox::warning(this, windowTitle(), tr("无法打开 %1: %2").arg(path, problem));
+        return;
+    }
+    useSetup(setup);
+}
+
+void StationWindow::saveProfile()
+{
+    const QString path = QFileDialog::getSaveFileName(this, tr("保存工位文件"), QString(),
+                                                      tr("工位文件 (*.json);;所有文件 (*)"));
+    if (path.isEmpty())
+        return;
+    if (const QString problem = setupShown().save(path); !problem.isEmpty())
+        QMessageBox::warning(this, windowTitle(), tr("无法保存 %1: %2").arg(path, problem));
+}
