@@ -4,7 +4,7 @@
 
 #include "consoleoutput.h"
 #include "interruptwatcher.h"
-#include "jsonlinesfile.h"
+#include "modulereports.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -40,8 +40,7 @@ QString HeadlessRunner::prepare()
 
 void HeadlessRunner::start()
 {
-    if (!m_options.jsonLinesPath.isEmpty())
-        m_jsonLines = std::make_unique<JsonLinesFile>(m_options.jsonLinesPath);
+    m_reports = std::make_unique<ModuleReports>(m_options.jsonLinesPath);
     // Each --port of a plain run is one module, reported whatever happens to it; a loop
     // serves whatever comes, and a port that fails at once is no module of its.
     m_options.recordPortFaults = !m_options.loop;
@@ -67,9 +66,7 @@ void HeadlessRunner::moduleEnded(const ModuleRecord &record)
     m_modulesStatus = qMax(m_modulesStatus, record.exitStatus());
     if (!m_options.jsonPath.isEmpty())
         m_records.push_back(record);
-    printLine(stdout, record.summaryLine());
-    if (m_jsonLines)
-        m_jsonLines->append(record.jsonLine());
+    m_reports->report(record);
 }
 
 void HeadlessRunner::portFault(const ModuleRecord &attempt, int retryMs)
@@ -108,7 +105,7 @@ void HeadlessRunner::finish()
         return;
     m_finished = true;
     m_progress.stop();
-    if (m_jsonLines && !m_jsonLines->waitForAll())
+    if (m_reports && !m_reports->waitForAll())
         m_writeFailed = true;
     int status = qMax(m_interruptStatus, m_modulesStatus);
     if (!m_options.jsonPath.isEmpty() && !writeJson())

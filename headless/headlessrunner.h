@@ -12,7 +12,7 @@
 #include <vector>
 
 class InterruptWatcher;
-class JsonLinesFile;
+class ModuleReports;
 
 // Upgrades on every port at once, prints a summary line per module as it ends and a progress
 // line at most every second, and finishes with the highest exit status; on SIGINT, SIGTERM or
@@ -48,7 +48,7 @@ private:
     std::vector<ModuleRecord> m_records;
     int m_modulesStatus = 0; // the highest exit status of the modules so far
     InterruptWatcher *m_interrupts;
-    std::unique_ptr<JsonLinesFile> m_jsonLines; // each module's line, appended as it ends
+    std::unique_ptr<ModuleReports> m_reports; // each module's line and JSON line, as it ends
     QTimer m_progress;
     int m_interruptStatus = 0; // 128 + the signal, when a module was interrupted
     bool m_writeFailed = false;

@@ -3,7 +3,7 @@
 #include "stationworker.h"
 
 #include "consoleoutput.h"
-#include "jsonlinesfile.h"
+#include "modulereports.h"
 #include "portidentity.h"
 
 #include <QDateTime>
@@ -93,11 +93,10 @@ void StationWorker::configure(const StationSetup &setup)
     m_options.timeoutSeconds = setup.timeoutSeconds;
     m_options.logDir = setup.logDir;
     m_options.loop = setup.mode == StartMode::PortAppears;
-    if (setup.jsonLinesPath != m_options.jsonLinesPath) {
-        m_jsonLines.reset(); // waits for its lines
+    if (!m_reports || setup.jsonLinesPath != m_options.jsonLinesPath) {
+        m_reports.reset(); // waits for its lines
         m_options.jsonLinesPath = setup.jsonLinesPath;
-        if (!setup.jsonLinesPath.isEmpty())
-            m_jsonLines = std::make_unique<JsonLinesFile>(setup.jsonLinesPath);
+        m_reports = std::make_unique<ModuleReports>(setup.jsonLinesPath);
     }
     m_positions.clear();
     m_positions.resize(size_t(setup.positions.size()));
@@ -165,19 +164,13 @@ void StationWorker::moduleEnded(int index, const ModuleRecord &record)
 {
     StationRecord ended{index, record, record.logProblem};
     ended.module.position = m_positions[size_t(index)].setup.label;
-    printLine(stdout, ended.module.summaryLine());
-    if (!m_jsonLines) {
+    // Runs on the file's thread: it touches nothing of this object's but what is const.
+    m_reports->report(ended.module, [this, path = ownCopy(m_options.jsonLinesPath),
+                                     ended = ownCopy(ended)](const QString &problem) mutable {
+        if (!problem.isEmpty())
+            ended.writeProblem = tr("结果未写入 %1: %2").arg(path, problem);
         deliver(ended);
-    } else {
-        const QString path = m_options.jsonLinesPath;
-        // Runs on the file's thread: it touches nothing of this object's but what is const.
-        m_jsonLines->append(ended.module.jsonLine(),
-                            [this, path, ended = ownCopy(ended)](const QString &problem) mutable {
-                                if (!problem.isEmpty())
-                                    ended.writeProblem = tr("结果未写入 %1: %2").arg(path, problem);
-                                deliver(ended);
-                            });
-    }
+    });
     // The position has ended its module; the next look says what it does now, even when the
     // module ended within Start, before any look had been sent.
     m_positions[size_t(index)].sent.activity = PositionActivity::Ended;

@@ -12,7 +12,7 @@
 #include <memory>
 #include <vector>
 
-class JsonLinesFile;
+class ModuleReports;
 
 // Serves every position of the station in the one thread it lives in, which has no widgets:
 // each position is a PortStation, as in a headless run, and each module's record is reported
@@ -66,6 +66,6 @@ private:
     SharedImage m_image;
     ImageInfo m_info; // the image, and why the outputs cannot be written
     std::vector<Position> m_positions;
-    std::unique_ptr<JsonLinesFile> m_jsonLines;
+    std::unique_ptr<ModuleReports> m_reports;
     QTimer *m_poll; // a child: it moves to the serving thread with this object
 };
