@@ -1,6 +1,7 @@
 #include "commandline.h"
 
 #include "portidentity.h"
+#include "reportfile.h"
 #include "seriallink.h"
 
 #include <QDir>
@@ -195,6 +196,10 @@ QString CommandLine::checkReportFile(const QCommandLineOption &option) const
     if (!parser.isSet(option))
         return {};
     const QString path = parser.value(option);
+    // /dev/null or a FIFO is written in place: its folder is not written to.
+    const ReportTarget target = reportTarget(path);
+    if (target == ReportTarget::CharacterDevice || target == ReportTarget::Fifo)
+        return {};
     const QFileInfo folder(QFileInfo(path).absolutePath());
     if (!folder.isDir())
         return QStringLiteral("--%1: no such folder: %2")

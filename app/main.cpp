@@ -5,12 +5,12 @@
 #include "headlessrunner.h"
 #include "mainwindow.h"
 #include "portidentity.h"
+#include "reportfile.h"
 #include "stationwindow.h"
 
 #include <QApplication>
 #include <QIcon>
 #include <QLoggingCategory>
-#include <QSaveFile>
 #include <QTimer>
 
 #include <cstdio>
@@ -59,11 +59,9 @@ int listPorts(const CommandLine &line)
         printLine(stdout, QString::fromUtf8(json).trimmed());
         return 0;
     }
-    QSaveFile file(path);
-    if (file.open(QIODevice::WriteOnly) && file.write(json) == json.size() && file.flush() &&
-        file.commit())
-        return 0;
-    return usageError(QStringLiteral("cannot write %1: %2").arg(path, file.errorString()));
+    if (const QString problem = writeWholeFile(path, json); !problem.isEmpty())
+        return usageError(QStringLiteral("cannot write %1: %2").arg(path, problem));
+    return 0;
 }
 
 // Without a display the platform plugin cannot start and QApplication aborts the process with

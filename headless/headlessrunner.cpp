@@ -5,6 +5,7 @@
 #include "consoleoutput.h"
 #include "interruptwatcher.h"
 #include "jsonlinesfile.h"
+#include "reportfile.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -126,12 +127,9 @@ bool HeadlessRunner::writeJson()
     QJsonArray results;
     for (const auto &module : m_modules)
         results.append(module->toJson());
-    QSaveFile file(m_options.jsonPath);
-    const QByteArray json = QJsonDocument(results).toJson();
-    // flush() on its own: commit() does not notice a buffered write that failed.
-    if (file.open(QIODevice::WriteOnly) && file.write(json) == json.size() && file.flush() &&
-        file.commit())
+    const QString problem = writeWholeFile(m_options.jsonPath, QJsonDocument(results).toJson());
+    if (problem.isEmpty())
         return true;
-    printLine(stderr, cannotWrite(m_options.jsonPath, file.errorString()));
+    printLine(stderr, cannotWrite(m_options.jsonPath, problem));
     return false;
 }

@@ -370,6 +370,85 @@ private slots:
         QCOMPARE(left, (QStringList{"filler", "results.json"}));
     }
 
+    // A report goes to what its path names: /dev/null and a FIFO are written through and stay
+    // what they are; a FIFO nobody reads and a folder are refused, status 2.
+    void reportTargets_data()
+    {
+        QTest::addColumn<bool>("headless"); // else the port list
+        QTest::addColumn<QString>("option");
+        QTest::addColumn<QString>(
+            "target"); // FOLDER, FIFO, READ FIFO (read by this test) or a path
+        QTest::addColumn<QString>("problem"); // empty: status 0
+        QTest::newRow("port list to /dev/null") << false << "--json"
+                                                << "/dev/null"
+                                                << "";
+        QTest::newRow("report to /dev/null") << true << "--json"
+                                             << "/dev/null"
+                                             << "";
+        QTest::newRow("history to /dev/null") << true << "--json-lines"
+                                              << "/dev/null"
+                                              << "";
+        QTest::newRow("report to a FIFO being read") << true << "--json"
+                                                     << "READ FIFO"
+                                                     << "";
+        QTest::newRow("history to a FIFO being read") << true << "--json-lines"
+                                                      << "READ FIFO"
+                                                      << "";
+        QTest::newRow("port list to a FIFO nobody reads") << false << "--json"
+                                                          << "FIFO"
+                                                          << "a FIFO that nobody reads";
+        QTest::newRow("port list to a folder") << false << "--json"
+                                               << "FOLDER"
+                                               << "a folder, not a file";
+        QTest::newRow("report to a folder") << true << "--json"
+                                            << "FOLDER"
+                                            << "a folder, not a file";
+        QTest::newRow("history to a folder") << true << "--json-lines"
+                                             << "FOLDER"
+                                             << "a folder, not a file";
+    }
+    void reportTargets()
+    {
+        QFETCH(bool, headless);
+        QFETCH(QString, option);
+        QFETCH(QString, target);
+        QFETCH(QString, problem);
+        const QString fifo = dir.filePath("report.fifo");
+        QVERIFY(QFile::exists(fifo) || ::mkfifo(qPrintable(fifo), 0600) == 0);
+        const QString path = target == "FOLDER"        ? dir.filePath("folder")
+                             : target.endsWith("FIFO") ? fifo
+                                                       : target;
+        QVERIFY(QDir().mkpath(dir.filePath("folder")));
+        const int reader = target == "READ FIFO"
+                               ? ::open(qPrintable(fifo), O_RDONLY | O_NONBLOCK | O_CLOEXEC)
+                               : -1;
+        const QByteArray image = TestSupport::randomBytes(2000, 58);
+        PtyPair pty;
+        QVERIFY(pty.open());
+        ModuleSimulator module(pty, image);
+        QStringList arguments = {option, path};
+        arguments += headless ? QStringList{"--headless", "--port", pty.slavePath(), "--image",
+                                            TestSupport::writeFile(dir.filePath("t.ufw"), image)}
+                              : QStringList{"--list-ports"};
+        const Outcome outcome = run(arguments);
+        const QByteArray written = reader >= 0 ? readAvailable(reader) : QByteArray();
+        if (reader >= 0)
+            ::close(reader);
+        QCOMPARE(outcome.exitCode, problem.isEmpty() ? 0 : 2);
+        if (!problem.isEmpty())
+            QVERIFY2(outcome.err.contains("rw47hn-upgrader: cannot write " + path + ": " + problem +
+                                          '\n'),
+                     qPrintable(outcome.err));
+        struct stat status
+        {
+        };
+        QCOMPARE(::stat(qPrintable(path), &status), 0);
+        if (target == "/dev/null")
+            QVERIFY(S_ISCHR(status.st_mode));
+        if (reader >= 0)
+            QVERIFY2(!QJsonDocument::fromJson(written).isNull(), written.constData());
+    }
+
     // A signal during two modules: both reported as interrupted, both reports written, 128 +
     // the signal. A second signal is sent once the first module's JSON line is on disk and its
     // sync is held (the test hook RW47HN_SYNC_DELAY_MS): the run is still reporting then.
