@@ -17,6 +17,10 @@
 #include <cstdlib>
 #include <vector>
 
+#ifdef Q_OS_UNIX
+#include <csignal>
+#endif
+
 namespace {
 
 const char *const NoWindow =
@@ -199,6 +203,11 @@ int runWindow(int argc, char *argv[])
 
 int main(int argc, char *argv[])
 {
+#ifdef Q_OS_UNIX
+    // A file-size limit (ulimit -f) would otherwise end the process at the write past it, with
+    // no report; ignored, that write fails like one on a full disk and is said as such.
+    std::signal(SIGXFSZ, SIG_IGN);
+#endif
     keepStandardStreamsOpen();
     QCoreApplication::setApplicationName(QStringLiteral("rw47hn-upgrader"));
     QCoreApplication::setApplicationVersion(QStringLiteral(RW47HN_VERSION));

@@ -449,6 +449,37 @@ private slots:
             QVERIFY2(!QJsonDocument::fromJson(written).isNull(), written.constData());
     }
 
+    // Past a file-size limit (ulimit -f) a report is a write that failed: one line, status 2,
+    // the old report as it was; never the end of the process by SIGXFSZ.
+    void fileSizeLimit_data()
+    {
+        QTest::addColumn<bool>("headless"); // else the port list
+        QTest::addColumn<qint64>("limit");  // room for the port's lock file, not for a report
+        QTest::newRow("port list") << false << qint64(1);
+        QTest::newRow("report") << true << qint64(64);
+    }
+    void fileSizeLimit()
+    {
+        QFETCH(bool, headless);
+        QFETCH(qint64, limit);
+        const QString report = TestSupport::writeFile(dir.filePath("limit.json"), "old\n");
+        const QByteArray image = TestSupport::randomBytes(2000, 59);
+        PtyPair pty;
+        QVERIFY(pty.open());
+        ModuleSimulator module(pty, image);
+        QStringList arguments = {"--json", report};
+        arguments += headless ? QStringList{"--headless", "--port", pty.slavePath(), "--image",
+                                            TestSupport::writeFile(dir.filePath("u.ufw"), image)}
+                              : QStringList{"--list-ports"};
+        QProcess upgrader;
+        startWithFileLimit(upgrader, arguments, limit);
+        const Outcome outcome = finish(upgrader);
+        QCOMPARE(outcome.exitCode, 2); // not ended by SIGXFSZ
+        QVERIFY2(outcome.err.contains("rw47hn-upgrader: cannot write " + report + ": "),
+                 qPrintable(outcome.err));
+        QCOMPARE(contents(report), QByteArray("old\n"));
+    }
+
     // A signal during two modules: both reported as interrupted, both reports written, 128 +
     // the signal. A second signal is sent once the first module's JSON line is on disk and its
     // sync is held (the test hook RW47HN_SYNC_DELAY_MS): the run is still reporting then.
@@ -549,22 +580,13 @@ private slots:
             QVERIFY(pty.open());
             ModuleSimulator module(pty, image);
             QProcess upgrader;
-            // Set here and inherited: room for the port's lock file and for 200 more bytes
-            // here, less than a line; a write past them fails instead of raising SIGXFSZ.
-            rlimit old{};
-            ::getrlimit(RLIMIT_FSIZE, &old);
-            rlimit limit = old;
-            limit.rlim_cur = rlim_t(before.size() + 200);
-            const auto oldAction = ::signal(SIGXFSZ, SIG_IGN);
-            if (limited)
-                ::setrlimit(RLIMIT_FSIZE, &limit);
-            start(upgrader, arguments + QStringList{"--port", pty.slavePath()});
-            ::setrlimit(RLIMIT_FSIZE, &old);
-            ::signal(SIGXFSZ, oldAction);
+            // Room for the port's lock file and for 200 more bytes here, less than a line.
+            startWithFileLimit(upgrader, arguments + QStringList{"--port", pty.slavePath()},
+                               limited ? before.size() + 200 : -1);
             const Outcome outcome = finish(upgrader);
             QVERIFY2(outcome.out.startsWith(pty.slavePath() + ": ok, 2000 bytes"),
                      qPrintable(outcome.out));
-            QCOMPARE(outcome.exitCode, limited ? 2 : 0);
+            QCOMPARE(outcome.exitCode, limited ? 2 : 0); // not ended by SIGXFSZ
             QCOMPARE(outcome.err.contains("rw47hn-upgrader: cannot write " + path + ": "), limited);
             if (limited)
                 QCOMPARE(contents(path), before);
@@ -673,6 +695,22 @@ private:
         });
         upgrader.start(QStringLiteral(RW47HN_UPGRADER_PATH), arguments);
         QVERIFY(upgrader.waitForStarted());
+    }
+    // The limit (bytes; -1 none) is this process's only while the upgrader starts, which
+    // inherits it; SIGXFSZ is at its default action then, as a shell's ulimit -f leaves it,
+    // so that only the upgrader's own handling keeps it alive past the limit.
+    void startWithFileLimit(QProcess &upgrader, const QStringList &arguments, qint64 bytes)
+    {
+        rlimit old{};
+        ::getrlimit(RLIMIT_FSIZE, &old);
+        rlimit limit = old;
+        if (bytes >= 0)
+            limit.rlim_cur = rlim_t(bytes);
+        const auto oldAction = ::signal(SIGXFSZ, SIG_DFL);
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+        start(upgrader, arguments);
+        ::setrlimit(RLIMIT_FSIZE, &old);
+        ::signal(SIGXFSZ, oldAction);
     }
     Outcome finish(QProcess &upgrader)
     {
