@@ -16,6 +16,7 @@
 #include <csignal>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/file.h>
 #include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -73,6 +74,22 @@ QList<QJsonObject> jsonObjects(const QString &path)
             objects << QJsonDocument::fromJson(line).object();
     }
     return objects;
+}
+
+// Whether a process waits for the flock on `path`: Linux lists each waiter with "->".
+bool lockWaitedFor(const QString &path)
+{
+    struct stat status
+    {
+    };
+    if (::stat(qPrintable(path), &status) != 0)
+        return false;
+    const QByteArray inode = ':' + QByteArray::number(qulonglong(status.st_ino)) + ' ';
+    for (const QByteArray &line : contents("/proc/locks").split('\n')) {
+        if (line.contains("-> FLOCK") && line.contains(inode))
+            return true;
+    }
+    return false;
 }
 
 } // namespace
@@ -560,17 +577,23 @@ private slots:
             QCOMPARE(result["reason"].toString(), QStringLiteral("interrupted"));
     }
 
-    // A line that does not fit (a file-size limit mid-line) leaves the file exactly as it was;
-    // the next run appends a whole line, after a line break when the file ended in a fragment.
+    // A line that does not fit (a file-size limit mid-line) leaves the file exactly as it was,
+    // a line another writer appended meanwhile included; the next run appends a whole line,
+    // after a line break when the file ended in a fragment.
     void jsonLinesStayWhole_data()
     {
         QTest::addColumn<QByteArray>("before");
-        QTest::newRow("after whole lines") << QByteArray("{\"port\":\"earlier\"}\n");
-        QTest::newRow("after a fragment") << QByteArray("{\"port\":\"earlier\"}\n{\"port\":\"cut");
+        QTest::addColumn<QByteArray>("other"); // appended by this test while the upgrader waits
+        const QByteArray whole = "{\"port\":\"earlier\"}\n";
+        QTest::newRow("after whole lines") << whole << QByteArray();
+        QTest::newRow("after a fragment") << whole + "{\"port\":\"cut" << QByteArray();
+        QTest::newRow("another writer holds the lock")
+            << whole << QByteArray("{\"port\":\"other\"}\n");
     }
     void jsonLinesStayWhole()
     {
         QFETCH(QByteArray, before);
+        QFETCH(QByteArray, other);
         const QByteArray image = TestSupport::randomBytes(2000, 56);
         const QString path = TestSupport::writeFile(dir.filePath("limited.jsonl"), before);
         const QStringList arguments = {"--headless", "--json-lines", path, "--image",
@@ -580,17 +603,31 @@ private slots:
             QVERIFY(pty.open());
             ModuleSimulator module(pty, image);
             QProcess upgrader;
+            QFile holder(path);
+            const bool holding = limited && !other.isEmpty();
+            if (holding) {
+                QVERIFY(holder.open(QIODevice::ReadWrite | QIODevice::Append));
+                QCOMPARE(::flock(holder.handle(), LOCK_EX), 0);
+            }
             // Room for the port's lock file and for 200 more bytes here, less than a line.
+            const qint64 room = before.size() + other.size() + 200;
             startWithFileLimit(upgrader, arguments + QStringList{"--port", pty.slavePath()},
-                               limited ? before.size() + 200 : -1);
+                               limited ? room : -1);
+            if (holding) {
+                QTRY_VERIFY_WITH_TIMEOUT(lockWaitedFor(path), 10000);
+                QCOMPARE(holder.write(other), other.size());
+                QVERIFY(holder.flush() && ::fsync(holder.handle()) == 0);
+                holder.close(); // and the lock with it
+            }
             const Outcome outcome = finish(upgrader);
             QVERIFY2(outcome.out.startsWith(pty.slavePath() + ": ok, 2000 bytes"),
                      qPrintable(outcome.out));
             QCOMPARE(outcome.exitCode, limited ? 2 : 0); // not ended by SIGXFSZ
             QCOMPARE(outcome.err.contains("rw47hn-upgrader: cannot write " + path + ": "), limited);
             if (limited)
-                QCOMPARE(contents(path), before);
+                QCOMPARE(contents(path), before + other);
         }
+        before += other;
         const QByteArray after = contents(path);
         const QByteArray kept = before.endsWith('\n') ? before : before + '\n';
         QVERIFY2(after.startsWith(kept), after.constData());
