@@ -241,6 +241,8 @@ private slots:
         QTest::newRow("json-lines folder missing")
             << run + QStringList{"--json-lines", "/no/such/r.jsonl"}
             << "--json-lines: no such folder: /no/such";
+        QTest::newRow("report over the image") << run + QStringList{"--json", "IMAGE"}
+                                               << "--json and --image name the same file: IMAGE";
         QTest::newRow("image is a device")
             << QStringList{"--headless", "--image", "/dev/zero", "--port", "PORT"}
             << "cannot load the image /dev/zero: 文件无效: 不是普通文件";
@@ -261,7 +263,10 @@ private slots:
         QVERIFY(QFile::exists(fifo) || ::mkfifo(qPrintable(fifo), 0600) == 0);
         const QString image = TestSupport::writeFile(dir.filePath("r.ufw"), "x");
         for (QString *text : {&error})
-            text->replace("PORT", pty.slavePath()).replace("LINK", link).replace("FIFO", fifo);
+            text->replace("PORT", pty.slavePath())
+                .replace("LINK", link)
+                .replace("FIFO", fifo)
+                .replace("IMAGE", QFileInfo(image).canonicalFilePath());
         arguments.replaceInStrings(QRegularExpression("^PORT$"), pty.slavePath());
         arguments.replaceInStrings(QRegularExpression("^LINK$"), link);
         arguments.replaceInStrings(QRegularExpression("^FIFO$"), fifo);
