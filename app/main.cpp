@@ -52,6 +52,8 @@ int runHeadless(QCoreApplication &app, const CommandLine &line)
 // --list-ports: a table on stdout; with --json the JSON array to FILE, or to stdout for -.
 int listPorts(const CommandLine &line)
 {
+    // A FIFO or a pipe whose reader leaves is a write that failed, with its status.
+    surviveClosedConsole();
     const QVector<PortIdentity> ports = systemPorts();
     if (!line.parser.isSet(line.json)) {
         printLine(stdout, portTable(ports).trimmed());
