@@ -1,6 +1,7 @@
 #include "commandline.h"
 
 #include "portidentity.h"
+#include "reportfile.h"
 #include "seriallink.h"
 
 #include <QDir>
@@ -11,6 +12,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <system_error>
+#include <utility>
 
 namespace {
 
@@ -28,6 +30,26 @@ QString portIdentity(const QString &name)
     const QFileInfo info(name);
     const QString canonical = info.canonicalFilePath();
     return canonical.isEmpty() ? info.absoluteFilePath() : canonical;
+}
+
+// A file as the system finds it, links and dots resolved; one not there yet by its folder's
+// resolved path and its own name.
+QString resolvedFile(const QString &path)
+{
+    const QFileInfo info(path);
+    if (info.exists())
+        return info.canonicalFilePath();
+    const QString folder = QFileInfo(info.absolutePath()).canonicalFilePath();
+    return QDir(folder.isEmpty() ? info.absolutePath() : folder).filePath(info.fileName());
+}
+
+bool sameFile(const QString &one, const QString &other)
+{
+#ifdef Q_OS_WIN
+    return one.compare(other, Qt::CaseInsensitive) == 0;
+#else
+    return one == other;
+#endif
 }
 
 } // namespace
@@ -94,6 +116,8 @@ CommandLine::CommandLine()
 
 QString CommandLine::check() const
 {
+    if (const QString problem = checkFilesNamedOnce(); !problem.isEmpty())
+        return problem;
     if (parser.isSet(listPorts))
         return parser.value(json) == QLatin1String("-") ? QString() : checkReportFile(json);
     if (parser.isSet(baud) && !OfferedBaudRates.contains(parser.value(baud)))
@@ -123,6 +147,28 @@ QString CommandLine::checkStation() const
     if (const QString problem = checkPorts(); !problem.isEmpty())
         return problem;
     return checkReportFile(jsonLines);
+}
+
+// One file given to two options would be read and replaced, or appended to and replaced, in
+// one run: a report written over the history of every earlier run, or over the image.
+QString CommandLine::checkFilesNamedOnce() const
+{
+    const bool jsonToStdout = parser.isSet(listPorts) && parser.value(json) == QLatin1String("-");
+    QList<QPair<QString, QString>> named; // the option and its file
+    for (const QCommandLineOption *option : {&json, &jsonLines, &logDir, &image, &profile}) {
+        const QString path = parser.value(*option);
+        if (path.isEmpty() || (option == &json && jsonToStdout))
+            continue;
+        const QString file = resolvedFile(path);
+        const QString name = option->names().first();
+        for (const auto &earlier : std::as_const(named)) {
+            if (sameFile(earlier.second, file))
+                return QStringLiteral("--%1 and --%2 name the same file: %3")
+                    .arg(earlier.first, name, QDir::toNativeSeparators(file));
+        }
+        named.append({name, file});
+    }
+    return {};
 }
 
 // A station's first run names a folder that is not there yet: it is made, with its parents,
@@ -196,6 +242,10 @@ QString CommandLine::checkReportFile(const QCommandLineOption &option) const
     if (!parser.isSet(option))
         return {};
     const QString path = parser.value(option);
+    // /dev/null or a FIFO is written in place: its folder is not written to.
+    const ReportTarget target = reportTarget(path);
+    if (target == ReportTarget::CharacterDevice || target == ReportTarget::Fifo)
+        return {};
     const QFileInfo folder(QFileInfo(path).absolutePath());
     if (!folder.isDir())
         return QStringLiteral("--%1: no such folder: %2")

@@ -47,6 +47,7 @@ struct CommandLine
 
 private:
     QString makeLogFolder() const;
+    QString checkFilesNamedOnce() const;
     QString checkHeadless() const;
     QString checkStation() const;
     QString checkTimeout() const;

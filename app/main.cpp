@@ -6,18 +6,22 @@
 #include "interruptwatcher.h"
 #include "mainwindow.h"
 #include "portidentity.h"
+#include "reportfile.h"
 #include "stationwindow.h"
 
 #include <QApplication>
 #include <QIcon>
 #include <QLoggingCategory>
-#include <QSaveFile>
 #include <QTimer>
 
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
 #include <vector>
+
+#ifdef Q_OS_UNIX
+#include <csignal>
+#endif
 
 namespace {
 
@@ -50,6 +54,8 @@ int runHeadless(QCoreApplication &app, const CommandLine &line)
 // --list-ports: a table on stdout; with --json the JSON array to FILE, or to stdout for -.
 int listPorts(const CommandLine &line)
 {
+    // A FIFO or a pipe whose reader leaves is a write that failed, with its status.
+    surviveClosedConsole();
     const QVector<PortIdentity> ports = systemPorts();
     if (!line.parser.isSet(line.json)) {
         printLine(stdout, portTable(ports).trimmed());
@@ -61,11 +67,9 @@ int listPorts(const CommandLine &line)
         printLine(stdout, QString::fromUtf8(json).trimmed());
         return 0;
     }
-    QSaveFile file(path);
-    if (file.open(QIODevice::WriteOnly) && file.write(json) == json.size() && file.flush() &&
-        file.commit())
-        return 0;
-    return usageError(QStringLiteral("cannot write %1: %2").arg(path, file.errorString()));
+    if (const QString problem = writeWholeFile(path, json); !problem.isEmpty())
+        return usageError(QStringLiteral("cannot write %1: %2").arg(path, problem));
+    return 0;
 }
 
 // Without a display the platform plugin cannot start and QApplication aborts the process with
@@ -224,6 +228,11 @@ int runWindow(int argc, char *argv[])
 
 int main(int argc, char *argv[])
 {
+#ifdef Q_OS_UNIX
+    // A file-size limit (ulimit -f) would otherwise end the process at the write past it, with
+    // no report; ignored, that write fails like one on a full disk and is said as such.
+    std::signal(SIGXFSZ, SIG_IGN);
+#endif
     keepStandardStreamsOpen();
     QCoreApplication::setApplicationName(QStringLiteral("rw47hn-upgrader"));
     QCoreApplication::setApplicationVersion(QStringLiteral(RW47HN_VERSION));

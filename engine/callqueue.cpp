@@ -6,6 +6,7 @@
 #include <iterator>
 
 #ifdef Q_OS_UNIX
+#include <cerrno>
 #include <sys/socket.h>
 #include <unistd.h>
 #endif
@@ -40,14 +41,21 @@ CallQueue::~CallQueue()
 void CallQueue::wake()
 {
 #ifdef Q_OS_UNIX
-    if (m_wakeEnds[0] >= 0) {
-        const char byte = 0;
-        [[maybe_unused]] const auto written = ::write(m_wakeEnds[0], &byte, 1);
+    // A full socket (EAGAIN) already holds wake-ups enough. Any other failure (ENOBUFS,
+    // ENOMEM, ...) sends none: then the queued call below wakes the thread, or the calls would
+    // wait for good. send() rather than write(): a broken pair says EPIPE, not SIGPIPE.
+    const char byte = 0;
+    if (m_wakeEnds[0] >= 0 && (::send(m_wakeEnds[0], &byte, 1, MSG_NOSIGNAL) == 1 ||
+                               errno == EAGAIN || errno == EWOULDBLOCK))
         return;
-    }
 #endif
     // By name: the call is made inside Qt, with nothing of ours in the queued event.
     QMetaObject::invokeMethod(this, "runPending", Qt::QueuedConnection);
+}
+
+int CallQueue::wakeUpEnd() const
+{
+    return m_wakeEnds[0];
 }
 
 void CallQueue::takeWakeUp()

@@ -34,6 +34,8 @@ public:
     void hold(bool holding);
     // In this object's thread once no other thread posts any more: runs everything left.
     void runAll();
+    // For the tests: the descriptor wake-ups are written to; -1 where there is none.
+    int wakeUpEnd() const;
 
 private slots:
     void runPending();

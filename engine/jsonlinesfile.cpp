@@ -3,6 +3,7 @@
 #include "callqueue.h"
 #include "consoleoutput.h"
 #include "owncopy.h"
+#include "reportfile.h"
 
 #include <QDir>
 #include <QFile>
@@ -14,8 +15,11 @@
 
 #ifdef Q_OS_WIN
 #include <io.h>
+#include <windows.h>
 #else
 #include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -59,6 +63,80 @@ bool syncFolder(const QString &folder)
 }
 #endif
 
+// Held by an append from before it reads the file's size until after any rollback, so that
+// the rollback of one process never cuts a line that another has appended meanwhile. Only
+// advisory: every append of this program takes it.
+class AppendLock
+{
+public:
+    explicit AppendLock(QFile &file) : m_file(file) { m_held = lock(); }
+    ~AppendLock()
+    {
+        if (m_held)
+            unlock();
+    }
+    AppendLock(const AppendLock &) = delete;
+    AppendLock &operator=(const AppendLock &) = delete;
+    bool held() const { return m_held; }
+
+private:
+#ifdef Q_OS_WIN
+    HANDLE handle() const
+    {
+        return HANDLE(_get_osfhandle(m_file.handle()));
+    }
+    bool lock()
+    {
+        OVERLAPPED whole{};
+        return LockFileEx(handle(), LOCKFILE_EXCLUSIVE_LOCK, 0, MAXDWORD, MAXDWORD, &whole);
+    }
+    void unlock()
+    {
+        OVERLAPPED whole{};
+        UnlockFileEx(handle(), 0, MAXDWORD, MAXDWORD, &whole);
+    }
+#else
+    bool lock()
+    {
+        int result = 0;
+        do
+            result = ::flock(m_file.handle(), LOCK_EX);
+        while (result != 0 && errno == EINTR);
+        return result == 0;
+    }
+    void unlock()
+    {
+        ::flock(m_file.handle(), LOCK_UN);
+    }
+#endif
+
+    QFile &m_file;
+    bool m_held = false;
+};
+
+#ifdef Q_OS_WIN
+// A file open here cannot be removed by another process's rollback.
+bool stillAtPath(const QFile &, const QString &)
+{
+    return true;
+}
+#else
+// False when another process's rollback removed the file while this one waited for the lock:
+// a line appended to it now would be lost with it.
+bool stillAtPath(const QFile &file, const QString &path)
+{
+    struct stat opened
+    {
+    };
+    struct stat named
+    {
+    };
+    return ::fstat(file.handle(), &opened) == 0 &&
+           ::stat(QFile::encodeName(path).constData(), &named) == 0 &&
+           opened.st_dev == named.st_dev && opened.st_ino == named.st_ino;
+}
+#endif
+
 // Writes all of `bytes`; a short write is tried again, so that the error it ran into is the
 // one said.
 bool writeAll(QFile &file, const QByteArray &bytes)
@@ -70,6 +148,31 @@ bool writeAll(QFile &file, const QByteArray &bytes)
         done += count;
     }
     return true;
+}
+
+// In the lock: the size is read here, so that a rollback takes back this append's bytes only.
+QString appendLocked(QFile &file, const QByteArray &line, bool created)
+{
+    const QString path = file.fileName();
+    const qint64 oldSize = file.size();
+    QByteArray bytes = line + '\n';
+    char last = '\n';
+    if (oldSize > 0 && !(file.seek(oldSize - 1) && file.getChar(&last)))
+        return file.errorString();
+    if (last != '\n')
+        bytes.prepend('\n');
+    const bool written = writeAll(file, bytes);
+    if (written && syncDelayMs() > 0)
+        QThread::msleep(ulong(syncDelayMs()));
+    if (written && syncToDisk(file) && (!created || syncFolder(QFileInfo(path).absolutePath())))
+        return {};
+    // What did not make it whole does not stay: back to the size it had, or no file at all.
+    // Removed by name while still open and locked, so that nobody appends in between.
+    const QString reason = written ? qt_error_string(errno) : file.errorString();
+    file.resize(oldSize);
+    if (created && oldSize == 0)
+        QFile::remove(path);
+    return reason;
 }
 
 } // namespace
@@ -120,27 +223,22 @@ bool JsonLinesFile::waitForAll()
 
 QString JsonLinesFile::appendWhole(const QString &path, const QByteArray &line)
 {
-    const bool created = !QFileInfo::exists(path);
-    QFile file(path);
-    if (!file.open(QIODevice::ReadWrite | QIODevice::Append | QIODevice::Unbuffered))
-        return file.errorString();
-    const qint64 oldSize = file.size();
-    QByteArray bytes = line + '\n';
-    char last = '\n';
-    if (oldSize > 0 && !(file.seek(oldSize - 1) && file.getChar(&last)))
-        return file.errorString();
-    if (last != '\n')
-        bytes.prepend('\n');
-    const bool written = writeAll(file, bytes);
-    if (written && syncDelayMs() > 0)
-        QThread::msleep(ulong(syncDelayMs()));
-    if (written && syncToDisk(file) && (!created || syncFolder(QFileInfo(path).absolutePath())))
-        return {};
-    // What did not make it whole does not stay: back to the size it had, or no file at all.
-    const QString reason = written ? qt_error_string(errno) : file.errorString();
-    if (created)
-        file.remove();
-    else
-        file.resize(oldSize);
-    return reason;
+    // /dev/null or a FIFO: nothing there to sync or to take back.
+    const ReportTarget target = reportTarget(path);
+    if (target == ReportTarget::CharacterDevice || target == ReportTarget::Fifo)
+        return writeThrough(path, line + '\n');
+    if (const QString refused = refusedTarget(target); !refused.isEmpty())
+        return refused;
+    for (int attempt = 0;; ++attempt) {
+        const bool created = !QFileInfo::exists(path);
+        QFile file(path);
+        if (!file.open(QIODevice::ReadWrite | QIODevice::Append | QIODevice::Unbuffered))
+            return file.errorString();
+        AppendLock lock(file);
+        if (!lock.held())
+            return qt_error_string(errno);
+        if (attempt < 3 && !stillAtPath(file, path))
+            continue; // made again by the next open
+        return appendLocked(file, line, created);
+    }
 }

@@ -5,12 +5,10 @@
 #include "consoleoutput.h"
 #include "interruptwatcher.h"
 #include "modulereports.h"
+#include "reportfile.h"
 
 #include <QFile>
 #include <QFileInfo>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QSaveFile>
 
 namespace {
 
@@ -127,19 +125,13 @@ void HeadlessRunner::printProgress()
         printLine(stderr, QStringLiteral("progress: ") + parts.join(QStringLiteral(", ")));
 }
 
-// Written to a temporary file beside the report and renamed over it once complete: an
-// existing report is never left half-written.
+// Written whole or not at all: a report that is a file is replaced only by a complete one; a
+// device or a FIFO is written as it is.
 bool HeadlessRunner::writeJson()
 {
-    QJsonArray results;
-    for (const ModuleRecord &record : m_records)
-        results.append(record.toJson());
-    QSaveFile file(m_options.jsonPath);
-    const QByteArray json = QJsonDocument(results).toJson();
-    // flush() on its own: commit() does not notice a buffered write that failed.
-    if (file.open(QIODevice::WriteOnly) && file.write(json) == json.size() && file.flush() &&
-        file.commit())
+    const QString problem = writeWholeFile(m_options.jsonPath, recordsJson(m_records));
+    if (problem.isEmpty())
         return true;
-    printLine(stderr, cannotWrite(m_options.jsonPath, file.errorString()));
+    printLine(stderr, cannotWrite(m_options.jsonPath, problem));
     return false;
 }

@@ -2,11 +2,12 @@
 
 #include "stationsetup.h"
 
+#include "reportfile.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QSaveFile>
 #include <QSettings>
 
 namespace {
@@ -75,11 +76,7 @@ QString StationSetup::save(const QString &path) const
 {
     const QString baseDir = QFileInfo(path).absolutePath();
     const QByteArray json = QJsonDocument(toJson(baseDir)).toJson();
-    QSaveFile file(path);
-    if (file.open(QIODevice::WriteOnly) && file.write(json) == json.size() && file.flush() &&
-        file.commit())
-        return {};
-    return file.errorString();
+    return writeWholeFile(path, json);
 }
 
 QString StationSetup::load(const QString &path, StationSetup *setup)

@@ -15,8 +15,9 @@ private slots:
     void initTestCase() { TestSupport::quietDebug(); }
     void checks_data()
     {
-        QTest::addColumn<QStringList>("arguments"); // DIR: a folder that holds a file "file"
-        QTest::addColumn<QString>("problem");       // empty: accepted
+        // DIR: a folder that holds a file "file" and, where links are plain, "link" to it.
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("problem"); // empty: accepted
         const QStringList run = {"--headless", "--image", "fw.ufw", "--port", "COM3"};
         QTest::newRow("window, no options") << QStringList{} << "";
         QTest::newRow("headless run") << run << "";
@@ -39,6 +40,30 @@ private slots:
         QTest::newRow("json-lines folder missing")
             << run + QStringList{"--json-lines", "DIR/none/r.jsonl"}
             << "--json-lines: no such folder: DIR/none";
+        QTest::newRow("report over the history, by another name")
+            << run + QStringList{"--json-lines", "DIR/h.jsonl", "--json", "DIR/./h.jsonl"}
+            << "--json and --json-lines name the same file: DIR/h.jsonl";
+        QTest::newRow("report over the image")
+            << QStringList{"--headless", "--image", "DIR/file",  "--port",
+                           "COM3",       "--json",  "DIR/./file"}
+            << "--json and --image name the same file: DIR/file";
+        QTest::newRow("history in the log folder's place")
+            << run + QStringList{"--log-dir", "DIR", "--json-lines", "DIR/"}
+            << "--json-lines and --log-dir name the same file: DIR";
+#ifdef Q_OS_UNIX
+        QTest::newRow("station history over its station file, by a link")
+            << QStringList{"--station", "--profile", "DIR/file", "--json-lines", "DIR/link"}
+            << "--json-lines and --profile name the same file: DIR/file";
+        QTest::newRow("report and history both to /dev/null")
+            << run + QStringList{"--json", "/dev/null", "--json-lines", "/dev/null"}
+            << "--json and --json-lines name the same file: /dev/null";
+        QTest::newRow("report to /dev/null") << run + QStringList{"--json", "/dev/null"} << "";
+        QTest::newRow("list ports over the image, by a link")
+            << QStringList{"--list-ports", "--json", "DIR/link", "--image", "DIR/file"}
+            << "--json and --image name the same file: DIR/file";
+#endif
+        QTest::newRow("list ports on stdout, not a file")
+            << QStringList{"--list-ports", "--json", "-", "--image", "-"} << "";
         QTest::newRow("log lines")
             << QStringList{"--log-lines", "0"} << "--log-lines: not a positive number of lines: 0";
         QTest::newRow("log folder made") << QStringList{"--log-dir", "DIR/new/logs"} << "";
@@ -90,6 +115,9 @@ private slots:
         const QString folder = QDir(dir.path()).canonicalPath();
         QFile file(folder + "/file");
         QVERIFY(file.open(QIODevice::WriteOnly));
+#ifdef Q_OS_UNIX
+        QVERIFY(QFile::link(file.fileName(), folder + "/link"));
+#endif
         arguments.replaceInStrings("DIR", folder);
         CommandLine line;
         QVERIFY(line.parser.parse(QStringList{"rw47hn-upgrader"} + arguments));

@@ -18,6 +18,7 @@
 #include <csignal>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/file.h>
 #include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -120,6 +121,22 @@ protected:
     }
 #endif
 };
+
+// Whether a process waits for the flock on `path`: Linux lists each waiter with "->".
+bool lockWaitedFor(const QString &path)
+{
+    struct stat status
+    {
+    };
+    if (::stat(qPrintable(path), &status) != 0)
+        return false;
+    const QByteArray inode = ':' + QByteArray::number(qulonglong(status.st_ino)) + ' ';
+    for (const QByteArray &line : contents("/proc/locks").split('\n')) {
+        if (line.contains("-> FLOCK") && line.contains(inode))
+            return true;
+    }
+    return false;
+}
 
 } // namespace
 
@@ -295,6 +312,8 @@ private slots:
         QTest::newRow("json-lines folder missing")
             << run + QStringList{"--json-lines", "/no/such/r.jsonl"}
             << "--json-lines: no such folder: /no/such";
+        QTest::newRow("report over the image") << run + QStringList{"--json", "IMAGE"}
+                                               << "--json and --image name the same file: IMAGE";
         QTest::newRow("image is a device")
             << QStringList{"--headless", "--image", "/dev/zero", "--port", "PORT"}
             << "cannot load the image /dev/zero: 文件无效: 不是普通文件";
@@ -315,7 +334,10 @@ private slots:
         QVERIFY(QFile::exists(fifo) || ::mkfifo(qPrintable(fifo), 0600) == 0);
         const QString image = TestSupport::writeFile(dir.filePath("r.ufw"), "x");
         for (QString *text : {&error})
-            text->replace("PORT", pty.slavePath()).replace("LINK", link).replace("FIFO", fifo);
+            text->replace("PORT", pty.slavePath())
+                .replace("LINK", link)
+                .replace("FIFO", fifo)
+                .replace("IMAGE", QFileInfo(image).canonicalFilePath());
         arguments.replaceInStrings(QRegularExpression("^PORT$"), pty.slavePath());
         arguments.replaceInStrings(QRegularExpression("^LINK$"), link);
         arguments.replaceInStrings(QRegularExpression("^FIFO$"), fifo);
@@ -439,6 +461,116 @@ private slots:
         QVERIFY(oldRead);
         QCOMPARE(oldContent, QByteArray("old report\n"));
         QCOMPARE(left, (QStringList{"filler", "results.json"}));
+    }
+
+    // A report goes to what its path names: /dev/null and a FIFO are written through and stay
+    // what they are; a FIFO nobody reads and a folder are refused, status 2.
+    void reportTargets_data()
+    {
+        QTest::addColumn<bool>("headless"); // else the port list
+        QTest::addColumn<QString>("option");
+        QTest::addColumn<QString>(
+            "target"); // FOLDER, FIFO, READ FIFO (read by this test) or a path
+        QTest::addColumn<QString>("problem"); // empty: status 0
+        QTest::newRow("port list to /dev/null") << false << "--json"
+                                                << "/dev/null"
+                                                << "";
+        QTest::newRow("report to /dev/null") << true << "--json"
+                                             << "/dev/null"
+                                             << "";
+        QTest::newRow("history to /dev/null") << true << "--json-lines"
+                                              << "/dev/null"
+                                              << "";
+        QTest::newRow("report to a FIFO being read") << true << "--json"
+                                                     << "READ FIFO"
+                                                     << "";
+        QTest::newRow("history to a FIFO being read") << true << "--json-lines"
+                                                      << "READ FIFO"
+                                                      << "";
+        QTest::newRow("port list to a FIFO nobody reads") << false << "--json"
+                                                          << "FIFO"
+                                                          << "a FIFO that nobody reads";
+        QTest::newRow("port list to a folder") << false << "--json"
+                                               << "FOLDER"
+                                               << "a folder, not a file";
+        QTest::newRow("report to a folder") << true << "--json"
+                                            << "FOLDER"
+                                            << "a folder, not a file";
+        QTest::newRow("history to a folder") << true << "--json-lines"
+                                             << "FOLDER"
+                                             << "a folder, not a file";
+    }
+    void reportTargets()
+    {
+        QFETCH(bool, headless);
+        QFETCH(QString, option);
+        QFETCH(QString, target);
+        QFETCH(QString, problem);
+        const QString fifo = dir.filePath("report.fifo");
+        QVERIFY(QFile::exists(fifo) || ::mkfifo(qPrintable(fifo), 0600) == 0);
+        const QString path = target == "FOLDER"        ? dir.filePath("folder")
+                             : target.endsWith("FIFO") ? fifo
+                                                       : target;
+        QVERIFY(QDir().mkpath(dir.filePath("folder")));
+        const int reader = target == "READ FIFO"
+                               ? ::open(qPrintable(fifo), O_RDONLY | O_NONBLOCK | O_CLOEXEC)
+                               : -1;
+        const QByteArray image = TestSupport::randomBytes(2000, 58);
+        PtyPair pty;
+        QVERIFY(pty.open());
+        ModuleSimulator module(pty, image);
+        QStringList arguments = {option, path};
+        arguments += headless ? QStringList{"--headless", "--port", pty.slavePath(), "--image",
+                                            TestSupport::writeFile(dir.filePath("t.ufw"), image)}
+                              : QStringList{"--list-ports"};
+        const Outcome outcome = run(arguments);
+        const QByteArray written = reader >= 0 ? readAvailable(reader) : QByteArray();
+        if (reader >= 0)
+            ::close(reader);
+        QCOMPARE(outcome.exitCode, problem.isEmpty() ? 0 : 2);
+        if (!problem.isEmpty())
+            QVERIFY2(outcome.err.contains("rw47hn-upgrader: cannot write " + path + ": " + problem +
+                                          '\n'),
+                     qPrintable(outcome.err));
+        struct stat status
+        {
+        };
+        QCOMPARE(::stat(qPrintable(path), &status), 0);
+        if (target == "/dev/null")
+            QVERIFY(S_ISCHR(status.st_mode));
+        if (reader >= 0)
+            QVERIFY2(!QJsonDocument::fromJson(written).isNull(), written.constData());
+    }
+
+    // Past a file-size limit (ulimit -f) a report is a write that failed: one line, status 2,
+    // the old report as it was; never the end of the process by SIGXFSZ.
+    void fileSizeLimit_data()
+    {
+        QTest::addColumn<bool>("headless"); // else the port list
+        QTest::addColumn<qint64>("limit");  // room for the port's lock file, not for a report
+        QTest::newRow("port list") << false << qint64(1);
+        QTest::newRow("report") << true << qint64(64);
+    }
+    void fileSizeLimit()
+    {
+        QFETCH(bool, headless);
+        QFETCH(qint64, limit);
+        const QString report = TestSupport::writeFile(dir.filePath("limit.json"), "old\n");
+        const QByteArray image = TestSupport::randomBytes(2000, 59);
+        PtyPair pty;
+        QVERIFY(pty.open());
+        ModuleSimulator module(pty, image);
+        QStringList arguments = {"--json", report};
+        arguments += headless ? QStringList{"--headless", "--port", pty.slavePath(), "--image",
+                                            TestSupport::writeFile(dir.filePath("u.ufw"), image)}
+                              : QStringList{"--list-ports"};
+        QProcess upgrader;
+        startWithFileLimit(upgrader, arguments, limit);
+        const Outcome outcome = finish(upgrader);
+        QCOMPARE(outcome.exitCode, 2); // not ended by SIGXFSZ
+        QVERIFY2(outcome.err.contains("rw47hn-upgrader: cannot write " + report + ": "),
+                 qPrintable(outcome.err));
+        QCOMPARE(contents(report), QByteArray("old\n"));
     }
 
     // A signal during two modules: both reported as interrupted, both reports written, 128 +
@@ -587,17 +719,23 @@ private slots:
         QVERIFY(contents(QDir(logDir).filePath(logs.first())).contains("升级被中断"));
     }
 
-    // A line that does not fit (a file-size limit mid-line) leaves the file exactly as it was;
-    // the next run appends a whole line, after a line break when the file ended in a fragment.
+    // A line that does not fit (a file-size limit mid-line) leaves the file exactly as it was,
+    // a line another writer appended meanwhile included; the next run appends a whole line,
+    // after a line break when the file ended in a fragment.
     void jsonLinesStayWhole_data()
     {
         QTest::addColumn<QByteArray>("before");
-        QTest::newRow("after whole lines") << QByteArray("{\"port\":\"earlier\"}\n");
-        QTest::newRow("after a fragment") << QByteArray("{\"port\":\"earlier\"}\n{\"port\":\"cut");
+        QTest::addColumn<QByteArray>("other"); // appended by this test while the upgrader waits
+        const QByteArray whole = "{\"port\":\"earlier\"}\n";
+        QTest::newRow("after whole lines") << whole << QByteArray();
+        QTest::newRow("after a fragment") << whole + "{\"port\":\"cut" << QByteArray();
+        QTest::newRow("another writer holds the lock")
+            << whole << QByteArray("{\"port\":\"other\"}\n");
     }
     void jsonLinesStayWhole()
     {
         QFETCH(QByteArray, before);
+        QFETCH(QByteArray, other);
         const QByteArray image = TestSupport::randomBytes(2000, 56);
         const QString path = TestSupport::writeFile(dir.filePath("limited.jsonl"), before);
         const QStringList arguments = {"--headless", "--json-lines", path, "--image",
@@ -607,26 +745,31 @@ private slots:
             QVERIFY(pty.open());
             ModuleSimulator module(pty, image);
             QProcess upgrader;
-            // Set here and inherited: room for the port's lock file and for 200 more bytes
-            // here, less than a line; a write past them fails instead of raising SIGXFSZ.
-            rlimit old{};
-            ::getrlimit(RLIMIT_FSIZE, &old);
-            rlimit limit = old;
-            limit.rlim_cur = rlim_t(before.size() + 200);
-            const auto oldAction = ::signal(SIGXFSZ, SIG_IGN);
-            if (limited)
-                ::setrlimit(RLIMIT_FSIZE, &limit);
-            start(upgrader, arguments + QStringList{"--port", pty.slavePath()});
-            ::setrlimit(RLIMIT_FSIZE, &old);
-            ::signal(SIGXFSZ, oldAction);
+            QFile holder(path);
+            const bool holding = limited && !other.isEmpty();
+            if (holding) {
+                QVERIFY(holder.open(QIODevice::ReadWrite | QIODevice::Append));
+                QCOMPARE(::flock(holder.handle(), LOCK_EX), 0);
+            }
+            // Room for the port's lock file and for 200 more bytes here, less than a line.
+            const qint64 room = before.size() + other.size() + 200;
+            startWithFileLimit(upgrader, arguments + QStringList{"--port", pty.slavePath()},
+                               limited ? room : -1);
+            if (holding) {
+                QTRY_VERIFY_WITH_TIMEOUT(lockWaitedFor(path), 10000);
+                QCOMPARE(holder.write(other), other.size());
+                QVERIFY(holder.flush() && ::fsync(holder.handle()) == 0);
+                holder.close(); // and the lock with it
+            }
             const Outcome outcome = finish(upgrader);
             QVERIFY2(outcome.out.startsWith(pty.slavePath() + ": ok, 2000 bytes"),
                      qPrintable(outcome.out));
-            QCOMPARE(outcome.exitCode, limited ? 2 : 0);
+            QCOMPARE(outcome.exitCode, limited ? 2 : 0); // not ended by SIGXFSZ
             QCOMPARE(outcome.err.contains("rw47hn-upgrader: cannot write " + path + ": "), limited);
             if (limited)
-                QCOMPARE(contents(path), before);
+                QCOMPARE(contents(path), before + other);
         }
+        before += other;
         const QByteArray after = contents(path);
         const QByteArray kept = before.endsWith('\n') ? before : before + '\n';
         QVERIFY2(after.startsWith(kept), after.constData());
@@ -749,6 +892,22 @@ private:
         });
         upgrader.start(QStringLiteral(RW47HN_UPGRADER_PATH), arguments);
         QVERIFY(upgrader.waitForStarted());
+    }
+    // The limit (bytes; -1 none) is this process's only while the upgrader starts, which
+    // inherits it; SIGXFSZ is at its default action then, as a shell's ulimit -f leaves it,
+    // so that only the upgrader's own handling keeps it alive past the limit.
+    void startWithFileLimit(QProcess &upgrader, const QStringList &arguments, qint64 bytes)
+    {
+        rlimit old{};
+        ::getrlimit(RLIMIT_FSIZE, &old);
+        rlimit limit = old;
+        if (bytes >= 0)
+            limit.rlim_cur = rlim_t(bytes);
+        const auto oldAction = ::signal(SIGXFSZ, SIG_DFL);
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+        start(upgrader, arguments);
+        ::setrlimit(RLIMIT_FSIZE, &old);
+        ::signal(SIGXFSZ, oldAction);
     }
     Outcome finish(QProcess &upgrader)
     {

@@ -1,9 +1,13 @@
 // The sequence serves the module from a thread of its own: answers do not wait for the window.
 
+#include "callqueue.h"
 #include "protocol.h"
 #include "testsupport.h"
 
 #include <QtTest>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 class tst_OwnThread : public PtyWindowTest
 {
@@ -29,6 +33,28 @@ private slots:
             TestSupport::frame(ReadDataCmd, request.mid(5, 8) + image.mid(0x100, 0x400));
         tap->write(request);
         QCOMPARE(readWithoutEventLoop(reply.size()), reply);
+    }
+
+    // A wake-up that cannot be sent (ENOBUFS, ENOMEM, ...) still wakes the queue's thread, the
+    // first time and once that has run. Its descriptor is swapped for one that refuses writes,
+    // with the pair kept open meanwhile, so that the reading end sees no end of its own.
+    void failedWakeUpStillRunsTheCalls()
+    {
+        CallQueue queue;
+        const int end = queue.wakeUpEnd();
+        QVERIFY(end >= 0);
+        const int pair = ::dup(end);
+        const int refusing = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+        QVERIFY(pair >= 0 && refusing >= 0);
+        QCOMPARE(::dup2(refusing, end), end);
+        int ran = 0;
+        for (int call = 1; call <= 2; ++call) {
+            queue.post([&ran] { ++ran; });
+            QTRY_COMPARE(ran, call);
+        }
+        QCOMPARE(::dup2(pair, end), end);
+        ::close(pair);
+        ::close(refusing);
     }
 };
 

@@ -35,6 +35,7 @@ private slots:
         stopWindow();
         if (savedLimit.rlim_max != 0)
             setrlimit(RLIMIT_FSIZE, &savedLimit);
+        signal(SIGXFSZ, SIG_DFL); // nothing started later inherits the ignore
     }
 
     // A short upgrade, the area cleared, the port closed: the file has every line, in order,
@@ -159,7 +160,9 @@ private slots:
         if (fileLimit) {
             // From now on files of this process may not grow past 64 bytes: the opening lines
             // wait in the file's buffer, and writing them out fails with EFBIG, as on a full
-            // disk, whoever runs the test. The signal would end the process.
+            // disk, whoever runs the test. The window runs here without the program's main(),
+            // so this does what main() does first: it ignores the signal, which would end the
+            // process. A started program's own handling is shown by tst_headless.
             signal(SIGXFSZ, SIG_IGN);
             rlimit limit{};
             getrlimit(RLIMIT_FSIZE, &limit);
