@@ -52,55 +52,60 @@ bool sameFile(const QString &one, const QString &other)
 #endif
 }
 
-} // namespace
+// What the options are for, as --help says it, where that takes more than a line.
+const char *const ImageHelp = "Firmware image (.ufw), as if chosen in the dialog.";
+const char *const BaudHelp =
+    "Rate to open the ports at: 9600, 115200, 460800, 921600 or 1000000 (default 115200).";
+const char *const StartHelp =
+    "Open the port and start the upgrade at once; with --station, start every position.";
+const char *const TimeoutHelp =
+    "Headless: give a module up when no frame came from it for SECONDS, 1 to 86400 "
+    "(default 30).";
+const char *const JsonHelp =
+    "Headless: write the results to FILE as a JSON array at the end. With --list-ports: "
+    "the ports as a JSON array, to FILE, or to stdout when FILE is -.";
+const char *const JsonLinesHelp =
+    "Headless: append one JSON object per module to FILE as each module ends.";
+const char *const LogDirHelp =
+    "Write a log file per port session (window) or per module (headless) to DIR, "
+    "made with its parents when missing. The window logs to its data folder by default.";
+const char *const LoopHelp =
+    "Headless: after each module wait for the next one on the same port (unplugged and "
+    "plugged in again), until interrupted. Implies --wait.";
+const char *const ListPortsHelp =
+    "List the serial ports the system reports (name, description, manufacturer, "
+    "serial number, VID:PID) and exit; needs no display.";
+const char *const LangHelp =
+    "Language of the window and of the --verbose lines: zh (Chinese, the default) or en. "
+    "The window otherwise keeps the language last chosen in its menu.";
+const char *const StationHelp =
+    "Open the production station window: the last set-up, the one in --profile, or "
+    "a new one from --port (repeated), --image, --baud, --json-lines and --log-dir.";
 
-CommandLine::CommandLine()
-    : port("port",
-           QStringLiteral("Port to use, for example %1. In the window: put NAME in the port box. "
+QString portHelp()
+{
+    return QStringLiteral("Port to use, for example %1. In the window: put NAME in the port box. "
                           "Headless: give it once per module; serial=SERIAL or usb=VID:PID (4 hex "
                           "digits each) finds the one adapter that has them, under whatever "
                           "name the system gives it (see --list-ports).")
-               .arg(QLatin1String(ExamplePort)),
-           "NAME"),
-      image("image", "Firmware image (.ufw), as if chosen in the dialog.", "FILE"),
-      baud("baud",
-           "Rate to open the ports at: 9600, 115200, 460800, 921600 or 1000000 (default 115200).",
-           "RATE"),
-      start("start", "Open the port and start the upgrade at once; with --station, start every "
-                     "position."),
+        .arg(QLatin1String(ExamplePort));
+}
+
+} // namespace
+
+CommandLine::CommandLine()
+    : port("port", portHelp(), "NAME"), image("image", ImageHelp, "FILE"),
+      baud("baud", BaudHelp, "RATE"), start("start", StartHelp),
       headless("headless", "Upgrade without a window; needs no display."),
-      timeout("timeout",
-              "Headless: give a module up when no frame came from it for SECONDS, 1 to 86400 "
-              "(default 30).",
-              "SECONDS", "30"),
+      timeout("timeout", TimeoutHelp, "SECONDS", "30"),
       verbose("verbose", "Headless: print every log line on stderr."),
       debug("debug", "Headless: keep the debug output (a line per byte)."),
-      json("json",
-           "Headless: write the results to FILE as a JSON array at the end. With --list-ports: "
-           "the ports as a JSON array, to FILE, or to stdout when FILE is -.",
-           "FILE"),
-      jsonLines("json-lines",
-                "Headless: append one JSON object per module to FILE as each module ends.", "FILE"),
-      logDir("log-dir",
-             "Write a log file per port session (window) or per module (headless) to DIR, "
-             "made with its parents when missing. The window logs to its data folder by "
-             "default.",
-             "DIR"),
+      json("json", JsonHelp, "FILE"), jsonLines("json-lines", JsonLinesHelp, "FILE"),
+      logDir("log-dir", LogDirHelp, "DIR"),
       logLines("log-lines", "Window: lines the log area keeps (default 10000).", "N", "10000"),
-      wait("wait", "Headless: wait for ports that do not exist yet."),
-      loop("loop",
-           "Headless: after each module wait for the next one on the same port (unplugged and "
-           "plugged in again), until interrupted. Implies --wait."),
-      listPorts("list-ports",
-                "List the serial ports the system reports (name, description, manufacturer, "
-                "serial number, VID:PID) and exit; needs no display."),
-      lang("lang",
-           "Language of the window and of the --verbose lines: zh (Chinese, the default) or en. "
-           "The window otherwise keeps the language last chosen in its menu.",
-           "LANG"),
-      station("station",
-              "Open the production station window: the last set-up, the one in --profile, or "
-              "a new one from --port (repeated), --image, --baud, --json-lines and --log-dir."),
+      wait("wait", "Headless: wait for ports that do not exist yet."), loop("loop", LoopHelp),
+      listPorts("list-ports", ListPortsHelp), lang("lang", LangHelp, "LANG"),
+      station("station", StationHelp),
       profile("profile", "Station: open the station file FILE.", "FILE")
 {
     parser.setApplicationDescription(
