@@ -661,12 +661,11 @@ private slots:
     {
         QTest::addColumn<bool>("station"); // else the main window
         QTest::addColumn<int>("signalNumber");
-        for (const bool station : {true, false}) {
-            const char *window = station ? "station" : "main window";
-            QTest::addRow("%s, SIGTERM", window) << station << int(SIGTERM);
-            QTest::addRow("%s, SIGINT", window) << station << int(SIGINT);
-            QTest::addRow("%s, SIGHUP", window) << station << int(SIGHUP);
-        }
+        // Both windows take the three signals through the one watcher: each signal once,
+        // each window at least once.
+        QTest::newRow("station, SIGTERM") << true << int(SIGTERM);
+        QTest::newRow("station, SIGHUP") << true << int(SIGHUP);
+        QTest::newRow("main window, SIGINT") << false << int(SIGINT);
     }
     void windowsEndOnSignal()
     {
