@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <functional>
+#include <mutex>
 
 class CallQueue;
 
@@ -38,4 +39,5 @@ private:
     QThread m_thread;
     CallQueue *m_calls; // lives in m_thread: what is posted to it runs there, in order
     std::atomic<bool> m_failed{false};
+    std::mutex m_ended; // the thread's end, handed over where ThreadSanitizer sees it
 };
