@@ -14,7 +14,7 @@ lupdate=/usr/lib/qt5/bin/lupdate
 
 cd "$root"
 folders=()
-for folder in app console engine headless protocol station ui window; do
+for folder in app console core headless production protocol station ui widgets window; do
     [ -d "$folder" ] && folders+=("$folder")
 done
 

@@ -43,7 +43,7 @@ syntax_pass() {
 
     shopt -s nullglob
     cd "$root"
-    local dirs=(app engine headless window station console protocol)
+    local dirs=(app core production widgets headless window station console protocol)
     local files=()
     local dir
     for dir in "${dirs[@]}"; do files+=("$dir"/*.cpp); done

@@ -4,50 +4,6 @@
 <context>
     <name>EndReason</name>
     <message>
-        <source>无错误</source>
-        <translation>no error</translation>
-    </message>
-    <message>
-        <source>设备不存在</source>
-        <translation>no such device</translation>
-    </message>
-    <message>
-        <source>没有权限，或已被其他程序占用</source>
-        <translation>permission denied, or in use by another program</translation>
-    </message>
-    <message>
-        <source>已经打开</source>
-        <translation>already open</translation>
-    </message>
-    <message>
-        <source>写入失败</source>
-        <translation>write failed</translation>
-    </message>
-    <message>
-        <source>读取失败</source>
-        <translation>read failed</translation>
-    </message>
-    <message>
-        <source>设备已移除</source>
-        <translation>the device went away</translation>
-    </message>
-    <message>
-        <source>不是串口，或不支持该设置</source>
-        <translation>not a serial port, or a setting it does not support</translation>
-    </message>
-    <message>
-        <source>超时</source>
-        <translation>timed out</translation>
-    </message>
-    <message>
-        <source>未打开</source>
-        <translation>not open</translation>
-    </message>
-    <message>
-        <source>未知错误</source>
-        <translation>unknown error</translation>
-    </message>
-    <message>
         <source>已中断</source>
         <translation>interrupted</translation>
     </message>
@@ -250,6 +206,53 @@
     <message>
         <source>端口故障: %1</source>
         <translation>port fault: %1</translation>
+    </message>
+</context>
+<context>
+    <name>SerialError</name>
+    <message>
+        <source>无错误</source>
+        <translation>no error</translation>
+    </message>
+    <message>
+        <source>设备不存在</source>
+        <translation>no such device</translation>
+    </message>
+    <message>
+        <source>没有权限，或已被其他程序占用</source>
+        <translation>permission denied, or in use by another program</translation>
+    </message>
+    <message>
+        <source>已经打开</source>
+        <translation>already open</translation>
+    </message>
+    <message>
+        <source>写入失败</source>
+        <translation>write failed</translation>
+    </message>
+    <message>
+        <source>读取失败</source>
+        <translation>read failed</translation>
+    </message>
+    <message>
+        <source>设备已移除</source>
+        <translation>the device went away</translation>
+    </message>
+    <message>
+        <source>不是串口，或不支持该设置</source>
+        <translation>not a serial port, or a setting it does not support</translation>
+    </message>
+    <message>
+        <source>超时</source>
+        <translation>timed out</translation>
+    </message>
+    <message>
+        <source>未打开</source>
+        <translation>not open</translation>
+    </message>
+    <message>
+        <source>未知错误</source>
+        <translation>unknown error</translation>
     </message>
 </context>
 <context>

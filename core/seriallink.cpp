@@ -1,6 +1,6 @@
 #include "seriallink.h"
 
-#include "modulerecord.h"
+#include "serialerror.h"
 
 #include <QDebug>
 

@@ -36,10 +36,6 @@ struct EndReason
     QString shown() const; // in the language installed for the windows
 };
 
-// What the system's error means, in English or in the installed language.
-QString serialErrorText(QSerialPort::SerialPortError error);
-QString serialErrorShown(QSerialPort::SerialPortError error);
-
 // One module's upgrade as it ended: the one value every report is rendered from (the summary
 // line, the JSON object of --json and --json-lines, the station's tiles and history).
 struct ModuleRecord

@@ -3,50 +3,12 @@
 #include "modulerecord.h"
 
 #include "owncopy.h"
+#include "serialerror.h"
 
 #include <QCoreApplication>
 #include <QJsonDocument>
 
 namespace {
-
-// The same words twice: English for files and stdout, and the source text the windows
-// translate (Chinese, with English in the translation file).
-struct Words
-{
-    const char *english;
-    const char *shown;
-};
-
-Words serialErrorWords(QSerialPort::SerialPortError error)
-{
-    switch (error) {
-    case QSerialPort::NoError:
-        return {"no error", QT_TRANSLATE_NOOP("EndReason", "无错误")};
-    case QSerialPort::DeviceNotFoundError:
-        return {"no such device", QT_TRANSLATE_NOOP("EndReason", "设备不存在")};
-    case QSerialPort::PermissionError:
-        return {"permission denied, or in use by another program",
-                QT_TRANSLATE_NOOP("EndReason", "没有权限，或已被其他程序占用")};
-    case QSerialPort::OpenError:
-        return {"already open", QT_TRANSLATE_NOOP("EndReason", "已经打开")};
-    case QSerialPort::WriteError:
-        return {"write failed", QT_TRANSLATE_NOOP("EndReason", "写入失败")};
-    case QSerialPort::ReadError:
-        return {"read failed", QT_TRANSLATE_NOOP("EndReason", "读取失败")};
-    case QSerialPort::ResourceError:
-        return {"the device went away", QT_TRANSLATE_NOOP("EndReason", "设备已移除")};
-    case QSerialPort::UnsupportedOperationError:
-        return {"not a serial port, or a setting it does not support",
-                QT_TRANSLATE_NOOP("EndReason", "不是串口，或不支持该设置")};
-    case QSerialPort::TimeoutError:
-        return {"timed out", QT_TRANSLATE_NOOP("EndReason", "超时")};
-    case QSerialPort::NotOpenError:
-        return {"not open", QT_TRANSLATE_NOOP("EndReason", "未打开")};
-    default:
-        break;
-    }
-    return {"unknown error", QT_TRANSLATE_NOOP("EndReason", "未知错误")};
-}
 
 QString shownText(const char *source)
 {
@@ -67,16 +29,6 @@ QString isoUtc(const QDateTime &time)
 }
 
 } // namespace
-
-QString serialErrorText(QSerialPort::SerialPortError error)
-{
-    return QLatin1String(serialErrorWords(error).english);
-}
-
-QString serialErrorShown(QSerialPort::SerialPortError error)
-{
-    return shownText(serialErrorWords(error).shown);
-}
 
 EndReason EndReason::of(Kind kind, QSerialPort::SerialPortError error, qint64 number,
                         const QString &detail)
