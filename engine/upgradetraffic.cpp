@@ -2,6 +2,7 @@
 
 #include "upgradesequence.h"
 
+#include "debughold.h"
 #include "protocol.h"
 
 #include <QDebug>
@@ -62,6 +63,8 @@ void UpgradeSequence::SerialPortReadData(const QByteArray &chunk)
 {
     if (!portOpen)
         return;
+    // The chunk's debug lines wait for the replies it asks for, and then go out as they were.
+    const DebugHold debugLinesAfterReplies;
     m_chunkTimeMs = LogEntry::now();
     const bool handshakeEnded = packetMode == 0 && takeText(chunk);
     if (!handshakeEnded) {
