@@ -7,6 +7,8 @@
 //   rw47hn-bench --quick           small images; the large-image table with 64 MiB only
 //   rw47hn-bench --large           the large-image table only
 //   rw47hn-bench --precise         the window beside an instant responder at 115200 only
+//   rw47hn-bench --turnaround      the window's turnaround at 1,000,000 baud beside the
+//                                  responder's, with and without debug output, only
 //   rw47hn-bench --run MODE SIZE CHUNK WHO   one upgrade; MODE is turnaround, headroom, line
 //                                  or precise; WHO is window or responder
 //   --debug-output null|pipe|off   where the window's Qt debug output goes: to /dev/null (the
@@ -334,7 +336,7 @@ qint64 p99(const QMap<QString, qint64> &r)
 
 void preciseRow(int chunk, const char *name, const QMap<QString, qint64> &r)
 {
-    std::printf("%5d | %-16s | %+12.2f | %13.2f | %13.2f%s\n", chunk, name, overLine(r),
+    std::printf("%5d | %-18s | %+12.2f | %13.2f | %13.2f%s\n", chunk, name, overLine(r),
                 ms(qMax(r.value("first_p50_us"), r.value("last_p50_us"))), ms(p99(r)),
                 failedMark(r.value("ok")));
 }
@@ -342,7 +344,7 @@ void preciseRow(int chunk, const char *name, const QMap<QString, qint64> &r)
 void preciseCostRow(int chunk, const char *name, const QMap<QString, qint64> &window,
                     const QMap<QString, qint64> &responder)
 {
-    std::printf("%5d | %-16s | %+12.2f | %13s | %+13.2f\n", chunk, name,
+    std::printf("%5d | %-18s | %+12.2f | %13s | %+13.2f\n", chunk, name,
                 overLine(window) - overLine(responder), "", ms(p99(window) - p99(responder)));
 }
 
@@ -353,7 +355,7 @@ void preciseTable(bool quick, bool bothDebugOutputs)
 {
     const int size = quick ? 32 << 10 : 128 << 10;
     std::printf("\n%s image at 115200, precise pacing\n", qPrintable(sizeName(size)));
-    std::printf("%5s | %-16s | %12s | %13s | %13s\n", "slice", "host", "over line %",
+    std::printf("%5s | %-18s | %12s | %13s | %13s\n", "slice", "host", "over line %",
                 "p50 turn. ms", "p99 turn. ms");
     for (const int chunk : {256, 1024}) {
         const auto responder = runChild("precise", size, chunk, "responder");
@@ -373,6 +375,38 @@ void preciseTable(bool quick, bool bothDebugOutputs)
             preciseCostRow(chunk, "window's cost", window, responder);
         }
         std::fflush(stdout);
+    }
+}
+
+void turnaroundRow(qint64 size, int chunk, const char *host, const QMap<QString, qint64> &r)
+{
+    std::printf("%-7s %5d | %-18s | %5.2f  %5.2f  | %5.2f  %5.2f%s\n", qPrintable(sizeName(size)),
+                chunk, host, ms(r.value("first_p50_us")), ms(r.value("first_p99_us")),
+                ms(r.value("last_p50_us")), ms(r.value("last_p99_us")), failedMark(r.value("ok")));
+}
+
+// The turnaround at 1,000,000 baud of the responder and of the window, one after the other for
+// each image and slice, so that a busy machine weighs on all of them alike.
+void turnaroundTable(bool quick)
+{
+    QVector<int> sizes = {64 << 10};
+    if (!quick)
+        sizes << (1 << 20);
+    const QByteArray loud = QByteArray("window, debug ") + debugName(windowDebug);
+    std::printf("\n%-7s %5s | %-18s | %-13s | %s\n", "image", "slice", "host", "first 100 ms",
+                "last 100 ms");
+    std::printf("%-7s %5s | %-18s | %-13s | %s\n", "", "", "", "p50    p99", "p50    p99");
+    for (const int size : sizes) {
+        for (const int chunk : {256, 1024}) {
+            turnaroundRow(size, chunk, "responder",
+                          runChild("turnaround", size, chunk, "responder"));
+            turnaroundRow(size, chunk, "window, debug off",
+                          runChild("turnaround", size, chunk, "window", DebugOutput::Off));
+            if (windowDebug != DebugOutput::Off)
+                turnaroundRow(size, chunk, loud.constData(),
+                              runChild("turnaround", size, chunk, "window", windowDebug));
+            std::fflush(stdout);
+        }
     }
 }
 
@@ -400,7 +434,8 @@ int main(int argc, char *argv[])
     const bool quick = arguments.contains("--quick");
     const bool large = arguments.contains("--large");
     const bool precise = arguments.contains("--precise");
-    const bool all = !large && !precise;
+    const bool turnaround = arguments.contains("--turnaround");
+    const bool all = !large && !precise && !turnaround;
     const bool debugGiven = arguments.contains("--debug-output");
     windowDebug = debugOutputOption(arguments);
     std::printf("the window's debug output: %s\n", debugName(windowDebug));
@@ -410,5 +445,7 @@ int main(int argc, char *argv[])
         largeImagesTable(quick);
     if (all || precise)
         preciseTable(quick, debugGiven && windowDebug != DebugOutput::Off);
+    if (all || turnaround)
+        turnaroundTable(quick);
     return 0;
 }
