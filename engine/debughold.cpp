@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -25,8 +26,14 @@ std::atomic<QtMessageHandler> nextHandler{nullptr};
 
 void pass(QtMsgType type, const QMessageLogContext &context, const QString &text)
 {
-    if (const QtMessageHandler next = nextHandler.load())
-        next(type, context, text);
+    // Another thread may log between this handler's installation and the store of the one
+    // it replaced, which follows at once: its line waits for it rather than being lost.
+    QtMessageHandler next = nextHandler.load();
+    while (next == nullptr) {
+        std::this_thread::yield();
+        next = nextHandler.load();
+    }
+    next(type, context, text);
 }
 
 void holdOrPass(QtMsgType type, const QMessageLogContext &context, const QString &text)
