@@ -7,8 +7,14 @@
 //   rw47hn-bench --quick           small images; the large-image table with 64 MiB only
 //   rw47hn-bench --large           the large-image table only
 //   rw47hn-bench --precise         the window beside an instant responder at 115200 only
+//   rw47hn-bench --turnaround      the window's turnaround at 1,000,000 baud beside the
+//                                  responder's, with and without debug output, only
 //   rw47hn-bench --run MODE SIZE CHUNK WHO   one upgrade; MODE is turnaround, headroom, line
 //                                  or precise; WHO is window or responder
+//   --debug-output null|pipe|off   where the window's Qt debug output goes: to /dev/null (the
+//                                  default), into a pipe this process reads as a terminal
+//                                  would, or nowhere, as it is not made at all; --precise then
+//                                  runs the window once with it off and once into the pipe
 
 #include "commandhandler.h"
 #include "framereader.h"
@@ -201,11 +207,35 @@ int runOne(const QString &mode, qint64 size, int chunk, const QString &who)
     return sim.exitCode();
 }
 
+// Where a child's Qt debug output goes.
+enum class DebugOutput { Null, Pipe, Off };
+DebugOutput windowDebug = DebugOutput::Null;
+
+const char *debugName(DebugOutput output)
+{
+    return output == DebugOutput::Pipe ? "pipe" : output == DebugOutput::Off ? "off" : "null";
+}
+
+// The window's debug lines cost what they cost its user only when someone reads them: from a
+// pipe, read here while the child runs, as a terminal would. The responder makes none, as the
+// least a host can do.
+void routeDebugOutput(QProcess &child, DebugOutput output)
+{
+    if (output == DebugOutput::Pipe)
+        return; // waitForFinished() reads the pipe as the lines come
+    child.setStandardErrorFile(QProcess::nullDevice());
+    if (output == DebugOutput::Off) {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("QT_LOGGING_RULES", "default.debug=false");
+        child.setProcessEnvironment(environment);
+    }
+}
+
 QMap<QString, qint64> runChild(const QString &mode, qint64 size, int chunk,
-                               const QString &who = "window")
+                               const QString &who = "window", DebugOutput debug = windowDebug)
 {
     QProcess child;
-    child.setStandardErrorFile(QProcess::nullDevice()); // the window's debug log
+    routeDebugOutput(child, who == "responder" ? DebugOutput::Off : debug);
     child.start(QCoreApplication::applicationFilePath(),
                 {"--run", mode, QString::number(size), QString::number(chunk), who});
     child.waitForFinished(-1);
@@ -304,26 +334,89 @@ qint64 p99(const QMap<QString, qint64> &r)
     return qMax(r.value("first_p99_us"), r.value("last_p99_us"));
 }
 
+void preciseRow(int chunk, const char *name, const QMap<QString, qint64> &r)
+{
+    std::printf("%5d | %-18s | %+12.2f | %13.2f | %13.2f%s\n", chunk, name, overLine(r),
+                ms(qMax(r.value("first_p50_us"), r.value("last_p50_us"))), ms(p99(r)),
+                failedMark(r.value("ok")));
+}
+
+void preciseCostRow(int chunk, const char *name, const QMap<QString, qint64> &window,
+                    const QMap<QString, qint64> &responder)
+{
+    std::printf("%5d | %-18s | %+12.2f | %13s | %+13.2f\n", chunk, name,
+                overLine(window) - overLine(responder), "", ms(p99(window) - p99(responder)));
+}
+
 // The window beside an instant responder on the same precisely paced 115200 line: the
-// difference is the window's own cost.
-void preciseTable(bool quick)
+// difference is the window's own cost. With --debug-output given, the window runs twice,
+// without debug output and with it, both against the same responder's run.
+void preciseTable(bool quick, bool bothDebugOutputs)
 {
     const int size = quick ? 32 << 10 : 128 << 10;
     std::printf("\n%s image at 115200, precise pacing\n", qPrintable(sizeName(size)));
-    std::printf("%5s | %-9s | %12s | %13s | %13s\n", "slice", "host", "over line %", "p50 turn. ms",
-                "p99 turn. ms");
+    std::printf("%5s | %-18s | %12s | %13s | %13s\n", "slice", "host", "over line %",
+                "p50 turn. ms", "p99 turn. ms");
     for (const int chunk : {256, 1024}) {
         const auto responder = runChild("precise", size, chunk, "responder");
-        const auto window = runChild("precise", size, chunk, "window");
-        for (const auto &[name, r] : {std::pair{"responder", responder}, {"window", window}}) {
-            std::printf("%5d | %-9s | %+12.2f | %13.2f | %13.2f%s\n", chunk, name, overLine(r),
-                        ms(qMax(r.value("first_p50_us"), r.value("last_p50_us"))), ms(p99(r)),
-                        failedMark(r.value("ok")));
+        preciseRow(chunk, "responder", responder);
+        if (bothDebugOutputs) {
+            const auto quiet = runChild("precise", size, chunk, "window", DebugOutput::Off);
+            const auto loud = runChild("precise", size, chunk, "window", windowDebug);
+            const QByteArray loudName = QByteArray("window, debug ") + debugName(windowDebug);
+            preciseRow(chunk, "window, debug off", quiet);
+            preciseRow(chunk, loudName.constData(), loud);
+            preciseCostRow(chunk, "cost, debug off", quiet, responder);
+            preciseCostRow(chunk, (QByteArray("cost, debug ") + debugName(windowDebug)).constData(),
+                           loud, responder);
+        } else {
+            const auto window = runChild("precise", size, chunk, "window");
+            preciseRow(chunk, "window", window);
+            preciseCostRow(chunk, "window's cost", window, responder);
         }
-        std::printf("%5d | %-9s | %+12.2f | %13s | %+13.2f\n", chunk, "window's cost",
-                    overLine(window) - overLine(responder), "", ms(p99(window) - p99(responder)));
         std::fflush(stdout);
     }
+}
+
+void turnaroundRow(qint64 size, int chunk, const char *host, const QMap<QString, qint64> &r)
+{
+    std::printf("%-7s %5d | %-18s | %5.2f  %5.2f  | %5.2f  %5.2f%s\n", qPrintable(sizeName(size)),
+                chunk, host, ms(r.value("first_p50_us")), ms(r.value("first_p99_us")),
+                ms(r.value("last_p50_us")), ms(r.value("last_p99_us")), failedMark(r.value("ok")));
+}
+
+// The turnaround at 1,000,000 baud of the responder and of the window, one after the other for
+// each image and slice, so that a busy machine weighs on all of them alike.
+void turnaroundTable(bool quick)
+{
+    QVector<int> sizes = {64 << 10};
+    if (!quick)
+        sizes << (1 << 20);
+    const QByteArray loud = QByteArray("window, debug ") + debugName(windowDebug);
+    std::printf("\n%-7s %5s | %-18s | %-13s | %s\n", "image", "slice", "host", "first 100 ms",
+                "last 100 ms");
+    std::printf("%-7s %5s | %-18s | %-13s | %s\n", "", "", "", "p50    p99", "p50    p99");
+    for (const int size : sizes) {
+        for (const int chunk : {256, 1024}) {
+            turnaroundRow(size, chunk, "responder",
+                          runChild("turnaround", size, chunk, "responder"));
+            turnaroundRow(size, chunk, "window, debug off",
+                          runChild("turnaround", size, chunk, "window", DebugOutput::Off));
+            if (windowDebug != DebugOutput::Off)
+                turnaroundRow(size, chunk, loud.constData(),
+                              runChild("turnaround", size, chunk, "window", windowDebug));
+            std::fflush(stdout);
+        }
+    }
+}
+
+// --debug-output null|pipe|off; null when not given.
+DebugOutput debugOutputOption(const QStringList &arguments)
+{
+    const QString value = arguments.value(arguments.indexOf("--debug-output") + 1);
+    return value == "pipe"  ? DebugOutput::Pipe
+           : value == "off" ? DebugOutput::Off
+                            : DebugOutput::Null;
 }
 
 } // namespace
@@ -341,12 +434,18 @@ int main(int argc, char *argv[])
     const bool quick = arguments.contains("--quick");
     const bool large = arguments.contains("--large");
     const bool precise = arguments.contains("--precise");
-    const bool all = !large && !precise;
+    const bool turnaround = arguments.contains("--turnaround");
+    const bool all = !large && !precise && !turnaround;
+    const bool debugGiven = arguments.contains("--debug-output");
+    windowDebug = debugOutputOption(arguments);
+    std::printf("the window's debug output: %s\n", debugName(windowDebug));
     if (all)
         smallImagesTable(quick);
     if (all || large)
         largeImagesTable(quick);
     if (all || precise)
-        preciseTable(quick);
+        preciseTable(quick, debugGiven && windowDebug != DebugOutput::Off);
+    if (all || turnaround)
+        turnaroundTable(quick);
     return 0;
 }

@@ -77,7 +77,12 @@ void UpgradeSequence::log(const QString &line)
 
 void UpgradeSequence::emitEntry(LogEntry entry)
 {
-    entry.serial = m_entries.fetch_add(1);
+    emitEntryAt(std::move(entry), m_entries.fetch_add(1));
+}
+
+void UpgradeSequence::emitEntryAt(LogEntry entry, quint64 serial)
+{
+    entry.serial = serial;
     emit logged(entry);
 }
 
@@ -215,10 +220,20 @@ void UpgradeSequence::returnToChosenRate()
 
 // ---- Link state ----
 
-// The session ends before the outside hears of it: a listener may end this object's use.
 void UpgradeSequence::handleLinkLost(const QString &reason)
 {
-    portOpen = false; // before the lines: nothing may be sent on the lost port any more
+    portOpen = false; // at once: nothing may be sent on the lost port any more
+    if (m_writing) {  // said once the line of the bytes being written is out
+        m_lostWhileWriting = true;
+        m_lossReason = reason;
+        return;
+    }
+    reportLinkLost(reason);
+}
+
+// The session ends before the outside hears of it: a listener may end this object's use.
+void UpgradeSequence::reportLinkLost(const QString &reason)
+{
     log(tr("串口已断开: %1").arg(reason));
     endSession();
     emit linkLost(reason);

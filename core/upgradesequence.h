@@ -87,7 +87,8 @@ public:
     bool startUpgrade();
 
     Phase phase() const { return m_phase.load(); }
-    // Entries emitted so far: an entry's serial is below this count once it has been made.
+    // Entries emitted so far: an entry's serial is below this count once it has been made, or,
+    // for bytes sent, once they have been handed to the port (their entry follows).
     quint64 entriesProduced() const { return m_entries.load(); }
     UpgradeFigures figures() const;
 
@@ -144,6 +145,11 @@ signals:
 private:
     void log(const QString &line);
     void emitEntry(LogEntry entry);
+    void emitEntryAt(LogEntry entry, quint64 serial);
+    void placeSentLine();
+    qint64 writeHoldingLoss(const QByteArray &data);
+    void reportLossHeldDuringWrite();
+    void reportLinkLost(const QString &reason);
     void afterInSession(int ms, const std::function<void()> &step);
     void handleLinkLost(const QString &reason);
     void markClosed(quint64 rate);
@@ -171,7 +177,17 @@ private:
     QPointer<QObject> m_sessionSteps;
     QPointer<QObject> m_resultSteps;
     qint64 m_chunkTimeMs = 0; // when the chunk being read arrived
-    bool imageGiven = false;  // setImage() was used: no file to load
+    // The line of the buffer being sent: its place in the log and when it was handed to the
+    // port, both taken before the write; the line is made after it.
+    struct SentLine
+    {
+        quint64 serial = 0;
+        qint64 timeMs = 0;
+    } m_sentLine;
+    bool m_writing = false;          // a buffer is being handed to the port
+    bool m_lostWhileWriting = false; // and the port was lost meanwhile, for m_lossReason
+    QString m_lossReason;
+    bool imageGiven = false; // setImage() was used: no file to load
     quint64 chosenRate = 115200;
     bool hexLines = true;
     UpgradeFigures m_figures;

@@ -2,6 +2,7 @@
 
 #include "upgradesequence.h"
 
+#include "debughold.h"
 #include "protocol.h"
 
 #include <QDebug>
@@ -11,16 +12,44 @@ void UpgradeSequence::SerialPortSendData(const QByteArray &data)
 {
     if (!portOpen)
         return;
-    // Logged as it goes out: a press that clears the area once the bytes are on the wire
-    // clears their line too.
+    // The module waits for these bytes, not for their line: the bytes go to the port first,
+    // their line right after, in the place and with the time it had as they were handed over.
+    // The place is counted before the write, so that a press that clears the area once the
+    // bytes are on the wire clears their line too.
+    placeSentLine();
+    const qint64 written = writeHoldingLoss(data);
     ArrayToHexStringAppendTextBrowser(1, data);
-    const qint64 written = link.write(data);
+    reportLossHeldDuringWrite();
     if (written != qint64(data.size())) {
         qDebug() << "Serial Written Error.";
         log(tr("串口写入失败: %1").arg(link.errorString()));
         return;
     }
     pendingTxBytes += data.size();
+}
+
+void UpgradeSequence::placeSentLine()
+{
+    if (hexLines)
+        m_sentLine = {m_entries.fetch_add(1), LogEntry::now()};
+}
+
+// A port that fails while it takes the bytes is said after their line, in the order the
+// module's bytes and the port's fate happened.
+qint64 UpgradeSequence::writeHoldingLoss(const QByteArray &data)
+{
+    m_writing = true;
+    const qint64 written = link.write(data);
+    m_writing = false;
+    return written;
+}
+
+void UpgradeSequence::reportLossHeldDuringWrite()
+{
+    if (!m_lostWhileWriting)
+        return;
+    m_lostWhileWriting = false;
+    reportLinkLost(m_lossReason);
 }
 
 void UpgradeSequence::handleBytesWritten(qint64 bytes)
@@ -34,6 +63,8 @@ void UpgradeSequence::SerialPortReadData(const QByteArray &chunk)
 {
     if (!portOpen)
         return;
+    // The chunk's debug lines wait for the replies it asks for, and then go out as they were.
+    const DebugHold debugLinesAfterReplies;
     m_chunkTimeMs = LogEntry::now();
     const bool handshakeEnded = packetMode == 0 && takeText(chunk);
     if (!handshakeEnded) {
@@ -117,7 +148,7 @@ void UpgradeSequence::recordServed(const CommandAnswer &answer)
 }
 
 // Traffic is logged as bytes, at the time it crossed the wire: a buffer when it was handed to
-// the port, a frame when its last chunk arrived.
+// the port (its line is made once it has been), a frame when its last chunk arrived.
 void UpgradeSequence::ArrayToHexStringAppendTextBrowser(uint8_t flag, const QByteArray &data)
 {
     if (!hexLines)
@@ -125,5 +156,8 @@ void UpgradeSequence::ArrayToHexStringAppendTextBrowser(uint8_t flag, const QByt
     const auto direction = flag != 0 ? LogEntry::Kind::Sent : LogEntry::Kind::Received;
     if (QLoggingCategory::defaultCategory()->isDebugEnabled())
         qDebug() << "Hex string:" << hexLine(direction, data);
-    emitEntry(LogEntry::ofTraffic(direction, data, flag != 0 ? LogEntry::now() : m_chunkTimeMs));
+    if (direction == LogEntry::Kind::Received)
+        emitEntry(LogEntry::ofTraffic(direction, data, m_chunkTimeMs));
+    else // after the write, in the place taken before it
+        emitEntryAt(LogEntry::ofTraffic(direction, data, m_sentLine.timeMs), m_sentLine.serial);
 }

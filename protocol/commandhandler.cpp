@@ -4,6 +4,8 @@
 
 #include <QDebug>
 
+#include <vector>
+
 namespace {
 
 // The length field of a frame with this payload, as the debug lines have always shown it.
@@ -19,6 +21,22 @@ CommandAnswer answerBaudRate(const QByteArray &payload)
     if (!baudRequestKeepsRate(payload))
         answer.next = CommandAnswer::Next::SwitchToFastRate;
     return answer;
+}
+
+// The reply's payload: the echoed request, then `size` image bytes from `address`. Made in
+// one buffer, so that the slice is copied once here on its way to the frame; the module waits
+// for every reply.
+std::vector<uint8_t> readDataBody(const uint8_t *request, const QByteArray &image, quint32 address,
+                                  quint32 size)
+{
+    std::vector<uint8_t> body;
+    body.reserve(size_t(ReadRequestSize) + size);
+    body.insert(body.end(), request, request + ReadRequestSize);
+    if (size == 0)
+        return body; // the address may lie past the image's end
+    const auto *slice = reinterpret_cast<const uint8_t *>(image.constData()) + address;
+    body.insert(body.end(), slice, slice + size);
+    return body;
 }
 
 // The echoed request, then the slice: cut at the image's end and at the largest slice one
@@ -38,8 +56,7 @@ CommandAnswer answerReadData(const QByteArray &payload, const QByteArray &image)
     const quint32 imageSize = quint32(image.size());
     const quint32 available = address < imageSize ? imageSize - address : 0;
     const quint32 sliceSize = qMin(qMin(count, available), MaxSliceSize);
-    const QByteArray slice = sliceSize > 0 ? image.mid(int(address), int(sliceSize)) : QByteArray();
-    answer.reply = buildFrame(ReadDataCmd, payload.left(ReadRequestSize) + slice);
+    answer.reply = buildFrame(ReadDataCmd, readDataBody(request, image, address, sliceSize));
     answer.served = true;
     answer.sliceStart = address;
     answer.sliceSize = sliceSize;

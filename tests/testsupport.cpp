@@ -26,6 +26,23 @@
 
 namespace TestSupport {
 
+QByteArray readWithoutEventLoop(int fd, int size)
+{
+    QByteArray bytes;
+    const QDeadlineTimer deadline(5000);
+    while (bytes.size() < size && !deadline.hasExpired()) {
+        pollfd line{fd, POLLIN, 0};
+        if (poll(&line, 1, int(deadline.remainingTime())) <= 0)
+            continue;
+        char buffer[4096];
+        // No more than asked for: what follows stays for whoever reads the wire next.
+        const ssize_t count = ::read(fd, buffer, qMin(sizeof buffer, size_t(size - bytes.size())));
+        if (count > 0)
+            bytes.append(buffer, int(count));
+    }
+    return bytes;
+}
+
 double cpuSeconds()
 {
     rusage usage{};
@@ -242,16 +259,5 @@ QByteArray PtyWindowTest::sentBeforeBarrier()
 
 QByteArray PtyWindowTest::readWithoutEventLoop(int size)
 {
-    QByteArray bytes;
-    const QDeadlineTimer deadline(5000);
-    while (bytes.size() < size && !deadline.hasExpired()) {
-        pollfd line{pty.masterFd(), POLLIN, 0};
-        if (poll(&line, 1, int(deadline.remainingTime())) <= 0)
-            continue;
-        char buffer[4096];
-        const ssize_t count = ::read(pty.masterFd(), buffer, sizeof buffer);
-        if (count > 0)
-            bytes.append(buffer, int(count));
-    }
-    return bytes;
+    return TestSupport::readWithoutEventLoop(pty.masterFd(), size);
 }

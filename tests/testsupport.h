@@ -26,6 +26,8 @@ namespace TestSupport {
 double cpuSeconds();
 // The rate set on a pty, read from either side, as a termios speed code.
 speed_t lineSpeed(int fd);
+// Reads `size` bytes from `fd` without running the event loop. At most 5 s.
+QByteArray readWithoutEventLoop(int fd, int size);
 
 } // namespace TestSupport
 

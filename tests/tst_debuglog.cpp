@@ -235,6 +235,46 @@ private slots:
         QCOMPARE(captured(), QStringList{"Conversion failed!"});
     }
 
+    // The module waits for each reply: the debug lines of the chunk that asks for it are
+    // written once the reply is on the wire (its log entry is made after the write).
+    void linesAfterTheReply_data()
+    {
+        QTest::addColumn<QByteArray>("request");
+        QTest::addColumn<QStringList>("lines"); // some of the chunk's, in order
+        QTest::newRow("baud rate") << frame(BaudRateCmd, hex("00 C2 01 00"))
+                                   << QStringList{"<<<bytes: ", "<<<opcode:  1", " DC5C",
+                                                  "Hex string: \"MCU->RW47HN: [AA 55 05"};
+        QTest::newRow("slice") << TestSupport::readRequest(1, 2)
+                               << QStringList{"<<<bytes: ", "<<<opcode:  2", "<<<addr:  1 len:  2",
+                                              "Hex string: \"MCU->RW47HN: [AA 55 0B"};
+    }
+    void linesAfterTheReply()
+    {
+        QFETCH(QByteArray, request);
+        QFETCH(QStringList, lines);
+        PtyPair pty;
+        QVERIFY(pty.open());
+        WireTap tap(pty.masterFd());
+        UpgradeSequence sequence;
+        sequence.setImage("abc");
+        QVERIFY(sequence.OpenComPorts(pty.slavePath(), "115200"));
+        bool replied = false;
+        QStringList linesAtReply;
+        QObject listener; // ends the connection with the test
+        connect(&sequence, &UpgradeSequence::logged, &listener, [&](const LogEntry &entry) {
+            if (entry.kind != LogEntry::Kind::Sent)
+                return;
+            replied = true;
+            linesAtReply = captured();
+        });
+        clearCaptured();
+        tap.write(request);
+        QTRY_VERIFY(captured().join('\n').contains(lines.last()));
+        QVERIFY(replied);
+        QCOMPARE(linesAtReply, QStringList());
+        QVERIFY(TestSupport::containsInOrder(captured().join('\n'), lines));
+    }
+
     // Bytes handed to the port are counted up, and down again as the port reports them.
     void writeAccounting()
     {

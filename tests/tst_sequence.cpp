@@ -178,6 +178,40 @@ private slots:
         QVERIFY(!sequence->isOpen());
     }
 
+    // The module waits for the reply, not for its line: when the line is made, the bytes are
+    // on the wire already, and the line keeps its place after the request's.
+    void replyBeforeItsLine_data()
+    {
+        QTest::addColumn<QByteArray>("request");
+        QTest::addColumn<QByteArray>("reply");
+        const QByteArray image = TestSupport::randomBytes(4096, 5);
+        QTest::newRow("baud rate") << frame(BaudRateCmd, hex("00 C2 01 00")) << BaudReply;
+        QTest::newRow("slice") << readRequest(1024, 1024)
+                               << frame(ReadDataCmd,
+                                        readRequest(1024, 1024).mid(5, 8) + image.mid(1024, 1024));
+    }
+    void replyBeforeItsLine()
+    {
+        QFETCH(QByteArray, request);
+        QFETCH(QByteArray, reply);
+        sequence->setImage(TestSupport::randomBytes(4096, 5));
+        QVector<LogEntry> lines;
+        QByteArray onWireAtItsLine;
+        QObject listener; // ends the connection with the test
+        connect(sequence, &UpgradeSequence::logged, &listener, [&](const LogEntry &entry) {
+            if (entry.isTraffic()) // the module's bytes come as text first: no OK yet
+                lines << entry;
+            if (entry.kind == LogEntry::Kind::Sent)
+                onWireAtItsLine = TestSupport::readWithoutEventLoop(pty.masterFd(), reply.size());
+        });
+        tap->write(request);
+        QTRY_VERIFY(lines.size() >= 2); // a rate switch may follow
+        QCOMPARE(onWireAtItsLine, reply);
+        QCOMPARE(lines.at(0).bytes, request);
+        QCOMPARE(lines.at(1).bytes, reply);
+        QCOMPARE(lines.at(1).serial, lines.at(0).serial + 1);
+    }
+
     // An image that cannot be loaded: refused with its reason, nothing sent, no phase left.
     void imageRefused_data()
     {

@@ -1,0 +1,15 @@
+#pragma once
+
+// While a DebugHold lives, the Qt messages its thread makes wait, in their order, and go to
+// the message handler when the outermost hold of that thread ends. A module waits for every
+// reply: the debug lines of the frame it answers (each a write to a console that may be slow
+// to read) follow the reply instead of preceding it, byte for byte and in the same order.
+// Messages of other threads, and fatal ones, pass at once.
+class DebugHold
+{
+public:
+    DebugHold();
+    ~DebugHold();
+    DebugHold(const DebugHold &) = delete;
+    DebugHold &operator=(const DebugHold &) = delete;
+};
