@@ -17,7 +17,8 @@
 #include <vector>
 
 // A worker object on a thread of its own: calls go in with post(), what it says comes back
-// with relay() and deliver(), each through a CallQueue, in order, neither side waiting.
+// through relay() or the Deliver it was made with, each through a CallQueue, in order,
+// neither side waiting for the other.
 //
 // Qt's worker-object pattern: the worker is made in the owner's thread, moved to the thread
 // before start() and deleted there as the thread finishes. CallQueue rather than queued
@@ -45,8 +46,8 @@ public:
         QObject::connect(m_thread, &QThread::finished, m_worker, &QObject::deleteLater);
         QObject::connect(m_thread, &QThread::finished, m_calls, &QObject::deleteLater);
         // Qt hands the end of a thread to wait() under a lock of its own, which
-        // ThreadSanitizer does not see; this one it does.
-        // Shared: a thread left to itself ends after this object has gone.
+        // ThreadSanitizer does not see; this one it does. Shared: a thread left to itself
+        // ends after this object has gone.
         QObject::connect(
             m_thread, &QThread::finished, m_delivery,
             [ended = m_ended] { std::lock_guard<std::mutex> end(*ended); }, Qt::DirectConnection);
