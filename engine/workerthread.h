@@ -185,9 +185,10 @@ private:
                               .arg(m_thread->objectName())
                               .arg(boundMs));
         m_delivery->close();
-        static std::vector<QObject *> leftRunning;
-        leftRunning.push_back(m_thread);
-        leftRunning.push_back(m_delivery);
+        // Never destroyed either, not even at exit: the thread may outlive every destructor.
+        static auto *leftRunning = new std::vector<QObject *>;
+        leftRunning->push_back(m_thread);
+        leftRunning->push_back(m_delivery);
         m_delivery = nullptr;
         m_thread = nullptr;
         return false;
