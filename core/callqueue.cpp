@@ -89,8 +89,13 @@ void CallQueue::hold(bool holding)
 void CallQueue::publish(std::vector<Call> &calls)
 {
     bool wake = false;
+    std::vector<Call> dropped;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_closed) {
+            dropped.swap(calls); // destroyed outside the lock: a call may own a queue
+            return;
+        }
         for (Call &call : calls)
             m_pending.push_back(std::move(call));
         wake = !m_woken;
@@ -123,6 +128,14 @@ void CallQueue::runPending()
     m_woken = !m_pending.empty();
     if (m_woken)
         wake();
+}
+
+void CallQueue::close()
+{
+    std::vector<Call> dropped;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_closed = true;
+    dropped.swap(m_pending);
 }
 
 void CallQueue::runAll()

@@ -34,6 +34,9 @@ public:
     void hold(bool holding);
     // In this object's thread once no other thread posts any more: runs everything left.
     void runAll();
+    // In this object's thread: drops what waits and all that is posted from now on, for a
+    // poster that is left running after the receiver has gone.
+    void close();
     // For the tests: the descriptor wake-ups are written to; -1 where there is none.
     int wakeUpEnd() const;
 
@@ -48,6 +51,7 @@ private:
     std::mutex m_mutex;
     std::vector<Call> m_pending; // under m_mutex
     bool m_woken = false;        // under m_mutex: a wake-up is on its way
+    bool m_closed = false;       // under m_mutex
     std::vector<Call> m_held;    // the holding thread only
     bool m_holding = false;
     int m_wakeEnds[2] = {-1, -1}; // written by any thread, read in this object's

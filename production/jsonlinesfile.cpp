@@ -1,6 +1,5 @@
 #include "jsonlinesfile.h"
 
-#include "callqueue.h"
 #include "consoleoutput.h"
 #include "owncopy.h"
 #include "reportfile.h"
@@ -177,28 +176,21 @@ QString appendLocked(QFile &file, const QByteArray &line, bool created)
 
 } // namespace
 
-JsonLinesFile::JsonLinesFile(const QString &path) : m_path(path), m_calls(new CallQueue)
+JsonLinesFile::JsonLinesFile(const QString &path) : m_path(path)
 {
-    m_thread.setObjectName(QStringLiteral("json-lines"));
-    m_calls->moveToThread(&m_thread);
-    QObject::connect(&m_thread, &QThread::finished, m_calls, &QObject::deleteLater);
-    // Qt hands the end of a thread to wait() under a lock of its own, which ThreadSanitizer
-    // does not see; this one it does, after the queue's deletion has been posted.
-    QObject::connect(&m_thread, &QThread::finished,
-                     [this] { std::lock_guard<std::mutex> end(m_ended); });
     m_thread.start();
 }
 
+// Every line given is written before its thread is ended: each append's call holds this
+// object, and a `written` of the caller's.
 JsonLinesFile::~JsonLinesFile()
 {
-    m_calls->post([] { QThread::currentThread()->quit(); });
-    m_thread.wait();
-    std::lock_guard<std::mutex> end(m_ended);
+    waitForAll();
 }
 
 void JsonLinesFile::append(const QByteArray &line, Written written)
 {
-    m_calls->post([this, line = ownCopy(line), written = std::move(written)] {
+    m_thread.post([this, line = ownCopy(line), written = std::move(written)](QObject &) {
         const QString problem = appendWhole(m_path, line);
         if (!problem.isEmpty()) {
             m_failed = true;
@@ -216,7 +208,7 @@ bool JsonLinesFile::waitForAll()
     std::mutex mutex;
     std::condition_variable done;
     bool ran = false;
-    m_calls->post([&] {
+    m_thread.post([&](QObject &) {
         std::lock_guard<std::mutex> lock(mutex);
         ran = true;
         done.notify_all();

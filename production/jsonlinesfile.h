@@ -1,15 +1,14 @@
 #pragma once
 
+#include "workerthread.h"
+
 #include <QByteArray>
 #include <QObject>
 #include <QString>
-#include <QThread>
 
 #include <atomic>
 #include <functional>
 #include <mutex>
-
-class CallQueue;
 
 // The --json-lines file. Each module's line is appended on a thread of its own, in the order
 // given, and synced to disk there, so that a slow disk never holds up a reply to a module.
@@ -36,8 +35,7 @@ public:
 
 private:
     QString m_path;
-    QThread m_thread;
-    CallQueue *m_calls; // lives in m_thread: what is posted to it runs there, in order
     std::atomic<bool> m_failed{false};
-    std::mutex m_ended; // the thread's end, handed over where ThreadSanitizer sees it
+    // Its worker is a bare object: an append is a plain call, run there in order.
+    WorkerThread<QObject> m_thread{QStringLiteral("json-lines")};
 };

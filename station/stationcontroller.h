@@ -2,15 +2,10 @@
 
 #include "stationmodel.h"
 #include "stationsetup.h"
+#include "stationworker.h"
+#include "workerthread.h"
 
 #include <QObject>
-#include <QThread>
-
-#include <functional>
-#include <mutex>
-
-class CallQueue;
-class StationWorker;
 
 // The station without its window: serves the positions on a thread of their own and keeps
 // the model in the caller's thread up to date. Nothing here waits for the serving thread but
@@ -36,13 +31,7 @@ public:
     void finish();
 
 private:
-    void post(std::function<void(StationWorker &)> call);
-
-    QThread m_thread;
-    std::mutex m_ended; // the thread's end, handed over where ThreadSanitizer sees it
-    StationWorker *m_worker = nullptr; // lives in m_thread
-    CallQueue *m_calls;                // lives in m_thread
-    CallQueue *m_delivery;             // lives here
     StationModel *m_model;
     StationSetup m_setup;
+    WorkerThread<StationWorker> m_serving; // last: it ends first, while the model is there
 };

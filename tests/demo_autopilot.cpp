@@ -69,15 +69,15 @@ int main(int argc, char *argv[])
     driver.clickStart();
     if (parser.isSet(question)) {
         // Half way through, so that the status bar shows a running transfer behind it.
-        QObject::connect(driver.window.sequenceEvents(), &SequenceEvents::sliceServed,
-                         &driver.window, [&](qint64 served) {
-                             static bool asked = false;
-                             if (asked || served < 128 * 1024)
-                                 return;
-                             asked = true;
-                             saveWithQuestion(driver.window, parser.value(screenshot));
-                             QTimer::singleShot(0, &driver.window, [&] { driver.clickStart(); });
-                         });
+        driver.window.exchangeThread().relay(
+            &UpgradeSequence::sliceServed, &driver.window, [&](qint64 served, qint64) {
+                static bool asked = false;
+                if (asked || served < 128 * 1024)
+                    return;
+                asked = true;
+                saveWithQuestion(driver.window, parser.value(screenshot));
+                QTimer::singleShot(0, &driver.window, [&] { driver.clickStart(); });
+            });
     }
 
     QEventLoop loop;

@@ -3,7 +3,6 @@
 // Helpers shared by the tests: the master side of a pty as a wire tap, and a driver that
 // works the window through its widgets.
 
-#include "exchangethread.h"
 #include "mainwindow.h"
 #include "ptypair.h"
 #include "testbytes.h"
@@ -14,7 +13,12 @@
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
+#include <QTest>
+#include <QVariantList>
 #include <QVector>
+
+#include <memory>
+#include <type_traits>
 
 #include <termios.h>
 
@@ -29,7 +33,36 @@ speed_t lineSpeed(int fd);
 // Reads `size` bytes from `fd` without running the event loop. At most 5 s.
 QByteArray readWithoutEventLoop(int fd, int size);
 
+// Runs `slot` of `receiver` in this thread each time the window's sequence emits `signal`, as
+// the window hears it; in place when this returns: a call posted after the connection has
+// come back.
+template <typename Signal, typename Receiver, typename Slot>
+bool hearSequence(MainWindow &window, Signal signal, Receiver *receiver, Slot slot)
+{
+    WorkerThread<UpgradeSequence> &thread = window.exchangeThread();
+    thread.relay(signal, receiver, slot);
+    auto inPlace = std::make_shared<bool>(false);
+    thread.afterCalls([inPlace] { *inPlace = true; });
+    return QTest::qWaitFor([&] { return *inPlace; });
+}
+
 } // namespace TestSupport
+
+// What the window's sequence says on one of its signals, heard in the window's thread: the
+// arguments of each time, as QSignalSpy keeps them.
+class SequenceSpy : public QObject, public QList<QVariantList>
+{
+public:
+    template <typename... Args>
+    SequenceSpy(MainWindow &window, void (UpgradeSequence::*signal)(Args...))
+    {
+        heard = TestSupport::hearSequence(window, signal, this,
+                                          [this](const std::decay_t<Args> &...args) {
+                                              append(QVariantList{QVariant::fromValue(args)...});
+                                          });
+    }
+    bool heard = false; // in place
+};
 
 // Reads everything that arrives on the master side and remembers when it came.
 class WireTap : public QObject

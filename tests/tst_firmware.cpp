@@ -115,7 +115,8 @@ private slots:
         QFETCH(QString, line);
         if (chooseFile)
             driver->useImage(TestSupport::writeFile(dir.filePath("a.ufw"), "abc"));
-        QSignalSpy started(driver->window.sequenceEvents(), &SequenceEvents::upgradeStarted);
+        SequenceSpy started(driver->window, &UpgradeSequence::upgradeStarted);
+        QVERIFY(started.heard);
         driver->clickStart();
         QTRY_COMPARE(driver->logLines(), QStringList{line});
         // The switch and the start frame are timed from the step that leaves Idle: no timer

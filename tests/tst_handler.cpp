@@ -100,9 +100,9 @@ private slots:
     {
         QFETCH(QByteArray, request);
         startUpgrade(TestSupport::randomBytes(0x1000, 3));
-        SequenceEvents *events = driver->window.sequenceEvents();
-        QSignalSpy received(events, &SequenceEvents::frameReceived);
-        QSignalSpy results(events, &SequenceEvents::resultReported);
+        SequenceSpy received(driver->window, &UpgradeSequence::frameReceived);
+        SequenceSpy results(driver->window, &UpgradeSequence::resultReported);
+        QVERIFY(received.heard && results.heard);
         tap->write(request);
         QCOMPARE(sentBeforeBarrier(), QByteArray());
         QTRY_COMPARE(received.count(), 2); // the request and the barrier
@@ -162,9 +162,9 @@ private slots:
         int emitted = 0;
         connect(&driver->window, &MainWindow::upgradeResultMsg, this, [&] { ++emitted; });
         connect(&driver->window, &MainWindow::upgradeEventMsg, this, [&] { ++emitted; });
-        SequenceEvents *events = driver->window.sequenceEvents();
-        QSignalSpy results(events, &SequenceEvents::resultReported);
-        QSignalSpy returned(events, &SequenceEvents::returnedToChosenRate);
+        SequenceSpy results(driver->window, &UpgradeSequence::resultReported);
+        SequenceSpy returned(driver->window, &UpgradeSequence::returnedToChosenRate);
+        QVERIFY(results.heard && returned.heard);
         tap->write(request);
         QTRY_VERIFY(driver->logLines().contains(line));
         QTRY_VERIFY(driver->logLines().contains("切波特率到: 460800"));

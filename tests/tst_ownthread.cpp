@@ -3,11 +3,22 @@
 #include "callqueue.h"
 #include "protocol.h"
 #include "testsupport.h"
+#include "workerthread.h"
 
 #include <QtTest>
 
+#include <future>
+
 #include <fcntl.h>
 #include <unistd.h>
+
+// A worker that says what it is told to.
+class Speaker : public QObject
+{
+    Q_OBJECT
+signals:
+    void said(const QString &word, int count);
+};
 
 class tst_OwnThread : public PtyWindowTest
 {
@@ -55,6 +66,47 @@ private slots:
         QCOMPARE(::dup2(pair, end), end);
         ::close(pair);
         ::close(refusing);
+    }
+
+    // What a worker says arrives in the order said, from before and after a relay made while
+    // the thread runs; a receiver that has gone hears nothing and is not touched.
+    void relaysInOrderToLiveReceivers()
+    {
+        WorkerThread<Speaker> thread(QStringLiteral("speaker"));
+        QStringList heard;
+        QObject early;
+        thread.relay(&Speaker::said, &early, [&](const QString &word, int count) {
+            heard << QStringLiteral("early %1 %2").arg(word).arg(count);
+        });
+        thread.start();
+        auto *late = new QObject;
+        thread.relay(&Speaker::said, late,
+                     [&](const QString &word, int) { heard << QStringLiteral("late ") + word; });
+        thread.post([](Speaker &speaker) {
+            emit speaker.said(QStringLiteral("a"), 1);
+            emit speaker.said(QStringLiteral("b"), 2);
+        });
+        delete late; // before anything is delivered: this thread has not run its loop since
+        bool back = false;
+        thread.afterCalls([&] { back = true; });
+        QTRY_VERIFY(back);
+        QCOMPARE(heard, QStringList({"early a 1", "early b 2"}));
+    }
+
+    // A worker stuck in a call does not hold up its owner's end: the wait gives up, nothing
+    // more is posted, and the thread is left to end by itself once the call returns.
+    void stuckWorkerIsLeftBehind()
+    {
+        std::promise<void> release;
+        std::shared_future<void> released = release.get_future().share();
+        {
+            WorkerThread<QObject> thread(QStringLiteral("stuck"));
+            thread.start();
+            thread.post([released](QObject &) { released.wait(); });
+            QVERIFY(!thread.finish({}, 0));
+            thread.post([](QObject &) { QFAIL("posted after the end"); });
+        }
+        release.set_value();
     }
 };
 

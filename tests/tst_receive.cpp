@@ -34,10 +34,10 @@ private slots:
         driver->clickOpen();
         QVERIFY(driver->isOpen());
         driver->clickClear();
-        SequenceEvents *events = driver->window.sequenceEvents();
-        text = std::make_unique<QSignalSpy>(events, &SequenceEvents::textReceived);
-        received = std::make_unique<QSignalSpy>(events, &SequenceEvents::frameReceived);
-        dropped = std::make_unique<QSignalSpy>(events, &SequenceEvents::frameDropped);
+        text = std::make_unique<SequenceSpy>(driver->window, &UpgradeSequence::textReceived);
+        received = std::make_unique<SequenceSpy>(driver->window, &UpgradeSequence::frameReceived);
+        dropped = std::make_unique<SequenceSpy>(driver->window, &UpgradeSequence::frameDropped);
+        QVERIFY(text->heard && received->heard && dropped->heard);
     }
 
     void cleanup()
@@ -161,7 +161,7 @@ private:
     }
 
     const QByteArray unknownFrame = frame(0x7F, hex("10 20 30"));
-    std::unique_ptr<QSignalSpy> text, received, dropped;
+    std::unique_ptr<SequenceSpy> text, received, dropped;
 };
 
 QTEST_MAIN(tst_Receive)

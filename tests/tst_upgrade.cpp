@@ -18,18 +18,20 @@ constexpr int StartFrameAfterAtMsWithMargin = UpgradeSequence::StartFrameAfterAt
 class StepTimes : public QObject
 {
 public:
-    explicit StepTimes(SequenceEvents *events)
+    explicit StepTimes(MainWindow &window)
     {
-        connect(events, &SequenceEvents::logged, this, [this](const LogEntry &entry) {
-            if (entry.kind == LogEntry::Kind::Sent && entry.bytes == AtUpgradeCommand)
-                steps.append({entry.timeMs, "AT"});
-            else if (entry.kind == LogEntry::Kind::Sent && entry.bytes == StartFrame)
-                steps.append({entry.timeMs, "start"});
-            else if (entry.kind == LogEntry::Kind::Text && entry.text == "切波特率到: 9600")
-                steps.append({entry.timeMs, "switch"});
-        });
+        heard = TestSupport::hearSequence(
+            window, &UpgradeSequence::logged, this, [this](const LogEntry &entry) {
+                if (entry.kind == LogEntry::Kind::Sent && entry.bytes == AtUpgradeCommand)
+                    steps.append({entry.timeMs, "AT"});
+                else if (entry.kind == LogEntry::Kind::Sent && entry.bytes == StartFrame)
+                    steps.append({entry.timeMs, "start"});
+                else if (entry.kind == LogEntry::Kind::Text && entry.text == "切波特率到: 9600")
+                    steps.append({entry.timeMs, "switch"});
+            });
     }
     QVector<QPair<qint64, QString>> steps;
+    bool heard = false;
 };
 
 } // namespace
@@ -163,9 +165,10 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(tap.received.contains(StartFrame), 5000);
         tap.write(OkReply);
         QTRY_VERIFY(driver->logLines().contains("OK"));
-        QSignalSpy results(driver->window.sequenceEvents(), &SequenceEvents::resultReported);
+        SequenceSpy results(driver->window, &UpgradeSequence::resultReported);
+        QVERIFY(results.heard);
         tap.write(TestSupport::frame(UpgradeResultCmd, QByteArray(1, '\0')));
-        QVERIFY(results.wait(5000));
+        QTRY_COMPARE_WITH_TIMEOUT(results.count(), 1, 5000);
         tap.received.clear();
         driver->clickStart(); // well within the 100 ms before the return
         QTRY_VERIFY_WITH_TIMEOUT(tap.received.contains(StartFrame), 5000);
@@ -185,7 +188,8 @@ private slots:
         QFETCH(int, presses);
         WireTap tap(pty.masterFd());
         driver->useImage(TestSupport::writeFile(dir.filePath("fw.ufw"), "image"));
-        StepTimes log(driver->window.sequenceEvents());
+        StepTimes log(driver->window);
+        QVERIFY(log.heard);
         driver->clickStart();
         if (presses == 2) {
             QTest::qWait(500);

@@ -3,7 +3,6 @@
 #include "languagemenu.h"
 
 #include "elidedlabel.h"
-#include "exchangethread.h"
 #include "owncopy.h"
 #include "portbox.h"
 #include "trafficlogview.h"
@@ -20,7 +19,7 @@
 MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWindow)
 {
     ui->setupUi(this);
-    exchanges = new ExchangeThread(this);
+    exchanges = std::make_unique<WorkerThread<UpgradeSequence>>(QStringLiteral("exchanges"));
     trafficLog = new TrafficLogView(ui->textBrowser, this);
     upgradeStatus = new UpgradeStatus(statusBar(), this);
     logFileLabel = new ElidedLabel(Qt::ElideMiddle, statusBar());
@@ -29,6 +28,9 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
     SerialAppInit();
     registerTypeNames();
     connectSequence();
+    exchanges->finishWithApplication();
+    // Answers are due within a millisecond or two; the window can wait.
+    exchanges->start(QThread::TimeCriticalPriority);
     connect(&sessionLog, &SessionLog::failed, this, &MainWindow::addWindowLine);
     connect(ui->comboBox_2, &QComboBox::currentTextChanged, this,
             [this](const QString &rate) { setChosenRate(rate.toUInt()); });
@@ -67,23 +69,22 @@ void MainWindow::registerTypeNames()
 #endif
 }
 
+// The window hears the sequence's own signals, each run here in the order said.
 void MainWindow::connectSequence()
 {
-    const SequenceEvents *events = exchanges->events();
-    connect(events, &SequenceEvents::logged, this, &MainWindow::takeEntry);
-    connect(events, &SequenceEvents::openFinished, this, &MainWindow::takeOpenAnswer);
-    connect(events, &SequenceEvents::sessionEnded, this, &MainWindow::endFileSession);
-    connect(events, &SequenceEvents::phaseChanged, this, &MainWindow::closeQuestionIfTransferEnded);
+    using S = UpgradeSequence;
+    // The lines of a received frame go once its reply is out: the window's thread is not
+    // woken while the module waits for the reply.
+    exchanges->holdDeliveriesWhile(&S::answeringFrame);
+    exchanges->relay(&S::logged, this, &MainWindow::takeEntry);
+    exchanges->relay(&S::openFinished, this, &MainWindow::takeOpenAnswer);
+    exchanges->relay(&S::sessionEnded, this, &MainWindow::endFileSession);
+    exchanges->relay(&S::phaseChanged, this, [this](S::Phase) { closeQuestionIfTransferEnded(); });
     // The whole session is on disk once the line is back at the user's rate.
-    connect(events, &SequenceEvents::returnedToChosenRate, &sessionLog, &SessionLog::flush);
-    connect(events, &SequenceEvents::upgradeStarted, upgradeStatus, &UpgradeStatus::start);
-    connect(events, &SequenceEvents::sliceServed, upgradeStatus, &UpgradeStatus::showServed);
-    connect(events, &SequenceEvents::resultReported, upgradeStatus, &UpgradeStatus::showResult);
-}
-
-SequenceEvents *MainWindow::sequenceEvents() const
-{
-    return exchanges->events();
+    exchanges->relay(&S::returnedToChosenRate, &sessionLog, &SessionLog::flush);
+    exchanges->relay(&S::upgradeStarted, upgradeStatus, &UpgradeStatus::start);
+    exchanges->relay(&S::sliceServed, upgradeStatus, &UpgradeStatus::showServed);
+    exchanges->relay(&S::resultReported, upgradeStatus, &UpgradeStatus::showResult);
 }
 
 void MainWindow::SerialAppInit()
@@ -220,9 +221,13 @@ void MainWindow::takeOpenAnswer(bool opened)
 {
     ui->pushButton->setEnabled(true);
     const bool start = std::exchange(startWhenOpen, false);
+    // Every open, whether it worked or not, begins a session of the sequence and is answered
+    // once, in order. The lines of a failed open come before its answer and count with the
+    // session before; that one has ended by then, its file with it.
+    ++heardSession;
     if (!opened)
         return;
-    linkSession = exchanges->events()->session();
+    linkSession = heardSession;
     showLinkOpen();
     if (start)
         on_pushButton_3_clicked();

@@ -4,6 +4,8 @@
 #include "logentry.h"
 #include "portlist.h"
 #include "sessionlog.h"
+#include "upgradesequence.h"
+#include "workerthread.h"
 
 #include <QByteArray>
 #include <QMainWindow>
@@ -12,12 +14,11 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 
-class ExchangeThread;
 class QLabel;
 class QMessageBox;
 class PortBox;
-class SequenceEvents;
 class TrafficLogView;
 class UpgradeStatus;
 
@@ -50,8 +51,8 @@ public:
     void openAndStart();
     // How long the module may stay silent before the log area says so. Tests shorten them.
     void setSilenceLimits(int afterStartMs, int inFramesMs);
-    // What the sequence says, in this window's thread; for listeners such as tests.
-    SequenceEvents *sequenceEvents() const;
+    // The sequence's thread, for listeners such as tests: relay() its signals to this thread.
+    WorkerThread<UpgradeSequence> &exchangeThread() const { return *exchanges; }
     // Where the port list comes from each time the drop-down opens; the system by default.
     void setPortProvider(std::function<QVector<PortDescription>()> provider);
     // Where each port session's log file goes; the default folder when empty.
@@ -101,6 +102,7 @@ private:
     void clearArea();
     void openLogFile(const QString &portName);
     void showLogFile();
+    UpgradeSequence::Phase sequencePhase() const;
     bool transferRunning() const;
     bool upgradeUnderWay() const;
     bool mayInterrupt(const QString &question);
@@ -111,7 +113,9 @@ private:
     void showImageRequest();
 
     Ui::MainWindow *ui;
-    ExchangeThread *exchanges = nullptr;
+    // The upgrade sequence on a thread of its own, so that nothing the window does (laying
+    // out, painting, a dialog, reading a large image) delays an answer to the module.
+    std::unique_ptr<WorkerThread<UpgradeSequence>> exchanges;
     PortBox *portBox = nullptr;
     TrafficLogView *trafficLog = nullptr;
     UpgradeStatus *upgradeStatus = nullptr;
@@ -123,7 +127,8 @@ private:
     QString openingRate;
     QString imageRequest; // what the line edit said when the dialog was cancelled
     bool startWhenOpen = false;
-    quint64 linkSession = 0; // the port session open as far as the window knows; 0: closed
-    quint64 fileSession = 0; // the port session whose entries go to the log file
-    quint64 areaFrom = 0;    // entries made before this one were cleared from the area
+    quint64 heardSession = 0; // the port session of the event being heard: its opens, counted
+    quint64 linkSession = 0;  // the port session open as far as the window knows; 0: closed
+    quint64 fileSession = 0;  // the port session whose entries go to the log file
+    quint64 areaFrom = 0;     // entries made before this one were cleared from the area
 };

@@ -1,7 +1,6 @@
 // MainWindow: what the sequence says, the port session's log file, and the questions asked
 // before a press ends a running transfer.
 
-#include "exchangethread.h"
 #include "mainwindow.h"
 #include "trafficlogview.h"
 #include "ui_mainwindow.h"
@@ -16,7 +15,7 @@
 // last clearing.
 void MainWindow::takeEntry(const LogEntry &entry)
 {
-    if (exchanges->events()->session() == fileSession)
+    if (heardSession == fileSession)
         sessionLog.write(entry);
     if (entry.serial >= areaFrom)
         trafficLog->add(entry);
@@ -34,14 +33,15 @@ void MainWindow::addWindowLine(const QString &line)
 // Clears every line made before the press, also those still on their way.
 void MainWindow::clearArea()
 {
-    areaFrom = exchanges->entriesProduced();
+    const UpgradeSequence *sequence = exchanges->worker();
+    areaFrom = sequence ? sequence->entriesProduced() : 0;
     trafficLog->clear();
 }
 
 // The session's last event: closed by a press, lost, or failed at a rate switch.
 void MainWindow::endFileSession()
 {
-    const quint64 session = exchanges->events()->session();
+    const quint64 session = heardSession;
     if (session == fileSession) {
         sessionLog.close();
         fileSession = 0;
@@ -87,11 +87,18 @@ void MainWindow::showLogFile()
 
 // ---- Questions before a press ends a running transfer ----
 
+// The sequence's own phase at this moment, read without waiting; Idle once it has ended.
+UpgradeSequence::Phase MainWindow::sequencePhase() const
+{
+    const UpgradeSequence *sequence = exchanges->worker();
+    return sequence ? sequence->phase() : UpgradeSequence::Phase::Idle;
+}
+
 // The module has asked for data and has not reported its result: the sequence's own phase
 // at this moment, not what the window last heard of it.
 bool MainWindow::transferRunning() const
 {
-    return exchanges->phase() == UpgradeSequence::Phase::Serving;
+    return sequencePhase() == UpgradeSequence::Phase::Serving;
 }
 
 // An interrupted transfer can leave a module that does not boot: a press that would end one
@@ -134,7 +141,7 @@ void MainWindow::closeEvent(QCloseEvent *event)
 // the image it was being given, whether or not it has asked for data yet.
 bool MainWindow::upgradeUnderWay() const
 {
-    switch (exchanges->phase()) {
+    switch (sequencePhase()) {
     case UpgradeSequence::Phase::AtSent:
     case UpgradeSequence::Phase::StartFrameSent:
     case UpgradeSequence::Phase::Serving:
