@@ -221,8 +221,10 @@ rm "$app/image.ufw"
 
 # The window on the offscreen platform: up once Wine has mapped the platform plugin (the
 # QApplication exists), still up 3 s later, then ended as Ctrl+C in its console ends it: with
-# status 130, as a headless run ends on it. Any line on stderr (a plugin that did not load, a
-# warning) fails it.
+# status 130 when the window's handler hears it, as a headless run ends on it. Wine started
+# without a console of its own does not always pass the Ctrl+C on as a console event and then
+# ends the process itself, with 0: either is an orderly end. Any line on stderr (a plugin that
+# did not load, a warning) fails it.
 step "Window, offscreen"
 (cd "$app" && exec timeout 60 "$wine" ./rw47hn-upgrader.exe >"$work/window.out" 2>"$work/window.err") &
 window=$!
@@ -238,7 +240,10 @@ kill -0 "$window" 2>/dev/null || { cat "$work/window.err"; fail "the window ende
 kill -INT "$window"
 status=0
 wait "$window" || status=$?
-[ "$status" -eq 130 ] || { cat "$work/window.err"; fail "the window ended with status $status after Ctrl+C"; }
+case "$status" in
+0 | 130) ;;
+*) cat "$work/window.err"; fail "the window ended with status $status after Ctrl+C" ;;
+esac
 [ ! -s "$work/window.err" ] || { cat "$work/window.err"; fail "the window wrote on stderr"; }
 echo "offscreen plugin loaded after $((waited / 10)).$((waited % 10)) s, up 3 s more, closed by Ctrl+C"
 
