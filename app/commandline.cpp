@@ -169,7 +169,7 @@ QString CommandLine::checkFilesNamedOnce() const
         for (const auto &earlier : std::as_const(named)) {
             if (sameFile(earlier.second, file))
                 return QStringLiteral("--%1 and --%2 name the same file: %3")
-                    .arg(earlier.first, name, QDir::toNativeSeparators(file));
+                    .arg(earlier.first, name, file);
         }
         named.append({name, file});
     }
