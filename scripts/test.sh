@@ -12,5 +12,6 @@ fi
 
 bash "$root/scripts/build.sh" "$build" "${args[@]}"
 cd "$build"
-# The tests mostly wait on timers and the line, so four times as many run as there are cores.
-QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j"$(( $(nproc) * 4 ))"
+# The tests mostly wait on timers and the line (a tenth of their wall time is CPU), so eight
+# times as many run as there are cores.
+QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j"$(( $(nproc) * 8 ))"
