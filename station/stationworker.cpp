@@ -135,7 +135,7 @@ bool StationWorker::freshImage()
     return !m_image.data.isEmpty();
 }
 
-void StationWorker::loadImage(const QString &path)
+void StationWorker::loadImage(QString path)
 {
     const QString outputs = m_info.outputProblem;
     m_info = ImageInfo();

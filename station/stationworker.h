@@ -59,7 +59,7 @@ private:
     void moduleEnded(int index, const ModuleRecord &record);
     void portFault(int index, const ModuleRecord &attempt);
     void deliver(const StationRecord &record);
-    void loadImage(const QString &path);
+    void loadImage(QString path); // by value: it may be m_info.path
     // The image as it is on disk now: read and checked again when its size or time changed
     // since it was read. False when there is none to serve.
     bool freshImage();

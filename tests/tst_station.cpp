@@ -202,9 +202,19 @@ private slots:
     }
 
     // When its port appears: the module is upgraded, its outcome stays shown until the port has
-    // gone, and the position then waits for the next one; Stop ends the wait, reporting nothing.
+    // gone, and the position then waits for the next one; a failure stays on the tile, reason
+    // and all, until the next module starts. Stop ends the wait, reporting nothing.
+    void portAppears_data()
+    {
+        QTest::addColumn<bool>("silent");
+        QTest::addColumn<QString>("waitingLook");
+        QTest::newRow("passed") << false << "waiting";
+        QTest::newRow("no answer") << true << "failed";
+    }
     void portAppears()
     {
+        QFETCH(bool, silent);
+        QFETCH(QString, waitingLook);
         const QByteArray image = TestSupport::randomBytes(3000, 62);
         const QString link = dir.filePath("station-port");
         QFile::remove(link);
@@ -212,20 +222,30 @@ private slots:
         StationModel *model = station.model();
         StationSetup setup = StationSetup::forPorts({link});
         setup.image = TestSupport::writeFile(dir.filePath("a.ufw"), image);
+        setup.timeoutSeconds = 1;
         QVERIFY(station.configure(setup));
         QTRY_COMPARE(model->imageSize(), qint64(image.size()));
         station.start(0);
         QTRY_COMPARE(model->position(0).state(), StationModel::State::Waiting);
+        QCOMPARE(PositionTile::colourClass(model->position(0)), QStringLiteral("waiting"));
         PtyPair pty;
         QVERIFY(pty.open());
-        ModuleSimulator module(pty, image);
+        SimulatorOptions options;
+        options.silent = silent;
+        ModuleSimulator module(pty, image, options);
         QVERIFY(QFile::link(pty.slavePath(), link));
         QTRY_COMPARE_WITH_TIMEOUT(model->history().size(), 1, 15000);
         QTRY_COMPARE(model->position(0).now.activity, PositionActivity::Ended);
-        QCOMPARE(model->position(0).state(), StationModel::State::Passed);
+        QCOMPARE(model->position(0).last, silent ? ModuleOutcome::Error : ModuleOutcome::Passed);
         QVERIFY(QFile::remove(link)); // unplugged
-        QTRY_COMPARE(model->position(0).state(), StationModel::State::Waiting);
-        QCOMPARE(model->position(0).last, ModuleOutcome::Passed); // its colour stays
+        QTRY_COMPARE(model->position(0).now.activity, PositionActivity::Waiting);
+        const StationModel::Position &position = model->position(0);
+        QCOMPARE(PositionTile::colourClass(position), waitingLook);
+        const QString reason = PositionTile::reasonText(position);
+        QVERIFY2(silent ? !position.lastReason.isNone() &&
+                              reason.startsWith(position.lastReason.shown())
+                        : reason.isEmpty(),
+                 qPrintable(reason));
         station.stop(0);
         QTRY_COMPARE(model->position(0).now.activity, PositionActivity::Stopped);
         station.finish();
