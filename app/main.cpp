@@ -200,7 +200,7 @@ int runStation(QApplication &app, const CommandLine &line, InterruptWatcher &int
         window.lock();
     window.show();
     if (line.parser.isSet(line.start))
-        window.startAll(); // as Space does, once the image is loaded
+        window.controller()->startAllIdle(); // as Space does, once the image is loaded
     // Every module under way gets its summary line and its JSON line, as Stop gives it.
     endOnSignal(interrupts, [&window] { window.controller()->finish(); });
     return app.exec();

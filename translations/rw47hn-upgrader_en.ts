@@ -74,7 +74,7 @@
     </message>
     <message>
         <source>打开串口</source>
-        <translation>Open port</translation>
+        <translation>Open</translation>
     </message>
     <message>
         <source>升级显示区</source>
@@ -122,7 +122,7 @@
     </message>
     <message>
         <source>关闭串口</source>
-        <translation>Close port</translation>
+        <translation>Close</translation>
     </message>
     <message>
         <source>请选择ufw文件</source>
