@@ -213,7 +213,7 @@ void PositionTile::fitTexts()
 {
     const int width = m_block->width() - 10;
     const int height = m_block->height();
-    fitLabel(m_name, height / 6, width);
+    fitLabel(m_name, qMax(14, height / 5), width);
     fitLabel(m_word, height * 2 / 5, width);
     QFont reasonFont = m_reason->font();
     reasonFont.setPixelSize(qBound(11, height / 10, 22));
