@@ -3,6 +3,7 @@
 #include "portidentity.h"
 #include "reportfile.h"
 #include "seriallink.h"
+#include "setupchecks.h"
 
 #include <QDir>
 #include <QFile>
@@ -23,34 +24,6 @@ const char *const ExamplePort = "COM3";
 #else
 const char *const ExamplePort = "/dev/ttyUSB0 or a /dev/serial/by-id/ link";
 #endif
-
-// Two names lead to the same port when they resolve to the same device.
-QString portIdentity(const QString &name)
-{
-    const QFileInfo info(name);
-    const QString canonical = info.canonicalFilePath();
-    return canonical.isEmpty() ? info.absoluteFilePath() : canonical;
-}
-
-// A file as the system finds it, links and dots resolved; one not there yet by its folder's
-// resolved path and its own name.
-QString resolvedFile(const QString &path)
-{
-    const QFileInfo info(path);
-    if (info.exists())
-        return info.canonicalFilePath();
-    const QString folder = QFileInfo(info.absolutePath()).canonicalFilePath();
-    return QDir(folder.isEmpty() ? info.absolutePath() : folder).filePath(info.fileName());
-}
-
-bool sameFile(const QString &one, const QString &other)
-{
-#ifdef Q_OS_WIN
-    return one.compare(other, Qt::CaseInsensitive) == 0;
-#else
-    return one == other;
-#endif
-}
 
 // What the options are for, as --help says it, where that takes more than a line.
 const char *const ImageHelp = "Firmware image (.ufw), as if chosen in the dialog.";
@@ -99,7 +72,7 @@ CommandLine::CommandLine()
       headless("headless", "Upgrade without a window; needs no display."),
       timeout("timeout", TimeoutHelp, "SECONDS", "30"),
       verbose("verbose", "Headless: print every log line on stderr."),
-      debug("debug", "Headless: keep the debug output (a line per byte)."),
+      debug("debug", "Headless and station: keep the debug output (a line per byte)."),
       json("json", JsonHelp, "FILE"), jsonLines("json-lines", JsonLinesHelp, "FILE"),
       logDir("log-dir", LogDirHelp, "DIR"),
       logLines("log-lines", "Window: lines the log area keeps (default 10000).", "N", "10000"),
@@ -161,19 +134,10 @@ QString CommandLine::checkFilesNamedOnce() const
     const bool jsonToStdout = parser.isSet(listPorts) && parser.value(json) == QLatin1String("-");
     QList<QPair<QString, QString>> named; // the option and its file
     for (const QCommandLineOption *option : {&json, &jsonLines, &logDir, &image, &profile}) {
-        const QString path = parser.value(*option);
-        if (path.isEmpty() || (option == &json && jsonToStdout))
-            continue;
-        const QString file = resolvedFile(path);
-        const QString name = option->names().first();
-        for (const auto &earlier : std::as_const(named)) {
-            if (sameFile(earlier.second, file))
-                return QStringLiteral("--%1 and --%2 name the same file: %3")
-                    .arg(earlier.first, name, file);
-        }
-        named.append({name, file});
+        if (!(option == &json && jsonToStdout))
+            named.append({"--" + option->names().first(), parser.value(*option)});
     }
-    return {};
+    return SetupChecks::sameFileNamedTwice(named).problem;
 }
 
 // A station's first run names a folder that is not there yet: it is made, with its parents,
@@ -228,17 +192,8 @@ QString CommandLine::checkTimeout() const
 
 QString CommandLine::checkPorts() const
 {
-    QSet<QString> seen;
-    for (const QString &name : parser.values(port)) {
-        const PortRequest request = PortRequest::parse(name);
-        if (!request.problem.isEmpty())
-            return "--port: " + request.problem;
-        const QString identity = request.isIdentity() ? request.key() : portIdentity(name);
-        if (seen.contains(identity))
-            return "--port: given twice: " + name + " (" + identity + ")";
-        seen.insert(identity);
-    }
-    return {};
+    const QString problem = SetupChecks::portsProblem(parser.values(port)).problem;
+    return problem.isEmpty() ? problem : "--port: " + problem;
 }
 
 // A report must be writable before any module is touched, not found unwritable after.

@@ -140,16 +140,16 @@ void presetWindow(MainWindow *w, const CommandLine &line)
     w->setLogLineLimit(parser.value(line.logLines).toInt());
 }
 
-// The last set-up, a station file, or one made of the options given.
+// The last set-up, a station file, or one made of the options given; each checked as the
+// options are, and refused naming the key.
 StationSetup stationSetup(const CommandLine &line, QString *problem)
 {
     const QCommandLineParser &parser = line.parser;
-    StationSetup setup = StationSetup::remembered();
+    StationSetup setup;
     if (parser.isSet(line.profile)) {
-        *problem = StationSetup::load(parser.value(line.profile), &setup);
-        if (!problem->isEmpty())
-            *problem = QStringLiteral("--profile: cannot read %1: %2")
-                           .arg(parser.value(line.profile), *problem);
+        const QString path = parser.value(line.profile);
+        if (const SetupProblem found = StationSetup::load(path, &setup); !found.isNone())
+            *problem = QStringLiteral("--profile: %1: %2").arg(path, found.text());
     } else if (parser.isSet(line.port)) {
         const HeadlessOptions options = line.headlessOptions();
         setup = StationSetup::forPorts(options.ports);
@@ -158,6 +158,13 @@ StationSetup stationSetup(const CommandLine &line, QString *problem)
         setup.timeoutSeconds = options.timeoutSeconds;
         setup.jsonLinesPath = options.jsonLinesPath;
         setup.logDir = options.logDir;
+        // Remembered whole, so that a later run from another folder finds the same files.
+        setup = setup.withWholePaths();
+        if (const SetupProblem found = setup.problem(); !found.isNone())
+            *problem = "--station: " + found.text();
+    } else if (const SetupProblem found = StationSetup::remembered(&setup); !found.isNone()) {
+        *problem = "the remembered station set-up: " + found.text() +
+                   " (give --profile or --port to replace it)";
     }
     return setup;
 }
@@ -182,6 +189,9 @@ int runStation(QApplication &app, const CommandLine &line, InterruptWatcher &int
     const StationSetup setup = stationSetup(line, &problem);
     if (!problem.isEmpty())
         return usageError(problem);
+    // Every byte on every position's line makes debug lines: the console would drown in them.
+    if (!line.parser.isSet(line.debug))
+        QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false"));
     StationWindow window;
     window.useSetup(setup);
     // The last set-up opens as the engineer left it; one given here is new, to be checked.

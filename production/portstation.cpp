@@ -43,6 +43,11 @@ void PortStation::startModule()
 {
     m_poll.stop();
     m_finished.reset();
+    if (m_imageCheck && !m_imageCheck(&m_image)) {
+        m_state = State::Done;
+        emit done();
+        return;
+    }
     m_state = State::Upgrading;
     m_module = std::make_unique<PortUpgrade>(m_port, m_options, m_image);
     connect(m_module.get(), &PortUpgrade::ended, this, &PortStation::moduleFinished);
@@ -110,6 +115,16 @@ bool PortStation::portPresent() const
     return std::any_of(ports.begin(), ports.end(), [this](const PortIdentity &port) {
         return port.name == m_port || port.systemLocation == m_port;
     });
+}
+
+bool PortStation::startNextNow()
+{
+    if (m_stopping || (m_state != State::WaitingToDisappear && m_state != State::WaitingToRetry))
+        return false;
+    m_retry.stop();
+    m_state = State::WaitingToAppear;
+    start();
+    return true;
 }
 
 bool PortStation::interrupt()

@@ -7,6 +7,7 @@
 #include <QString>
 #include <QTimer>
 
+#include <functional>
 #include <memory>
 
 // One port of a station: waits for it when asked to, upgrades the module on it, and with
@@ -20,7 +21,15 @@ class PortStation : public QObject
 public:
     PortStation(const QString &port, const HeadlessOptions &options, const SharedImage &image,
                 QObject *parent = nullptr);
+    // Asked for the image before each module: it may have been replaced on disk meanwhile.
+    // False: there is none to serve, and the station ends before the module.
+    using ImageCheck = std::function<bool(SharedImage *image)>;
+    void checkImageBeforeEachModule(ImageCheck check) { m_imageCheck = std::move(check); }
     void start();
+    // The module after the one that has ended, now, without waiting for its port to go and
+    // come back (an adapter that stays in its fixture); or a port fault tried again now.
+    // False when the station is not between modules.
+    bool startNextNow();
     // Ends the module being upgraded, or the wait for one that was due; true when that
     // ended a module as interrupted.
     bool interrupt();
@@ -49,7 +58,8 @@ private:
 
     QString m_port;
     const HeadlessOptions &m_options;
-    const SharedImage &m_image;
+    SharedImage m_image; // a module's own: replacing it leaves the one being served alone
+    ImageCheck m_imageCheck;
     State m_state = State::WaitingToAppear;
     std::unique_ptr<PortUpgrade> m_module;
     // The one that ended last: it may still be on the stack that told of its end.

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Takes the README's picture of the station window: 8 positions mid-run in a real X server
-# (Xvfb), each module a simulator. Two end early (their lines paced at 460800 baud), two end
-# in errors (a silent module, a dropped line), the rest are being upgraded.
+# Takes the README's picture of the station window: 16 positions mid-run at 1366x768 in a real
+# X server (Xvfb), each module a simulator. Two end early (their lines paced at 460800 baud),
+# two end in errors (a silent module, a dropped line), eight are being upgraded, and four wait
+# for a module that has not been plugged in.
 #   scripts/screenshot-station.sh [PNG]
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
@@ -20,7 +21,9 @@ cleanup() {
 trap cleanup EXIT
 head -c $((256 * 1024)) /dev/urandom >"$work/fw.ufw"
 ports=()
-for i in 1 2 3 4 5 6 7 8; do
+for i in $(seq 16); do
+    ports+=(--port "$work/ttyUSB$i")
+    [ "$i" -gt 12 ] && continue # no module yet: the position waits for its port
     extra=()
     case $i in
     1) extra=(--pace-baud 460800) ;;
@@ -31,9 +34,8 @@ for i in 1 2 3 4 5 6 7 8; do
     "$build/sim/rw47hn-sim" --image "$work/fw.ufw" --link "$work/ttyUSB$i" --pace "${extra[@]}" \
         >"$work/sim$i.log" &
     sims+=($!)
-    ports+=(--port "$work/ttyUSB$i")
 done
-for i in 1 2 3 4 5 6 7 8; do
+for i in $(seq 12); do
     for _ in $(seq 100); do
         [ -e "$work/ttyUSB$i" ] && break
         sleep 0.05

@@ -1,6 +1,7 @@
 // rw47hn-sim: a simulated module on a pseudo-terminal, to try the upgrader without hardware.
 
 #include "consoleoutput.h"
+#include "interruptwatcher.h"
 #include "modulesimulator.h"
 #include "ptypair.h"
 
@@ -159,6 +160,14 @@ int main(int argc, char *argv[])
     QString error;
     if (!pty.open(&error))
         return fail(QStringLiteral("cannot create a pseudo-terminal: ") + error);
+    // Killed with SIGINT or SIGTERM, the simulator takes its link with it: a link left behind
+    // would lead the next run to a terminal that is gone.
+    InterruptWatcher interrupts("rw47hn-sim: interrupted");
+    QObject::connect(&interrupts, &InterruptWatcher::interrupted, &app, [&](int signalNumber) {
+        interrupts.release();
+        QCoreApplication::exit(128 + signalNumber);
+    });
+    interrupts.watch();
     if (!settings.link.isEmpty()) {
         QFile::remove(settings.link);
         if (!QFile::link(pty.slavePath(), settings.link))
@@ -184,8 +193,8 @@ int main(int argc, char *argv[])
         // Let the upgrader read the result before the line goes away.
         QTimer::singleShot(500, &app, &QCoreApplication::quit);
     });
-    app.exec();
+    const int loopStatus = app.exec();
     if (!settings.link.isEmpty())
         QFile::remove(settings.link);
-    return exitCode;
+    return loopStatus > 128 ? loopStatus : exitCode;
 }

@@ -8,8 +8,9 @@ class QLabel;
 class QProgressBar;
 class QPushButton;
 
-// One position on the station's grid: its name on a block coloured by its last outcome, its
-// port, state, progress, time and counts, and its Start and Stop buttons.
+// One position on the station's grid, readable from across the room: a coloured block sized
+// to the tile with the position's name, its state as a large word (✓ or ✗ after a module)
+// and why a module failed; below it the port, progress, time and counts, Start and Stop.
 class PositionTile : public QFrame
 {
     Q_OBJECT
@@ -18,21 +19,30 @@ public:
     explicit PositionTile(int index, QWidget *parent = nullptr);
     void display(const StationModel::Position &position, qint64 imageSize, bool canStart);
 
-    static QString stateText(const StationModel::Position &position);
-    // The colour class of the block: idle, running, passed or failed.
+    // The colour class of the block: idle, waiting, running, passed or failed. A failure
+    // stays until the next module starts, also while the position waits for it.
     static QString colourClass(const StationModel::Position &position);
+    // The large word, and the line under it: why the last module failed, or empty.
+    static QString stateWord(const StationModel::Position &position);
+    static QString reasonText(const StationModel::Position &position);
 
 signals:
     void startPressed(int index);
     void stopPressed(int index);
 
+protected:
+    void resizeEvent(QResizeEvent *event) override;
+
 private:
     void layOut();
+    void fitTexts();
 
     int m_index;
-    QLabel *m_block;
+    QFrame *m_block;
+    QLabel *m_name;
+    QLabel *m_word;
+    QLabel *m_reason;
     QLabel *m_port;
-    QLabel *m_state;
     QProgressBar *m_progress;
     QLabel *m_elapsed;
     QLabel *m_counts;

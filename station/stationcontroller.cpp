@@ -48,6 +48,7 @@ bool StationController::configure(const StationSetup &setup)
     copy.baud = ownCopy(setup.baud);
     copy.jsonLinesPath = ownCopy(setup.jsonLinesPath);
     copy.logDir = ownCopy(setup.logDir);
+    copy.unlockCode = ownCopy(setup.unlockCode);
     copy.positions.clear();
     for (const PositionSetup &position : setup.positions)
         copy.positions.append({ownCopy(position.label), ownCopy(position.port)});
@@ -63,9 +64,19 @@ void StationController::start(int index)
 void StationController::startAllIdle()
 {
     for (int i = 0; i < m_model->positionCount(); ++i) {
-        if (m_model->position(i).now.activity == PositionActivity::Stopped)
+        if (m_model->isReadyForNext(i))
             start(i);
     }
+}
+
+void StationController::reloadImage()
+{
+    m_serving.post([](StationWorker &worker) { worker.reloadImage(); });
+}
+
+void StationController::stopAll()
+{
+    m_serving.post([](StationWorker &worker) { worker.stopAll(); });
 }
 
 void StationController::stop(int index)

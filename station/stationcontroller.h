@@ -23,9 +23,14 @@ public:
     // Taken while no position is started; false otherwise. The image is loaded in the serving
     // thread: the model hears how that went.
     bool configure(const StationSetup &setup);
+    // Starts the position, or its next module when its last one has ended.
     void start(int index);
+    // Every position not busy with a module or waiting for one.
     void startAllIdle();
     void stop(int index);
+    void stopAll();
+    // The image read and checked again, whether or not it changed on disk.
+    void reloadImage();
     // Ends every module being upgraded as interrupted (reported as such), ends the serving
     // thread and delivers everything it said. Called as the station closes.
     void finish();

@@ -59,6 +59,14 @@ bool StationModel::isUpgrading(int index) const
            m_positions.at(index).now.activity == PositionActivity::Upgrading;
 }
 
+bool StationModel::isReadyForNext(int index) const
+{
+    if (index < 0 || index >= m_positions.size())
+        return false;
+    const PositionActivity activity = m_positions.at(index).now.activity;
+    return activity == PositionActivity::Stopped || activity == PositionActivity::Ended;
+}
+
 StationModel::Totals StationModel::totals(const QDateTime &now) const
 {
     Totals totals;
@@ -67,9 +75,10 @@ StationModel::Totals StationModel::totals(const QDateTime &now) const
     const int all = m_passed + m_failed;
     if (all > 0)
         totals.yieldPercent = 100.0 * m_passed / all;
-    const double hours = m_since.msecsTo(now) / 3600000.0;
-    if (hours > 0)
-        totals.modulesPerHour = all / hours;
+    const qint64 ms = m_since.msecsTo(now);
+    totals.perHourKnown = all >= 2 && ms >= 10 * 60 * 1000;
+    if (totals.perHourKnown)
+        totals.modulesPerHour = all / (ms / 3600000.0);
     return totals;
 }
 

@@ -43,6 +43,8 @@ public:
         int failed = 0;
         double yieldPercent = 0;   // passed of all, 0 before the first module
         double modulesPerHour = 0; // since the reset
+        // Two modules and ten minutes since the reset: before, a rate says nothing yet.
+        bool perHourKnown = false;
     };
 
     explicit StationModel(QObject *parent = nullptr);
@@ -52,6 +54,8 @@ public:
     const Position &position(int index) const { return m_positions.at(index); }
     bool anyActive() const;
     bool isUpgrading(int index) const;
+    // Started or not, its last module has ended: Start takes the next one at once.
+    bool isReadyForNext(int index) const;
     qint64 imageSize() const { return m_image.size; }
     // An image is loaded and the results file and log folder can be written.
     bool canStart() const;

@@ -10,10 +10,15 @@
 #include <QJsonDocument>
 #include <QSettings>
 
+#include <cmath>
+#include <memory>
+#include <utility>
+
 namespace {
 
 const char *const SettingsKey = "setup";
 const char *const LockedKey = "locked";
+constexpr int MaxTimeoutSeconds = 86400;
 
 QString relativeTo(const QString &baseDir, const QString &path)
 {
@@ -29,13 +34,134 @@ QString resolvedAgainst(const QString &baseDir, const QString &path)
     return QDir::cleanPath(QDir(baseDir).absoluteFilePath(path));
 }
 
+// A value as the file has it, for a message: "abc" in quotes, 30.5 without.
+QString asWritten(const QJsonValue &value)
+{
+    const QByteArray array = QJsonDocument(QJsonArray{value}).toJson(QJsonDocument::Compact);
+    return QString::fromUtf8(array.mid(1, array.size() - 2));
+}
+
+SetupProblem problemAt(SetupProblem::Kind kind, const QString &key, const QJsonValue &value)
+{
+    SetupProblem problem;
+    problem.kind = kind;
+    problem.key = key;
+    problem.value = asWritten(value);
+    return problem;
+}
+
+// A key that holds text, or none: `out` stays as it is.
+SetupProblem readText(const QJsonObject &object, const QString &key, QString *out)
+{
+    const QJsonValue value = object.value(key);
+    if (value.isString())
+        *out = value.toString();
+    else if (!value.isUndefined() && !value.isNull())
+        return problemAt(SetupProblem::Kind::WrongType, key, value);
+    return {};
+}
+
+// The rate as text or as a whole number; whether it is offered is problem()'s to say.
+SetupProblem readBaud(const QJsonObject &object, QString *baud)
+{
+    const QJsonValue value = object.value(QStringLiteral("baud"));
+    if (value.isDouble() && value.toDouble() == std::floor(value.toDouble()) &&
+        std::abs(value.toDouble()) < 1e15) {
+        *baud = QString::number(qint64(value.toDouble()));
+        return {};
+    }
+    return readText(object, QStringLiteral("baud"), baud);
+}
+
+SetupProblem readTimeout(const QJsonObject &object, int *seconds)
+{
+    const QJsonValue value = object.value(QStringLiteral("timeout"));
+    if (value.isUndefined())
+        return {};
+    const double number = value.toDouble(-1);
+    if (!value.isDouble() || number != std::floor(number) || number < 1 ||
+        number > MaxTimeoutSeconds)
+        return problemAt(SetupProblem::Kind::Timeout, QStringLiteral("timeout"), value);
+    *seconds = int(number);
+    return {};
+}
+
+SetupProblem readMode(const QJsonObject &object, StartMode *mode)
+{
+    const QJsonValue value = object.value(QStringLiteral("start"));
+    if (value.isUndefined() || value == QLatin1String("port-appears"))
+        *mode = StartMode::PortAppears;
+    else if (value == QLatin1String("on-start"))
+        *mode = StartMode::OnStart;
+    else
+        return problemAt(SetupProblem::Kind::StartMode, QStringLiteral("start"), value);
+    return {};
+}
+
+SetupProblem readPositions(const QJsonObject &object, QVector<PositionSetup> *positions)
+{
+    const QJsonValue list = object.value(QStringLiteral("positions"));
+    if (!list.isArray() && !list.isUndefined())
+        return problemAt(SetupProblem::Kind::WrongType, QStringLiteral("positions"), list);
+    const QJsonArray array = list.toArray();
+    for (int i = 0; i < array.size(); ++i) {
+        const QString key = QStringLiteral("positions[%1]").arg(i);
+        if (!array.at(i).isObject())
+            return problemAt(SetupProblem::Kind::WrongType, key, array.at(i));
+        PositionSetup position;
+        const QJsonObject entry = array.at(i).toObject();
+        for (const auto &field :
+             {std::make_pair("label", &position.label), std::make_pair("port", &position.port)}) {
+            SetupProblem problem = readText(entry, QLatin1String(field.first), field.second);
+            if (!problem.isNone()) {
+                problem.key = key + '.' + problem.key;
+                problem.position = i;
+                return problem;
+            }
+        }
+        positions->append(position);
+    }
+    return {};
+}
+
+std::unique_ptr<QSettings> stationSettings()
+{
+    return std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope,
+                                       QStringLiteral("rw47hn-upgrader"),
+                                       QStringLiteral("station"));
+}
+
+// The keys' values as the set-up takes them, each of the right kind; not yet checked together.
+SetupProblem parse(const QJsonObject &object, const QString &baseDir, StationSetup *setup)
+{
+    StationSetup read;
+    const QList<SetupProblem> problems = {
+        readText(object, QStringLiteral("image"), &read.image),
+        readBaud(object, &read.baud),
+        readTimeout(object, &read.timeoutSeconds),
+        readMode(object, &read.mode),
+        readText(object, QStringLiteral("json_lines"), &read.jsonLinesPath),
+        readText(object, QStringLiteral("log_dir"), &read.logDir),
+        readText(object, QStringLiteral("unlock_code"), &read.unlockCode),
+        readPositions(object, &read.positions)};
+    for (const SetupProblem &problem : problems) {
+        if (!problem.isNone())
+            return problem;
+    }
+    read.image = resolvedAgainst(baseDir, read.image);
+    read.jsonLinesPath = resolvedAgainst(baseDir, read.jsonLinesPath);
+    read.logDir = resolvedAgainst(baseDir, read.logDir);
+    *setup = read;
+    return {};
+}
+
 } // namespace
 
 bool StationSetup::operator==(const StationSetup &other) const
 {
     return image == other.image && baud == other.baud && timeoutSeconds == other.timeoutSeconds &&
            mode == other.mode && jsonLinesPath == other.jsonLinesPath && logDir == other.logDir &&
-           positions == other.positions;
+           unlockCode == other.unlockCode && positions == other.positions;
 }
 
 QJsonObject StationSetup::toJson(const QString &baseDir) const
@@ -44,32 +170,30 @@ QJsonObject StationSetup::toJson(const QString &baseDir) const
     for (const PositionSetup &position : positions)
         list.append(QJsonObject{{QStringLiteral("label"), position.label},
                                 {QStringLiteral("port"), position.port}});
-    return {{QStringLiteral("image"), relativeTo(baseDir, image)},
-            {QStringLiteral("baud"), baud},
-            {QStringLiteral("timeout"), timeoutSeconds},
-            {QStringLiteral("start"), mode == StartMode::OnStart ? QStringLiteral("on-start")
-                                                                 : QStringLiteral("port-appears")},
-            {QStringLiteral("json_lines"), relativeTo(baseDir, jsonLinesPath)},
-            {QStringLiteral("log_dir"), relativeTo(baseDir, logDir)},
-            {QStringLiteral("positions"), list}};
+    QJsonObject object{{QStringLiteral("image"), relativeTo(baseDir, image)},
+                       {QStringLiteral("baud"), baud},
+                       {QStringLiteral("timeout"), timeoutSeconds},
+                       {QStringLiteral("start"), mode == StartMode::OnStart
+                                                     ? QStringLiteral("on-start")
+                                                     : QStringLiteral("port-appears")},
+                       {QStringLiteral("json_lines"), relativeTo(baseDir, jsonLinesPath)},
+                       {QStringLiteral("log_dir"), relativeTo(baseDir, logDir)},
+                       {QStringLiteral("positions"), list}};
+    if (!unlockCode.isEmpty())
+        object.insert(QStringLiteral("unlock_code"), unlockCode);
+    return object;
 }
 
-StationSetup StationSetup::fromJson(const QJsonObject &object, const QString &baseDir)
+SetupProblem StationSetup::read(const QJsonObject &object, const QString &baseDir,
+                                StationSetup *setup)
 {
-    StationSetup setup;
-    setup.image = resolvedAgainst(baseDir, object.value(QStringLiteral("image")).toString());
-    setup.baud = object.value(QStringLiteral("baud")).toString(setup.baud);
-    setup.timeoutSeconds =
-        qBound(1, object.value(QStringLiteral("timeout")).toInt(setup.timeoutSeconds), 86400);
-    if (object.value(QStringLiteral("start")).toString() == QLatin1String("on-start"))
-        setup.mode = StartMode::OnStart;
-    setup.jsonLinesPath =
-        resolvedAgainst(baseDir, object.value(QStringLiteral("json_lines")).toString());
-    setup.logDir = resolvedAgainst(baseDir, object.value(QStringLiteral("log_dir")).toString());
-    for (const QJsonValue &value : object.value(QStringLiteral("positions")).toArray())
-        setup.positions.append(
-            {value[QStringLiteral("label")].toString(), value[QStringLiteral("port")].toString()});
-    return setup;
+    StationSetup read;
+    SetupProblem problem = parse(object, baseDir, &read);
+    if (problem.isNone())
+        problem = read.problem();
+    if (problem.isNone())
+        *setup = read;
+    return problem;
 }
 
 QString StationSetup::save(const QString &path) const
@@ -79,48 +203,69 @@ QString StationSetup::save(const QString &path) const
     return writeWholeFile(path, json);
 }
 
-QString StationSetup::load(const QString &path, StationSetup *setup)
+SetupProblem StationSetup::load(const QString &path, StationSetup *setup)
 {
+    SetupProblem problem;
+    problem.value = path;
+    const QFileInfo info(path);
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return file.errorString();
+    if (!info.exists())
+        problem.kind = SetupProblem::Kind::NoSuchFile;
+    else if (!info.isFile()) // a FIFO would block the open, /dev/zero the read
+        problem.kind = SetupProblem::Kind::NotRegularFile;
+    else if (info.size() > MaxFileSize)
+        problem.kind = SetupProblem::Kind::TooLarge;
+    else if (!file.open(QIODevice::ReadOnly)) {
+        problem.kind = SetupProblem::Kind::CannotRead;
+        problem.detail = file.errorString();
+    }
+    if (!problem.isNone())
+        return problem;
+    const QByteArray bytes = file.read(MaxFileSize + 1); // it may have grown since
+    if (bytes.size() > MaxFileSize) {
+        problem.kind = SetupProblem::Kind::TooLarge;
+        return problem;
+    }
     QJsonParseError error{};
-    const QJsonDocument document = QJsonDocument::fromJson(file.readAll(), &error);
-    if (!document.isObject())
-        return error.error != QJsonParseError::NoError ? error.errorString()
-                                                       : QStringLiteral("not a JSON object");
-    *setup = fromJson(document.object(), QFileInfo(path).absolutePath());
-    return {};
+    const QJsonDocument document = QJsonDocument::fromJson(bytes, &error);
+    if (!document.isObject()) {
+        problem.kind = SetupProblem::Kind::NotJson;
+        problem.detail = error.error != QJsonParseError::NoError
+                             ? QStringLiteral("at offset %1").arg(error.offset)
+                             : QStringLiteral("not an object");
+        return problem;
+    }
+    return read(document.object(), info.absolutePath(), setup);
 }
 
 void StationSetup::remember() const
 {
-    QSettings settings(QSettings::NativeFormat, QSettings::UserScope,
-                       QStringLiteral("rw47hn-upgrader"), QStringLiteral("station"));
-    settings.setValue(QLatin1String(SettingsKey),
-                      QString::fromUtf8(QJsonDocument(toJson()).toJson(QJsonDocument::Compact)));
+    stationSettings()->setValue(
+        QLatin1String(SettingsKey),
+        QString::fromUtf8(QJsonDocument(toJson()).toJson(QJsonDocument::Compact)));
 }
 
-StationSetup StationSetup::remembered()
+SetupProblem StationSetup::remembered(StationSetup *setup)
 {
-    const QSettings settings(QSettings::NativeFormat, QSettings::UserScope,
-                             QStringLiteral("rw47hn-upgrader"), QStringLiteral("station"));
-    const QString json = settings.value(QLatin1String(SettingsKey)).toString();
-    return fromJson(QJsonDocument::fromJson(json.toUtf8()).object());
+    const QString json = stationSettings()->value(QLatin1String(SettingsKey)).toString();
+    StationSetup kept;
+    SetupProblem problem = parse(QJsonDocument::fromJson(json.toUtf8()).object(), {}, &kept);
+    // No position yet is a set-up still being made, as on the first run.
+    if (problem.isNone() && !kept.positions.isEmpty())
+        problem = kept.problem();
+    if (problem.isNone())
+        *setup = kept;
+    return problem;
 }
 
 void StationSetup::rememberLocked(bool locked)
 {
-    QSettings settings(QSettings::NativeFormat, QSettings::UserScope,
-                       QStringLiteral("rw47hn-upgrader"), QStringLiteral("station"));
-    settings.setValue(QLatin1String(LockedKey), locked);
+    stationSettings()->setValue(QLatin1String(LockedKey), locked);
 }
 
 bool StationSetup::rememberedLocked()
 {
-    const QSettings settings(QSettings::NativeFormat, QSettings::UserScope,
-                             QStringLiteral("rw47hn-upgrader"), QStringLiteral("station"));
-    return settings.value(QLatin1String(LockedKey), false).toBool();
+    return stationSettings()->value(QLatin1String(LockedKey), false).toBool();
 }
 
 StationSetup StationSetup::forPorts(const QStringList &ports)

@@ -22,31 +22,82 @@ enum class StartMode {
     OnStart      // the adapter stays in the fixture: the operator presses Start per module
 };
 
-// Everything the station is set up with; saved between runs and as a station file.
+// What is wrong with a set-up or a station file, by the key it is about: in English for the
+// command line, in the window's language for the window.
+struct SetupProblem
+{
+    enum class Kind {
+        None,
+        NoSuchFile,
+        NotRegularFile,
+        TooLarge,
+        CannotRead,
+        NotJson,
+        WrongType,     // a key that holds a value of another kind
+        NotOffered,    // a rate not in the offered list
+        Timeout,       // not a whole number of seconds in range
+        StartMode,     // neither on-start nor port-appears
+        PositionCount, // not 1 to 16
+        EmptyLabel,
+        LabelTwice,
+        EmptyPort,
+        BadPort, // `detail` says what is wrong with it
+        PortTwice,
+        SameFile // `value` is the file, `detail` the two keys that name it
+    };
+
+    Kind kind = Kind::None;
+    QString key;       // the key it is about: "baud", "positions[2].port", ...
+    QString value;     // what was found there
+    QString detail;    // English
+    int position = -1; // the position it is about, from 0
+
+    bool isNone() const { return kind == Kind::None; }
+    QString text() const;  // "baud: not an offered rate: 57600"
+    QString shown() const; // in the language installed for the windows
+};
+
+// Everything the station is set up with; saved between runs and as a station file. A field
+// is one member here and one key in toJson(), read() and operator==.
 struct StationSetup
 {
+    static constexpr int MaxPositions = 16;
+    static constexpr qint64 MaxFileSize = 1024 * 1024;
+
     QString image;
     QString baud = QStringLiteral("115200");
     int timeoutSeconds = 30;
     StartMode mode = StartMode::PortAppears;
     QString jsonLinesPath;
     QString logDir;
+    QString unlockCode; // asked for before the set-up is unlocked; empty: a question is enough
     QVector<PositionSetup> positions;
 
     bool operator==(const StationSetup &other) const;
     bool operator!=(const StationSetup &other) const { return !(*this == other); }
 
+    // Whatever would make the station serve something else than was meant: a rate not offered,
+    // a timeout out of range, positions not 1 to 16, empty or repeated labels, malformed or
+    // repeated ports, one file named twice. The command line refuses the same.
+    SetupProblem problem() const;
+    // The image, the results file and the log folder as whole paths, against the current folder.
+    StationSetup withWholePaths() const;
+
     // Paths are written relative to `baseDir` and read back against it; empty: as they are.
     QJsonObject toJson(const QString &baseDir = {}) const;
-    static StationSetup fromJson(const QJsonObject &object, const QString &baseDir = {});
+    // What is wrong with `object`'s keys, or problem() of what they say.
+    static SetupProblem read(const QJsonObject &object, const QString &baseDir,
+                             StationSetup *setup);
 
-    // A station file: what is wrong, or empty.
+    // A station file: what is wrong, or empty. A file that is not a regular file or is larger
+    // than MaxFileSize is refused without being read, so that a FIFO or a device cannot hold
+    // the program up.
     QString save(const QString &path) const;
-    static QString load(const QString &path, StationSetup *setup);
+    static SetupProblem load(const QString &path, StationSetup *setup);
 
-    // The set-up of the last run, kept in the application's settings.
+    // The set-up of the last run, kept in the application's settings; none kept: the defaults.
     void remember() const;
-    static StationSetup remembered();
+    static SetupProblem remembered(StationSetup *setup);
     // Whether the engineer left the remembered set-up locked: it opens locked again.
     static void rememberLocked(bool locked);
     static bool rememberedLocked();

@@ -11,6 +11,7 @@
 #include <QCloseEvent>
 #include <QDateTime>
 #include <QDesktopServices>
+#include <QFileInfo>
 #include <QGridLayout>
 #include <QMessageBox>
 #include <QShortcut>
@@ -69,6 +70,7 @@ StationWindow::StationWindow(QWidget *parent)
     connect(model, &StationModel::writeFailed, this, &StationWindow::showWriteFailure);
     connect(ui->historyTable, &QTableWidget::cellActivated, this, &StationWindow::openHistoryLog);
     connect(ui->resetButton, &QPushButton::clicked, this, &StationWindow::resetTotals);
+    connect(ui->stopAllButton, &QPushButton::clicked, this, &StationWindow::stopAllPressed);
     m_totalsClock.setInterval(10000);
     connect(&m_totalsClock, &QTimer::timeout, this, &StationWindow::showTotals);
     m_totalsClock.start();
@@ -80,15 +82,35 @@ StationWindow::~StationWindow()
     m_controller.finish();
 }
 
-// Keys 1 to 9 start their position, Space every idle one; typing in the set-up is not taken.
+// Keys 1 to 9 start their position, Space every idle one, Escape stops them all; typing in
+// the set-up is not taken.
 void StationWindow::prepareShortcuts()
 {
     for (int i = 0; i < 9; ++i) {
         auto *key = new QShortcut(QKeySequence(Qt::Key_1 + i), this);
-        connect(key, &QShortcut::activated, this, [this, i] { m_controller.start(i); });
+        connect(key, &QShortcut::activated, this, [this, i] { startPosition(i); });
     }
     auto *space = new QShortcut(QKeySequence(Qt::Key_Space), this);
-    connect(space, &QShortcut::activated, &m_controller, &StationController::startAllIdle);
+    connect(space, &QShortcut::activated, this, &StationWindow::startAll);
+    auto *escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+    connect(escape, &QShortcut::activated, this, &StationWindow::stopAllPressed);
+}
+
+bool StationWindow::canStart() const
+{
+    return m_setupProblem.isNone() && m_controller.model()->canStart();
+}
+
+void StationWindow::startPosition(int index)
+{
+    if (canStart())
+        m_controller.start(index);
+}
+
+void StationWindow::startAll()
+{
+    if (canStart())
+        m_controller.startAllIdle();
 }
 
 void StationWindow::rebuildTiles()
@@ -99,7 +121,7 @@ void StationWindow::rebuildTiles()
     const int columns = gridColumns(count);
     for (int i = 0; i < count; ++i) {
         auto *tile = new PositionTile(i, ui->tilesArea);
-        connect(tile, &PositionTile::startPressed, &m_controller, &StationController::start);
+        connect(tile, &PositionTile::startPressed, this, &StationWindow::startPosition);
         connect(tile, &PositionTile::stopPressed, this, &StationWindow::stopPressed);
         m_grid->addWidget(tile, i / columns, i % columns);
         m_tiles.append(tile);
@@ -111,8 +133,7 @@ void StationWindow::showPosition(int index)
 {
     if (index < m_tiles.size())
         m_tiles[index]->display(m_controller.model()->position(index),
-                                m_controller.model()->imageSize(),
-                                m_controller.model()->canStart());
+                                m_controller.model()->imageSize(), canStart());
     updateSetupEnabled();
     closeQuestionIfTransferEnded();
 }
@@ -130,6 +151,7 @@ void StationWindow::retranslate()
 {
     ui->retranslateUi(this);
     ui->lockButton->setText(isLocked() ? tr("解锁") : tr("锁定"));
+    ui->setupProblem->setText(m_setupProblem.shown());
     showImage();
     showTotals();
     rebuildTiles();
@@ -138,11 +160,13 @@ void StationWindow::retranslate()
 void StationWindow::showTotals()
 {
     const StationModel::Totals totals = m_controller.model()->totals();
+    const QString perHour =
+        totals.perHourKnown ? QString::number(totals.modulesPerHour, 'f', 0) : QStringLiteral("–");
     ui->totalsLabel->setText(tr("通过 %1    失败 %2    良率 %3%    每小时 %4 个")
                                  .arg(totals.passed)
                                  .arg(totals.failed)
                                  .arg(totals.yieldPercent, 0, 'f', 1)
-                                 .arg(totals.modulesPerHour, 0, 'f', 0));
+                                 .arg(perHour));
 }
 
 void StationWindow::showImage()
@@ -191,12 +215,19 @@ void StationWindow::showWriteFailure(const QString &problem)
     statusBar()->showMessage(problem);
 }
 
+// The log by its whole path; a log that is gone, or that nothing can open, is said so.
 void StationWindow::openHistoryLog(int row)
 {
     const QTableWidgetItem *item = ui->historyTable->item(row, 0);
     const QString path = item ? item->data(LogPathRole).toString() : QString();
-    if (!path.isEmpty())
-        QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+    if (path.isEmpty()) {
+        QMessageBox::information(this, windowTitle(), tr("这个模块没有日志文件。"));
+        return;
+    }
+    const QFileInfo file(path);
+    if (!file.isFile() || !QDesktopServices::openUrl(QUrl::fromLocalFile(file.absoluteFilePath())))
+        QMessageBox::warning(this, windowTitle(),
+                             tr("无法打开日志文件 %1").arg(file.absoluteFilePath()));
 }
 
 int StationWindow::upgradingCount() const
@@ -243,6 +274,16 @@ bool StationWindow::ask(const QString &text, int position)
     m_question = nullptr;
     m_questionPosition = NoTransfer;
     return yes;
+}
+
+// Every position stops; a transfer under way is interrupted only when the operator says so.
+void StationWindow::stopAllPressed()
+{
+    // A question closed because the transfers ended meanwhile is a No: press again.
+    if (upgradingCount() > 0 &&
+        !ask(tr("有工位正在升级，全部停止会中断这些升级。是否全部停止？"), AnyTransfer))
+        return;
+    m_controller.stopAll();
 }
 
 void StationWindow::resetTotals()

@@ -34,6 +34,8 @@ public:
     StationSetup setupShown() const;
     bool isLocked() const;
     void lock();
+    // As Space does: every position ready for a module, when the set-up shown can be used.
+    void startAll();
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -55,6 +57,10 @@ private:
     void updateSetupEnabled();
     void toggleLock(bool locked);
     void stopPressed(int index);
+    void startPosition(int index);
+    void stopAllPressed();
+    bool unlockAllowed();
+    bool canStart() const;
     void closeQuestionIfTransferEnded();
     // Asks Yes or No; a question about a transfer (a position's, or AnyTransfer) is closed
     // with No when that transfer ends meanwhile.
@@ -80,4 +86,5 @@ private:
     int m_questionPosition = NoTransfer; // the transfer it is about, if any
     bool m_showing = false;              // the panel is being filled, not edited
     StationSetup m_given;                // for what the panel does not show
+    SetupProblem m_setupProblem;         // of the set-up shown: it is not applied
 };

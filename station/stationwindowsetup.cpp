@@ -7,8 +7,10 @@
 #include "seriallink.h"
 #include "ui_stationwindow.h"
 
+#include <QApplication>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QInputDialog>
 #include <QMessageBox>
 
 namespace {
@@ -33,8 +35,6 @@ QStringList waysToName(const PortIdentity &port)
     return ways;
 }
 
-constexpr int MaxPositions = 16;
-
 } // namespace
 
 void StationWindow::prepareSetupPanel()
@@ -55,7 +55,7 @@ void StationWindow::prepareSetupPanel()
     for (QComboBox *box : {ui->baudBox, ui->modeBox})
         connect(box, qOverload<int>(&QComboBox::currentIndexChanged), this,
                 &StationWindow::applySetup);
-    for (QLineEdit *edit : {ui->jsonLinesPath, ui->logDirPath})
+    for (QLineEdit *edit : {ui->jsonLinesPath, ui->logDirPath, ui->unlockCode})
         connect(edit, &QLineEdit::editingFinished, this, &StationWindow::applySetup);
     connect(ui->positionsTable, &QTableWidget::itemChanged, this, &StationWindow::applySetup);
 }
@@ -75,6 +75,7 @@ void StationWindow::showSetup(const StationSetup &setup)
     ui->modeBox->setCurrentIndex(setup.mode == StartMode::OnStart ? 1 : 0);
     ui->jsonLinesPath->setText(setup.jsonLinesPath);
     ui->logDirPath->setText(setup.logDir);
+    ui->unlockCode->setText(setup.unlockCode);
     ui->positionsTable->setRowCount(0);
     for (const PositionSetup &position : setup.positions) {
         const int row = ui->positionsTable->rowCount();
@@ -101,7 +102,8 @@ StationSetup StationWindow::setupShown() const
         };
         setup.positions.append({text(0), text(1)});
     }
-    return setup;
+    setup.unlockCode = ui->unlockCode->text();
+    return setup.withWholePaths();
 }
 
 bool StationWindow::isLocked() const
@@ -109,33 +111,54 @@ bool StationWindow::isLocked() const
     return ui->lockButton->isChecked();
 }
 
+// A set-up that the command line would refuse is said under the panel and not applied: the
+// positions keep the last one that was, and Start waits.
 void StationWindow::applySetup()
 {
     if (m_showing)
         return;
     const StationSetup setup = setupShown();
+    m_setupProblem = setup.problem();
+    ui->setupProblem->setText(m_setupProblem.shown());
+    ui->setupProblem->setVisible(!m_setupProblem.isNone());
+    for (int i = 0; i < m_tiles.size(); ++i)
+        showPosition(i);
+    if (!m_setupProblem.isNone())
+        return;
     if (setup == m_controller.setup() && m_controller.model()->positionCount() > 0)
         return;
     if (m_controller.configure(setup))
         setup.remember();
 }
 
-// The set-up changes only unlocked and while no position is started.
+// The set-up changes only unlocked and while no position is started. Locked, the station
+// says so in a banner and a frame of its colour, not only by greyed fields as when running;
+// the operator's keys keep working, as the focus leaves the panel.
 void StationWindow::updateSetupEnabled()
 {
-    const bool editable = !isLocked() && !m_controller.model()->anyActive();
+    const bool locked = isLocked();
+    const bool editable = !locked && !m_controller.model()->anyActive();
     for (QWidget *child :
          ui->setupBox->findChildren<QWidget *>(QString(), Qt::FindDirectChildrenOnly)) {
         if (child != ui->lockButton)
             child->setEnabled(editable);
     }
+    ui->resetButton->setEnabled(!locked);
+    ui->lockBanner->setVisible(locked);
+    ui->setupBox->setStyleSheet(locked ? QStringLiteral("QGroupBox#setupBox { border: 3px solid "
+                                                        "#5e35b1; margin-top: 1.2em; }")
+                                       : QString());
+    QWidget *focus = QApplication::focusWidget();
+    if (!editable && focus != nullptr && ui->setupBox->isAncestorOf(focus))
+        ui->tilesArea->setFocus();
 }
 
 void StationWindow::toggleLock(bool locked)
 {
-    if (!locked && !ask(tr("解锁后可以修改设置。是否解锁？"))) {
+    const bool refused = locked ? !m_setupProblem.isNone() : !unlockAllowed();
+    if (refused) {
         const QSignalBlocker blocker(ui->lockButton);
-        ui->lockButton->setChecked(true);
+        ui->lockButton->setChecked(!locked);
         return;
     }
     ui->lockButton->setText(locked ? tr("解锁") : tr("锁定"));
@@ -145,19 +168,39 @@ void StationWindow::toggleLock(bool locked)
     StationSetup::rememberLocked(locked);
 }
 
+// With an unlock code in the set-up, the code; else a question whose default is No.
+bool StationWindow::unlockAllowed()
+{
+    const QString code = m_controller.setup().unlockCode;
+    if (code.isEmpty())
+        return ask(tr("解锁后可以修改设置。是否解锁？"));
+    bool entered = false;
+    const QString given = QInputDialog::getText(this, windowTitle(), tr("输入解锁密码:"),
+                                                QLineEdit::Password, QString(), &entered);
+    if (entered && given == code)
+        return true;
+    if (entered)
+        QMessageBox::warning(this, windowTitle(), tr("解锁密码不对，设置保持锁定。"));
+    return false;
+}
+
 void StationWindow::lock()
 {
     ui->lockButton->setChecked(true);
 }
 
+// The same image chosen again is read again: it may have been replaced under the same name.
 void StationWindow::chooseImage()
 {
     const QString path = QFileDialog::getOpenFileName(this, tr("选择固件"), ui->imagePath->text(),
                                                       tr("固件 (*.ufw);;所有文件 (*)"));
     if (path.isEmpty())
         return;
+    const bool same = QFileInfo(path).absoluteFilePath() == m_controller.setup().image;
     ui->imagePath->setText(path);
     applySetup();
+    if (same)
+        m_controller.reloadImage();
 }
 
 void StationWindow::chooseJsonLines()
@@ -184,7 +227,7 @@ void StationWindow::chooseLogDir()
 void StationWindow::addPosition()
 {
     QTableWidget *table = ui->positionsTable;
-    if (table->rowCount() >= MaxPositions)
+    if (table->rowCount() >= StationSetup::MaxPositions)
         return;
     const int row = table->rowCount();
     m_showing = true;
@@ -211,19 +254,26 @@ void StationWindow::openProfile()
     if (path.isEmpty())
         return;
     StationSetup setup;
-    if (const QString problem = StationSetup::load(path, &setup); !problem.isEmpty()) {
-        QMessageBox::warning(this, windowTitle(), tr("无法打开 %1: %2").arg(path, problem));
+    if (const SetupProblem problem = StationSetup::load(path, &setup); !problem.isNone()) {
+        QMessageBox::warning(this, windowTitle(), tr("无法打开 %1: %2").arg(path, problem.shown()));
         return;
     }
     useSetup(setup);
 }
 
+// A name typed without a suffix gets .json, so that 打开… lists the file.
 void StationWindow::saveProfile()
 {
-    const QString path = QFileDialog::getSaveFileName(this, tr("保存工位文件"), QString(),
-                                                      tr("工位文件 (*.json);;所有文件 (*)"));
-    if (path.isEmpty())
+    QFileDialog dialog(this, tr("保存工位文件"), QString(), tr("工位文件 (*.json);;所有文件 (*)"));
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setDefaultSuffix(QStringLiteral("json"));
+    if (!m_setupProblem.isNone()) {
+        QMessageBox::warning(this, windowTitle(), m_setupProblem.shown());
         return;
+    }
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return;
+    const QString path = dialog.selectedFiles().first();
     if (const QString problem = setupShown().save(path); !problem.isEmpty())
         QMessageBox::warning(this, windowTitle(), tr("无法保存 %1: %2").arg(path, problem));
 }

@@ -102,16 +102,49 @@ void StationWorker::configure(const StationSetup &setup)
     m_positions.resize(size_t(setup.positions.size()));
     for (int i = 0; i < setup.positions.size(); ++i)
         m_positions[size_t(i)].setup = setup.positions.at(i);
-    if (setup.image != m_image.path || m_image.data.isEmpty())
-        loadImage(setup.image);
     m_info.outputProblem = outputProblem(setup);
+    if (setup.image != m_info.path)
+        loadImage(setup.image);
+    else
+        freshImage();
+    reportImage();
+}
+
+void StationWorker::reportImage()
+{
     m_report([listener = m_listener, info = ownCopy(m_info)] { listener.image(info); });
 }
 
-void StationWorker::loadImage(const QString &path)
+void StationWorker::reloadImage()
 {
+    if (anyStarted())
+        return;
+    loadImage(m_info.path);
+    reportImage();
+}
+
+bool StationWorker::freshImage()
+{
+    const QFileInfo file(m_info.path);
+    if (m_info.path.isEmpty())
+        return false;
+    if (file.size() != m_loadedSize || file.lastModified() != m_loadedTime) {
+        loadImage(m_info.path);
+        reportImage();
+    }
+    return !m_image.data.isEmpty();
+}
+
+void StationWorker::loadImage(QString path)
+{
+    const QString outputs = m_info.outputProblem;
     m_info = ImageInfo();
     m_info.path = path;
+    m_info.outputProblem = outputs;
+    // Taken before the read: a file replaced while it is read is read again next time.
+    const QFileInfo file(path);
+    m_loadedSize = file.size();
+    m_loadedTime = file.lastModified();
     SharedImage image;
     if (!path.isEmpty())
         m_info.problem = loadSharedImage(path, &image);
@@ -122,13 +155,22 @@ void StationWorker::loadImage(const QString &path)
 
 void StationWorker::start(int index)
 {
-    if (index < 0 || index >= int(m_positions.size()) || m_image.data.isEmpty() ||
-        !m_info.outputProblem.isEmpty())
+    if (index < 0 || index >= int(m_positions.size()) || !m_info.outputProblem.isEmpty() ||
+        !freshImage())
         return;
     Position &position = m_positions[size_t(index)];
-    if (position.station && !position.station->isDone())
+    if (position.station && !position.station->isDone()) {
+        position.station->startNextNow();
+        poll();
         return;
+    }
     position.station = std::make_unique<PortStation>(position.setup.port, m_options, m_image);
+    position.station->checkImageBeforeEachModule([this](SharedImage *image) {
+        if (!freshImage())
+            return false;
+        *image = m_image;
+        return true;
+    });
     connect(position.station.get(), &PortStation::moduleEnded, this,
             [this, index](const ModuleRecord &record) { moduleEnded(index, record); });
     connect(position.station.get(), &PortStation::portFault, this,

@@ -5,6 +5,7 @@
 #include "stationsetup.h"
 #include "stationtypes.h"
 
+#include <QDateTime>
 #include <QObject>
 #include <QTimer>
 
@@ -39,7 +40,10 @@ public:
 
     // Takes a new set-up while no position is started; the image is loaded when it changed.
     void configure(const StationSetup &setup);
+    // Starts the position, or its next module when its last one has ended.
     void start(int index);
+    // Reads and checks the image again, whether or not it changed on disk.
+    void reloadImage();
     // Ends the module being upgraded as interrupted, or the wait for one.
     void stop(int index);
     void stopAll();
@@ -55,7 +59,11 @@ private:
     void moduleEnded(int index, const ModuleRecord &record);
     void portFault(int index, const ModuleRecord &attempt);
     void deliver(const StationRecord &record);
-    void loadImage(const QString &path);
+    void loadImage(QString path); // by value: it may be m_info.path
+    // The image as it is on disk now: read and checked again when its size or time changed
+    // since it was read. False when there is none to serve.
+    bool freshImage();
+    void reportImage();
     void poll();
     PositionSnapshot snapshot(const Position &position) const;
     bool anyStarted() const;
@@ -65,6 +73,8 @@ private:
     HeadlessOptions m_options;
     SharedImage m_image;
     ImageInfo m_info; // the image, and why the outputs cannot be written
+    qint64 m_loadedSize = -1;
+    QDateTime m_loadedTime; // the file's, when it was read
     std::vector<Position> m_positions;
     std::unique_ptr<ModuleReports> m_reports;
     QTimer *m_poll; // a child: it moves to the serving thread with this object

@@ -32,7 +32,7 @@ int main(int argc, char *argv[])
     setup.mode = StartMode::OnStart;
     StationWindow window;
     window.useSetup(setup);
-    window.resize(1366, 740);
+    window.resize(1366, 768);
     window.show();
     QEventLoop loop;
     StationModel *model = window.controller()->model();

@@ -4,6 +4,9 @@
 #include "modulesimulator.h"
 #include "testsupport.h"
 
+#include <QLabel>
+#include <QProgressBar>
+#include <QStatusBar>
 #include <QtTest>
 
 class tst_Misbehaviour : public PtyWindowTest
@@ -77,6 +80,9 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(dropped.count(), 1, 10000);
         QTRY_VERIFY(!driver->isOpen());
         QCOMPARE(driver->logLines().filter("串口已断开: ").size(), 1);
+        // The status bar says the upgrade stopped, and keeps no progress of it.
+        QTRY_VERIFY(driver->window.statusBar()->findChild<QProgressBar *>()->isHidden());
+        QVERIFY(driver->window.statusBar()->findChild<QLabel *>()->text().startsWith("升级中断"));
 
         const double before = TestSupport::cpuSeconds();
         QTest::qWait(1000);

@@ -12,6 +12,8 @@
 #include <QRegularExpression>
 #include <QtTest>
 
+#include <sys/stat.h>
+
 namespace {
 
 QByteArray contents(const QString &path)
@@ -200,9 +202,19 @@ private slots:
     }
 
     // When its port appears: the module is upgraded, its outcome stays shown until the port has
-    // gone, and the position then waits for the next one; Stop ends the wait, reporting nothing.
+    // gone, and the position then waits for the next one; a failure stays on the tile, reason
+    // and all, until the next module starts. Stop ends the wait, reporting nothing.
+    void portAppears_data()
+    {
+        QTest::addColumn<bool>("silent");
+        QTest::addColumn<QString>("waitingLook");
+        QTest::newRow("passed") << false << "waiting";
+        QTest::newRow("no answer") << true << "failed";
+    }
     void portAppears()
     {
+        QFETCH(bool, silent);
+        QFETCH(QString, waitingLook);
         const QByteArray image = TestSupport::randomBytes(3000, 62);
         const QString link = dir.filePath("station-port");
         QFile::remove(link);
@@ -210,20 +222,30 @@ private slots:
         StationModel *model = station.model();
         StationSetup setup = StationSetup::forPorts({link});
         setup.image = TestSupport::writeFile(dir.filePath("a.ufw"), image);
+        setup.timeoutSeconds = 1;
         QVERIFY(station.configure(setup));
         QTRY_COMPARE(model->imageSize(), qint64(image.size()));
         station.start(0);
         QTRY_COMPARE(model->position(0).state(), StationModel::State::Waiting);
+        QCOMPARE(PositionTile::colourClass(model->position(0)), QStringLiteral("waiting"));
         PtyPair pty;
         QVERIFY(pty.open());
-        ModuleSimulator module(pty, image);
+        SimulatorOptions options;
+        options.silent = silent;
+        ModuleSimulator module(pty, image, options);
         QVERIFY(QFile::link(pty.slavePath(), link));
         QTRY_COMPARE_WITH_TIMEOUT(model->history().size(), 1, 15000);
         QTRY_COMPARE(model->position(0).now.activity, PositionActivity::Ended);
-        QCOMPARE(model->position(0).state(), StationModel::State::Passed);
+        QCOMPARE(model->position(0).last, silent ? ModuleOutcome::Error : ModuleOutcome::Passed);
         QVERIFY(QFile::remove(link)); // unplugged
-        QTRY_COMPARE(model->position(0).state(), StationModel::State::Waiting);
-        QCOMPARE(model->position(0).last, ModuleOutcome::Passed); // its colour stays
+        QTRY_COMPARE(model->position(0).now.activity, PositionActivity::Waiting);
+        const StationModel::Position &position = model->position(0);
+        QCOMPARE(PositionTile::colourClass(position), waitingLook);
+        const QString reason = PositionTile::reasonText(position);
+        QVERIFY2(silent ? !position.lastReason.isNone() &&
+                              reason.startsWith(position.lastReason.shown())
+                        : reason.isEmpty(),
+                 qPrintable(reason));
         station.stop(0);
         QTRY_COMPARE(model->position(0).now.activity, PositionActivity::Stopped);
         station.finish();
@@ -246,14 +268,94 @@ private slots:
         QCOMPARE(saved["image"].toString(), QStringLiteral("fw/fw.ufw"));
         QVERIFY(QDir().rename(dir.filePath("site"), dir.filePath("moved")));
         StationSetup loaded;
-        QCOMPARE(StationSetup::load(dir.filePath("moved/station.json"), &loaded), QString());
+        QCOMPARE(StationSetup::load(dir.filePath("moved/station.json"), &loaded).text(), QString());
         QCOMPARE(loaded.image, dir.filePath("moved/fw/fw.ufw"));
         QCOMPARE(loaded.logDir, dir.filePath("moved/logs"));
         setup.image = loaded.image;
         setup.jsonLinesPath = dir.filePath("moved/results.jsonl");
         setup.logDir = loaded.logDir;
         QCOMPARE(loaded, setup);
-        QVERIFY(!StationSetup::load(dir.filePath("moved/none.json"), &loaded).isEmpty());
+        QCOMPARE(StationSetup::load(dir.filePath("moved/none.json"), &loaded).kind,
+                 SetupProblem::Kind::NoSuchFile);
+    }
+
+    // A station file is refused for what the command line refuses, naming the key; what is
+    // not a regular file, or is too large, without being read.
+    void badStationFiles_data()
+    {
+        QTest::addColumn<QByteArray>("json"); // with FIFO, ZERO, BIG: that file instead
+        QTest::addColumn<QString>("problem");
+        const QByteArray port = R"("positions": [{"label": "A1", "port": "COM3"}])";
+        const auto with = [&](const char *keys) { return "{" + QByteArray(keys) + port + "}"; };
+        QTest::newRow("accepted") << with(R"("baud": 921600, "timeout": 12, )") << "";
+        QTest::newRow("rate as text, not offered")
+            << with(R"("baud": "57600", )") << "baud: not an offered rate: 57600";
+        QTest::newRow("timeout as text")
+            << with(R"("timeout": "abc", )")
+            << R"(timeout: not a whole number of seconds from 1 to 86400: "abc")";
+        QTest::newRow("timeout not whole")
+            << with(R"("timeout": 2.5, )")
+            << "timeout: not a whole number of seconds from 1 to 86400: 2.5";
+        QTest::newRow("timeout 0") << with(R"("timeout": 0, )")
+                                   << "timeout: not a whole number of seconds from 1 to 86400: 0";
+        QTest::newRow("start mode")
+            << with(R"("start": "later", )") << R"(start: not on-start or port-appears: "later")";
+        QTest::newRow("image not text")
+            << with(R"("image": 5, )") << "image: not of the expected kind: 5";
+        QTest::newRow("no positions")
+            << QByteArray(R"({"positions": []})") << "positions: 1 to 16 positions, not 0";
+        QByteArray many = R"({"positions": [)";
+        for (int i = 0; i < 17; ++i)
+            many +=
+                QString(R"(%1{"label": "P%2", "port": "COM%2"})").arg(i ? "," : "").arg(i).toUtf8();
+        QTest::newRow("17 positions") << many + "]}"
+                                      << "positions: 1 to 16 positions, not 17";
+        const auto positions = [](const char *list) {
+            return R"({"positions": [)" + QByteArray(list) + "]}";
+        };
+        QTest::newRow("label empty")
+            << positions(R"({"label": " ", "port": "COM3"})") << "positions[0].label: empty";
+        QTest::newRow("label twice") << positions(R"({"label": "A", "port": "COM3"},
+                                                     {"label": "A", "port": "COM4"})")
+                                     << "positions[1].label: given twice: A";
+        QTest::newRow("port missing")
+            << positions(R"({"label": "A"})") << "positions[0].port: empty";
+        QTest::newRow("port malformed")
+            << positions(R"({"label": "A", "port": "usb=zz"})")
+            << "positions[0].port: usb= needs VID:PID, 4 hex digits each";
+        QTest::newRow("port twice") << positions(R"({"label": "A", "port": "usb=0403:6001"},
+                                                    {"label": "B", "port": "usb=0403:6001"})")
+                                    << "positions[1].port: given twice: usb=0403:6001";
+        QTest::newRow("results over the image")
+            << with(R"("image": "fw.ufw", "json_lines": "./fw.ufw", )")
+            << "image and json_lines name the same file: DIR/fw.ufw";
+        QTest::newRow("not an object") << QByteArray("[1]") << "not a JSON object";
+        QTest::newRow("FIFO") << QByteArray("FIFO") << "not a regular file: ";
+        QTest::newRow("device") << QByteArray("/dev/zero") << "not a regular file: /dev/zero";
+        QTest::newRow("over 1 MiB") << QByteArray("BIG") << "larger than 1 MiB: ";
+    }
+    void badStationFiles()
+    {
+        QFETCH(QByteArray, json);
+        QFETCH(QString, problem);
+        const QString folder = QDir(dir.path()).canonicalPath();
+        QString path = folder + "/bad.json";
+        if (json == "FIFO") {
+            path = folder + "/fifo.json";
+            QVERIFY(QFile::exists(path) || ::mkfifo(qPrintable(path), 0600) == 0);
+        } else if (json.startsWith('/'))
+            path = QString::fromLatin1(json);
+        else
+            TestSupport::writeFile(path,
+                                   json == "BIG" ? QByteArray(1024 * 1024 + 1, ' ') + "{}" : json);
+        StationSetup setup;
+        setup.baud = "kept";
+        const SetupProblem found = StationSetup::load(path, &setup);
+        problem.replace("DIR", folder);
+        QVERIFY2(problem.isEmpty() ? found.isNone() : found.text().startsWith(problem),
+                 qPrintable(found.text()));
+        QCOMPARE(setup.baud, problem.isEmpty() ? QString("921600") : QString("kept"));
+        QCOMPARE(found.shown().isEmpty(), problem.isEmpty());
     }
 
 private:

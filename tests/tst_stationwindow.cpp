@@ -7,14 +7,19 @@
 #include "testsupport.h"
 
 #include <QAction>
+#include <QCryptographicHash>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QLabel>
 #include <QPushButton>
 #include <QSettings>
 #include <QStandardPaths>
+#include <QTableWidget>
 #include <QtTest>
 
 #include <algorithm>
+
+#include <cstdio>
 
 class tst_StationWindow : public QObject
 {
@@ -85,7 +90,90 @@ private slots:
         }
         QCOMPARE(QDir(setup.logDir).entryList(QDir::Files).size(), 2);
         // Remembered for the next run.
-        QCOMPARE(StationSetup::remembered(), setup);
+        StationSetup remembered;
+        QVERIFY(StationSetup::remembered(&remembered).isNone());
+        QCOMPARE(remembered, setup);
+    }
+
+    // A fixture keeps its adapter and the operator swaps the module: after its outcome the
+    // position takes the next module at once, by Space, by its key or by its Start, whether its
+    // port went away or not; the port's link is followed anew, and an image replaced on disk
+    // under the same name is what the next module gets, with its own checksum in the record.
+    void nextModuleOnFixture_data()
+    {
+        QTest::addColumn<bool>("onStart"); // else when the port appears
+        QTest::addColumn<int>("press");    // a key, or 0 for the tile's Start
+        QTest::newRow("on Start, Space") << true << int(Qt::Key_Space);
+        QTest::newRow("on Start, key 1") << true << int(Qt::Key_1);
+        QTest::newRow("port appears, Start") << false << 0;
+    }
+    void nextModuleOnFixture()
+    {
+        QFETCH(bool, onStart);
+        QFETCH(int, press);
+        const QByteArray images[2] = {TestSupport::randomBytes(9000, 71),
+                                      TestSupport::randomBytes(12000, 72)};
+        const QString link = dir.filePath("fixture");
+        QFile::remove(link);
+        PtyPair lines[2];
+        QVERIFY(lines[0].open());
+        ModuleSimulator first(lines[0], images[0]);
+        QVERIFY(QFile::link(lines[0].slavePath(), link));
+        StationSetup setup = StationSetup::forPorts({link});
+        setup.image = TestSupport::writeFile(dir.filePath("current.ufw"), images[0]);
+        setup.mode = onStart ? StartMode::OnStart : StartMode::PortAppears;
+        StationWindow window;
+        window.useSetup(setup);
+        window.show();
+        window.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        StationModel *model = window.controller()->model();
+        QTRY_COMPARE(model->imageSize(), qint64(images[0].size()));
+        auto *start = window.findChild<QWidget *>("position1")->findChild<QPushButton *>("start");
+        const auto pressStart = [&] {
+            if (press != 0)
+                QTest::keyClick(&window, Qt::Key(press));
+            else
+                QTest::mouseClick(start, Qt::LeftButton);
+        };
+        pressStart();
+        QTRY_COMPARE_WITH_TIMEOUT(model->history().size(), 1, 15000);
+
+        QVERIFY(lines[1].open());
+        ModuleSimulator second(lines[1], images[1]);
+        TestSupport::writeFile(setup.image, images[1]);
+        // The link moves to the next module in one step: the port never goes away.
+        QVERIFY(QFile::link(lines[1].slavePath(), link + ".next"));
+        QCOMPARE(::rename(qPrintable(link + ".next"), qPrintable(link)), 0);
+        QTRY_VERIFY(start->isEnabled());
+        pressStart();
+        QTRY_COMPARE_WITH_TIMEOUT(model->history().size(), 2, 15000);
+        const ModuleRecord &record = model->history().first().module;
+        QCOMPARE(record.status, ModuleRecord::Status::Ok);
+        const QString sha256 = QString::fromLatin1(
+            QCryptographicHash::hash(images[1], QCryptographicHash::Sha256).toHex());
+        QCOMPARE(record.imageSha256, sha256);
+        QCOMPARE(model->image().sha256, sha256); // what the panel shows
+        QCOMPARE(second.stats().bytesVerified, qint64(images[1].size()));
+    }
+
+    // A set-up that the command line would refuse is said in the panel and not applied.
+    void panelRefusesWhatTheCommandLineRefuses()
+    {
+        StationSetup setup = StationSetup::forPorts({"COM3", "COM4"});
+        StationWindow window;
+        window.useSetup(setup);
+        auto *table = window.findChild<QTableWidget *>("positionsTable");
+        table->item(1, 0)->setText("A1");
+        auto *problem = window.findChild<QLabel *>("setupProblem");
+        SetupProblem twice;
+        twice.kind = SetupProblem::Kind::LabelTwice;
+        twice.value = "A1";
+        twice.position = 1;
+        QCOMPARE(problem->text(), twice.shown());
+        QCOMPARE(window.controller()->setup(), setup.withWholePaths());
+        table->item(1, 0)->setText("A2");
+        QCOMPARE(problem->text(), QString());
     }
 
     // The menu retranslates what is shown, the tiles' buttons included, both ways.

@@ -74,7 +74,7 @@
     </message>
     <message>
         <source>打开串口</source>
-        <translation>Open port</translation>
+        <translation>Open</translation>
     </message>
     <message>
         <source>升级显示区</source>
@@ -122,7 +122,7 @@
     </message>
     <message>
         <source>关闭串口</source>
-        <translation>Close port</translation>
+        <translation>Close</translation>
     </message>
     <message>
         <source>请选择ufw文件</source>
@@ -176,18 +176,6 @@
         <translation>Upgrading</translation>
     </message>
     <message>
-        <source>通过</source>
-        <translation>Passed</translation>
-    </message>
-    <message>
-        <source>失败: 结果 %1</source>
-        <translation>Failed: result %1</translation>
-    </message>
-    <message>
-        <source>错误: %1</source>
-        <translation>Error: %1</translation>
-    </message>
-    <message>
         <source>%1%  %2 / %3 KiB</source>
         <translation>%1%  %2 / %3 KiB</translation>
     </message>
@@ -204,8 +192,36 @@
         <translation>Passed %1 Failed %2</translation>
     </message>
     <message>
-        <source>端口故障: %1</source>
-        <translation>port fault: %1</translation>
+        <source>✓ 通过</source>
+        <translation>✓ Passed</translation>
+    </message>
+    <message>
+        <source>✗ 端口故障</source>
+        <translation>✗ Port fault</translation>
+    </message>
+    <message>
+        <source>✗ 未记录</source>
+        <translation>✗ Not recorded</translation>
+    </message>
+    <message>
+        <source>✗ 失败</source>
+        <translation>✗ Failed</translation>
+    </message>
+    <message>
+        <source>✗ 错误</source>
+        <translation>✗ Error</translation>
+    </message>
+    <message>
+        <source>结果 %1</source>
+        <translation>Result %1</translation>
+    </message>
+    <message>
+        <source>等待下一个模块</source>
+        <translation>Waiting for the next module</translation>
+    </message>
+    <message>
+        <source>升级中 %1%</source>
+        <translation>Upgrading %1%</translation>
     </message>
 </context>
 <context>
@@ -271,6 +287,77 @@
     <message>
         <source>日志文件写入失败: %1</source>
         <translation>Writing the log file failed: %1</translation>
+    </message>
+</context>
+<context>
+    <name>SetupProblem</name>
+    <message>
+        <source>工位 %1: </source>
+        <translation>Position %1: </translation>
+    </message>
+    <message>
+        <source>文件不存在: %1</source>
+        <translation>No such file: %1</translation>
+    </message>
+    <message>
+        <source>不是普通文件: %1</source>
+        <translation>Not a regular file: %1</translation>
+    </message>
+    <message>
+        <source>文件超过 1 MiB: %1</source>
+        <translation>Larger than 1 MiB: %1</translation>
+    </message>
+    <message>
+        <source>无法读取 %1: %2</source>
+        <translation>Cannot read %1: %2</translation>
+    </message>
+    <message>
+        <source>不是 JSON 对象: %1</source>
+        <translation>Not a JSON object: %1</translation>
+    </message>
+    <message>
+        <source>%1 的值类型不对: %2</source>
+        <translation>%1 holds a value of the wrong kind: %2</translation>
+    </message>
+    <message>
+        <source>不支持的波特率: %1</source>
+        <translation>Not an offered baud rate: %1</translation>
+    </message>
+    <message>
+        <source>超时须为 1 到 86400 的整数秒: %1</source>
+        <translation>The timeout must be a whole number of seconds from 1 to 86400: %1</translation>
+    </message>
+    <message>
+        <source>未知的开始方式: %1</source>
+        <translation>Unknown start mode: %1</translation>
+    </message>
+    <message>
+        <source>工位数须为 1 到 16，现为 %1</source>
+        <translation>1 to 16 positions are needed, not %1</translation>
+    </message>
+    <message>
+        <source>名称为空</source>
+        <translation>the name is empty</translation>
+    </message>
+    <message>
+        <source>名称重复: %1</source>
+        <translation>the name is used twice: %1</translation>
+    </message>
+    <message>
+        <source>端口为空</source>
+        <translation>the port is empty</translation>
+    </message>
+    <message>
+        <source>端口格式不对: %1</source>
+        <translation>malformed port: %1</translation>
+    </message>
+    <message>
+        <source>端口重复: %1</source>
+        <translation>the port is used twice: %1</translation>
+    </message>
+    <message>
+        <source>固件、结果文件和日志目录须各不相同: %1</source>
+        <translation>The image, the results file and the log folder must be different files: %1</translation>
     </message>
 </context>
 <context>
@@ -455,6 +542,42 @@
         <source>语言</source>
         <translation>Language</translation>
     </message>
+    <message>
+        <source>解锁密码</source>
+        <translation>Unlock code</translation>
+    </message>
+    <message>
+        <source>无: 解锁时只需确认</source>
+        <translation>None: unlocking only asks</translation>
+    </message>
+    <message>
+        <source>🔒 设置已锁定</source>
+        <translation>🔒 Set-up locked</translation>
+    </message>
+    <message>
+        <source>全部停止 (Esc)</source>
+        <translation>Stop all (Esc)</translation>
+    </message>
+    <message>
+        <source>这个模块没有日志文件。</source>
+        <translation>This module has no log file.</translation>
+    </message>
+    <message>
+        <source>无法打开日志文件 %1</source>
+        <translation>Cannot open the log file %1</translation>
+    </message>
+    <message>
+        <source>有工位正在升级，全部停止会中断这些升级。是否全部停止？</source>
+        <translation>Positions are upgrading; stopping all interrupts those upgrades. Stop all?</translation>
+    </message>
+    <message>
+        <source>输入解锁密码:</source>
+        <translation>Unlock code:</translation>
+    </message>
+    <message>
+        <source>解锁密码不对，设置保持锁定。</source>
+        <translation>Wrong unlock code; the set-up stays locked.</translation>
+    </message>
 </context>
 <context>
     <name>StationWorker</name>
@@ -555,6 +678,10 @@
     <message>
         <source>升级失败：模块报告升级未成功，用时 %1 s</source>
         <translation>Upgrade failed: the module reported failure, after %1 s</translation>
+    </message>
+    <message>
+        <source>升级中断：%1，已发送 %2 / %3 字节</source>
+        <translation>Upgrade stopped: %1, %2 / %3 bytes sent</translation>
     </message>
 </context>
 </TS>

@@ -85,6 +85,11 @@ void MainWindow::connectSequence()
     exchanges->relay(&S::upgradeStarted, upgradeStatus, &UpgradeStatus::start);
     exchanges->relay(&S::sliceServed, upgradeStatus, &UpgradeStatus::showServed);
     exchanges->relay(&S::resultReported, upgradeStatus, &UpgradeStatus::showResult);
+    exchanges->relay(&S::linkLost, upgradeStatus, &UpgradeStatus::showLost);
+    // A start refused before a byte went out leaves no progress of the upgrade before.
+    exchanges->relay(
+        &S::imageRefused, upgradeStatus,
+        [this](FirmwareImage::Problem, const QString &line) { upgradeStatus->showStopped(line); });
 }
 
 void MainWindow::SerialAppInit()

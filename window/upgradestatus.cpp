@@ -55,6 +55,22 @@ void UpgradeStatus::showResult(uint8_t result, const UpgradeFigures &figures)
     showText();
 }
 
+void UpgradeStatus::showStopped(const QString &reason)
+{
+    m_progressBar->hide();
+    if (m_shown != Shown::Served)
+        m_servedBytes = 0;
+    m_shown = Shown::Stopped;
+    m_reason = reason;
+    showText();
+}
+
+void UpgradeStatus::showLost(const QString &reason)
+{
+    if (m_shown == Shown::Started || m_shown == Shown::Served)
+        showStopped(reason);
+}
+
 void UpgradeStatus::retranslate()
 {
     showText();
@@ -82,6 +98,12 @@ void UpgradeStatus::showText()
                 tr("升级完成：%1 字节，用时 %2 s").arg(m_imageSize).arg(seconds, 0, 'f', 1));
         else
             m_label->setText(tr("升级失败：模块报告升级未成功，用时 %1 s").arg(seconds, 0, 'f', 1));
+        break;
+    case Shown::Stopped:
+        m_label->setText(tr("升级中断：%1，已发送 %2 / %3 字节")
+                             .arg(m_reason)
+                             .arg(m_servedBytes)
+                             .arg(m_imageSize));
         break;
     }
 }
