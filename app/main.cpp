@@ -6,6 +6,7 @@
 #include "interruptwatcher.h"
 #include "mainwindow.h"
 #include "portidentity.h"
+#include "reportcommand.h"
 #include "reportfile.h"
 #include "stationwindow.h"
 
@@ -261,6 +262,8 @@ int main(int argc, char *argv[])
             return usageError(problem);
         if (line.parser.isSet(line.listPorts))
             return listPorts(line);
+        if (line.parser.isSet(line.report))
+            return runReport(line);
         if (line.parser.isSet(line.headless))
             return runHeadless(app, line);
         if (!displayNamed(arguments))
