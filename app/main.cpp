@@ -160,6 +160,10 @@ StationSetup stationSetup(const CommandLine &line, QString *problem)
         setup.jsonLinesPath = options.jsonLinesPath;
         setup.logDir = options.logDir;
     }
+    if (parser.isSet(line.results))
+        setup.results = parser.value(line.results);
+    if (parser.isSet(line.stationNameOption))
+        setup.stationName = line.stationName();
     return setup;
 }
 

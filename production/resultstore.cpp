@@ -169,10 +169,12 @@ void StoreWorker::close()
     m_outbox.reset();
 }
 
-ResultStore::ResultStore(const ResultsTarget &target, const QString &station)
+ResultStore::ResultStore(const ResultsTarget &target, const QString &station,
+                         std::shared_ptr<std::atomic<int>> waiting)
     : m_target(target),
+      m_waiting(waiting ? std::move(waiting) : std::make_shared<std::atomic<int>>(0)),
       m_thread(QStringLiteral("results"), [&](const WorkerThread<StoreWorker>::Deliver &) {
-          return new StoreWorker(target, station, &m_waiting);
+          return new StoreWorker(target, station, m_waiting.get());
       })
 {
     m_thread.start();

@@ -57,7 +57,9 @@ public:
     // Runs on the store's thread once the record is kept (an empty text) or lost (why).
     using Stored = std::function<void(const QString &problem)>;
 
-    ResultStore(const ResultsTarget &target, const QString &station);
+    // `waiting`, when given, is where the outbox's count is kept: a counter that outlives this.
+    ResultStore(const ResultsTarget &target, const QString &station,
+                std::shared_ptr<std::atomic<int>> waiting = {});
     ~ResultStore(); // waits for the records still on their way
     ResultStore(const ResultStore &) = delete;
     ResultStore &operator=(const ResultStore &) = delete;
@@ -70,12 +72,12 @@ public:
     // Waits until every record given so far is kept or lost; false when any was lost.
     bool waitForAll();
     // Records in the outbox for this server; from any thread.
-    int waitingCount() const { return m_waiting; }
+    int waitingCount() const { return *m_waiting; }
     const ResultsTarget &target() const { return m_target; }
 
 private:
     ResultsTarget m_target;
-    std::atomic<int> m_waiting{0};
+    std::shared_ptr<std::atomic<int>> m_waiting;
     std::atomic<bool> m_lost{false};
     WorkerThread<StoreWorker> m_thread;
 };

@@ -35,6 +35,7 @@ bool StationSetup::operator==(const StationSetup &other) const
 {
     return image == other.image && baud == other.baud && timeoutSeconds == other.timeoutSeconds &&
            mode == other.mode && jsonLinesPath == other.jsonLinesPath && logDir == other.logDir &&
+           results == other.results && stationName == other.stationName &&
            positions == other.positions;
 }
 
@@ -51,6 +52,8 @@ QJsonObject StationSetup::toJson(const QString &baseDir) const
                                                                  : QStringLiteral("port-appears")},
             {QStringLiteral("json_lines"), relativeTo(baseDir, jsonLinesPath)},
             {QStringLiteral("log_dir"), relativeTo(baseDir, logDir)},
+            {QStringLiteral("results"), results},
+            {QStringLiteral("station_name"), stationName},
             {QStringLiteral("positions"), list}};
 }
 
@@ -66,6 +69,8 @@ StationSetup StationSetup::fromJson(const QJsonObject &object, const QString &ba
     setup.jsonLinesPath =
         resolvedAgainst(baseDir, object.value(QStringLiteral("json_lines")).toString());
     setup.logDir = resolvedAgainst(baseDir, object.value(QStringLiteral("log_dir")).toString());
+    setup.results = object.value(QStringLiteral("results")).toString();
+    setup.stationName = object.value(QStringLiteral("station_name")).toString();
     for (const QJsonValue &value : object.value(QStringLiteral("positions")).toArray())
         setup.positions.append(
             {value[QStringLiteral("label")].toString(), value[QStringLiteral("port")].toString()});

@@ -31,6 +31,8 @@ struct StationSetup
     StartMode mode = StartMode::PortAppears;
     QString jsonLinesPath;
     QString logDir;
+    QString results;     // --results: empty for the SQLite file in the data folder
+    QString stationName; // the store's `station`: empty for the host name
     QVector<PositionSetup> positions;
 
     bool operator==(const StationSetup &other) const;

@@ -55,7 +55,7 @@ void StationWindow::prepareSetupPanel()
     for (QComboBox *box : {ui->baudBox, ui->modeBox})
         connect(box, qOverload<int>(&QComboBox::currentIndexChanged), this,
                 &StationWindow::applySetup);
-    for (QLineEdit *edit : {ui->jsonLinesPath, ui->logDirPath})
+    for (QLineEdit *edit : {ui->jsonLinesPath, ui->logDirPath, ui->resultsStore})
         connect(edit, &QLineEdit::editingFinished, this, &StationWindow::applySetup);
     connect(ui->positionsTable, &QTableWidget::itemChanged, this, &StationWindow::applySetup);
 }
@@ -75,6 +75,7 @@ void StationWindow::showSetup(const StationSetup &setup)
     ui->modeBox->setCurrentIndex(setup.mode == StartMode::OnStart ? 1 : 0);
     ui->jsonLinesPath->setText(setup.jsonLinesPath);
     ui->logDirPath->setText(setup.logDir);
+    ui->resultsStore->setText(setup.results);
     ui->positionsTable->setRowCount(0);
     for (const PositionSetup &position : setup.positions) {
         const int row = ui->positionsTable->rowCount();
@@ -93,6 +94,7 @@ StationSetup StationWindow::setupShown() const
     setup.mode = ui->modeBox->currentIndex() == 1 ? StartMode::OnStart : StartMode::PortAppears;
     setup.jsonLinesPath = ui->jsonLinesPath->text().trimmed();
     setup.logDir = ui->logDirPath->text().trimmed();
+    setup.results = ui->resultsStore->text().trimmed();
     setup.positions.clear();
     for (int row = 0; row < ui->positionsTable->rowCount(); ++row) {
         const auto text = [&](int column) {
