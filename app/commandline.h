@@ -17,6 +17,10 @@ struct CommandLine
     // exist yet is made here.
     QString check() const;
     HeadlessOptions headlessOptions() const;
+    // --results, or the SQLite file in the data folder; only once check() has passed.
+    ResultsTarget resultsTarget() const;
+    // --station-name, or the host name.
+    QString stationName() const;
     // The language of the run: --lang; else, for the window, the one last chosen in its menu;
     // else Chinese. A headless run does not follow the window's choice.
     Language::Code language() const;
@@ -44,6 +48,12 @@ struct CommandLine
     QCommandLineOption lang;
     QCommandLineOption station;
     QCommandLineOption profile;
+    QCommandLineOption results;
+    QCommandLineOption stationNameOption;
+    QCommandLineOption report;
+    QCommandLineOption csv;
+    QCommandLineOption since;
+    QCommandLineOption until;
 
 private:
     QString makeLogFolder() const;
@@ -53,4 +63,7 @@ private:
     QString checkTimeout() const;
     QString checkPorts() const;
     QString checkReportFile(const QCommandLineOption &option) const;
+    // In commandlineresults.cpp: the store and the report.
+    QString checkResults() const;
+    QString checkReport() const;
 };

@@ -6,6 +6,7 @@
 #include "interruptwatcher.h"
 #include "mainwindow.h"
 #include "portidentity.h"
+#include "reportcommand.h"
 #include "reportfile.h"
 #include "stationwindow.h"
 
@@ -166,6 +167,10 @@ StationSetup stationSetup(const CommandLine &line, QString *problem)
         *problem = "the remembered station set-up: " + found.text() +
                    " (give --profile or --port to replace it)";
     }
+    if (parser.isSet(line.results))
+        setup.results = parser.value(line.results);
+    if (parser.isSet(line.stationNameOption))
+        setup.stationName = line.stationName();
     return setup;
 }
 
@@ -271,6 +276,8 @@ int main(int argc, char *argv[])
             return usageError(problem);
         if (line.parser.isSet(line.listPorts))
             return listPorts(line);
+        if (line.parser.isSet(line.report))
+            return runReport(line);
         if (line.parser.isSet(line.headless))
             return runHeadless(app, line);
         if (!displayNamed(arguments))

@@ -6,6 +6,7 @@
 #include "interruptwatcher.h"
 #include "modulereports.h"
 #include "reportfile.h"
+#include "resultstore.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -33,12 +34,17 @@ HeadlessRunner::~HeadlessRunner() = default;
 
 QString HeadlessRunner::prepare()
 {
-    return loadSharedImage(m_options.image, &m_image);
+    if (const QString problem = loadSharedImage(m_options.image, &m_image); !problem.isEmpty())
+        return problem;
+    if (m_options.results.kind == ResultsTarget::Kind::None)
+        return {};
+    m_store = std::make_unique<ResultStore>(m_options.results, m_options.stationName);
+    return m_store->open();
 }
 
 void HeadlessRunner::start()
 {
-    m_reports = std::make_unique<ModuleReports>(m_options.jsonLinesPath);
+    m_reports = std::make_unique<ModuleReports>(m_options.jsonLinesPath, m_store.get());
     // Each --port of a plain run is one module, reported whatever happens to it; a loop
     // serves whatever comes, and a port that fails at once is no module of its.
     m_options.recordPortFaults = !m_options.loop;
@@ -110,6 +116,7 @@ void HeadlessRunner::finish()
         m_writeFailed = true;
     if (m_writeFailed)
         status = qMax(status, 2);
+    sayWaiting();
     m_interrupts->release();
     emit finished(status);
 }
@@ -134,4 +141,14 @@ bool HeadlessRunner::writeJson()
         return true;
     printLine(stderr, cannotWrite(m_options.jsonPath, problem));
     return false;
+}
+
+// Kept, not lost: the next run that reaches the server delivers them.
+void HeadlessRunner::sayWaiting()
+{
+    const int waiting = m_store ? m_store->waitingCount() : 0;
+    if (waiting > 0)
+        printLine(stderr, QStringLiteral("rw47hn-upgrader: %1 record(s) wait in %2 for %3")
+                              .arg(waiting)
+                              .arg(ResultsTarget::outboxPath(), m_store->target().display()));
 }

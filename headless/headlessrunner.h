@@ -13,6 +13,7 @@
 
 class InterruptWatcher;
 class ModuleReports;
+class ResultStore;
 
 // Upgrades on every port at once, prints a summary line per module as it ends and a progress
 // line at most every second, and finishes with the highest exit status; on SIGINT, SIGTERM or
@@ -24,7 +25,8 @@ class HeadlessRunner : public QObject
 public:
     explicit HeadlessRunner(const HeadlessOptions &options, QObject *parent = nullptr);
     ~HeadlessRunner() override;
-    // Loads and checks the image once for every port; what is wrong, or empty.
+    // Loads and checks the image once for every port and opens the results store; what is
+    // wrong, or empty.
     QString prepare();
     void start();
 
@@ -39,6 +41,7 @@ private:
     void finish();
     void printProgress();
     bool writeJson();
+    void sayWaiting();
 
     HeadlessOptions m_options;
     SharedImage m_image;
@@ -48,7 +51,8 @@ private:
     std::vector<ModuleRecord> m_records;
     int m_modulesStatus = 0; // the highest exit status of the modules so far
     InterruptWatcher *m_interrupts;
-    std::unique_ptr<ModuleReports> m_reports; // each module's line and JSON line, as it ends
+    std::unique_ptr<ResultStore> m_store;     // before the reports, which write to it
+    std::unique_ptr<ModuleReports> m_reports; // each module's line, JSON line and row
     QTimer m_progress;
     int m_interruptStatus = 0; // 128 + the signal, when a module was interrupted
     bool m_writeFailed = false;

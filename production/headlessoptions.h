@@ -1,6 +1,7 @@
 #pragma once
 
 #include "portidentity.h"
+#include "resultstarget.h"
 
 #include <QString>
 #include <QStringList>
@@ -17,8 +18,10 @@ struct HeadlessOptions
     QString jsonPath;
     QString jsonLinesPath;
     QString logDir;
-    bool wait = false; // a port that does not exist yet is waited for
-    bool loop = false; // module after module on each port, until interrupted
+    ResultsTarget results; // where each module's row goes; none unless the command line says
+    QString stationName;   // the store's `station` column
+    bool wait = false;     // a port that does not exist yet is waited for
+    bool loop = false;     // module after module on each port, until interrupted
     // A port that fails before a byte is sent (will not open, no adapter found) is recorded as
     // a module that ended with an error; otherwise it is a fault of the station's, told by
     // PortStation::portFault and tried again.

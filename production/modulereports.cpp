@@ -3,11 +3,49 @@
 #include "modulereports.h"
 
 #include "consoleoutput.h"
+#include "resultstore.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
 
-ModuleReports::ModuleReports(const QString &jsonLinesPath) : m_path(jsonLinesPath)
+#include <mutex>
+
+namespace {
+
+// Hears the line's thread and the store's, and tells `written` once both have finished.
+class WrittenBoth
+{
+public:
+    WrittenBoth(JsonLinesFile::Written written, int writers)
+        : m_written(std::move(written)), m_remaining(writers)
+    {
+    }
+    void finished(const QString &problem)
+    {
+        QStringList problems;
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            if (!problem.isEmpty())
+                m_problems << problem;
+            if (--m_remaining > 0)
+                return;
+            problems = m_problems;
+        }
+        if (m_written)
+            m_written(problems.join(QStringLiteral("; ")));
+    }
+
+private:
+    JsonLinesFile::Written m_written;
+    std::mutex m_mutex;
+    int m_remaining;
+    QStringList m_problems;
+};
+
+} // namespace
+
+ModuleReports::ModuleReports(const QString &jsonLinesPath, ResultStore *store)
+    : m_path(jsonLinesPath), m_store(store)
 {
     if (!jsonLinesPath.isEmpty())
         m_jsonLines = std::make_unique<JsonLinesFile>(jsonLinesPath);
@@ -16,15 +54,24 @@ ModuleReports::ModuleReports(const QString &jsonLinesPath) : m_path(jsonLinesPat
 void ModuleReports::report(const ModuleRecord &record, const JsonLinesFile::Written &written)
 {
     printLine(stdout, record.summaryLine());
+    const int writers = (m_jsonLines ? 1 : 0) + (m_store != nullptr ? 1 : 0);
+    if (writers == 0) {
+        if (written)
+            written({});
+        return;
+    }
+    auto both = std::make_shared<WrittenBoth>(written, writers);
     if (m_jsonLines)
-        m_jsonLines->append(record.jsonLine(), written);
-    else if (written)
-        written({});
+        m_jsonLines->append(record.jsonLine(),
+                            [both](const QString &problem) { both->finished(problem); });
+    if (m_store != nullptr)
+        m_store->add(record, [both](const QString &problem) { both->finished(problem); });
 }
 
 bool ModuleReports::waitForAll()
 {
-    return !m_jsonLines || m_jsonLines->waitForAll();
+    const bool lines = !m_jsonLines || m_jsonLines->waitForAll();
+    return (m_store == nullptr || m_store->waitForAll()) && lines;
 }
 
 QByteArray recordsJson(const std::vector<ModuleRecord> &records)

@@ -59,10 +59,10 @@ syntax_pass() {
     # The definitions the real build sets: Qt's module macros, UNICODE as Qt 6 sets it for
     # Windows programs (the W variant of every Windows call), and the program's version.
     local flags=(-std=c++17 -fsyntax-only -Wall -Wextra
-        -DUNICODE -D_UNICODE -DQT_CORE_LIB -DQT_GUI_LIB -DQT_WIDGETS_LIB -DQT_SERIALPORT_LIB
+        -DUNICODE -D_UNICODE -DQT_CORE_LIB -DQT_GUI_LIB -DQT_WIDGETS_LIB -DQT_SERIALPORT_LIB -DQT_SQL_LIB
         "-DRW47HN_VERSION=\"$version\""
         -isystem "$qt" -isystem "$qt/QtCore" -isystem "$qt/QtGui" -isystem "$qt/QtWidgets"
-        -isystem "$qt/QtSerialPort"
+        -isystem "$qt/QtSerialPort" -isystem "$qt/QtSql"
         -I "$work")
     for dir in "${dirs[@]}"; do flags+=(-I "$dir"); done
 
@@ -155,7 +155,7 @@ mkdir "$work/unpacked"
 (cd "$work/unpacked" && cmake -E tar xf "$zip")
 app="$(echo "$work"/unpacked/rw47hn-upgrader-*)"
 expected=(rw47hn-upgrader.exe README.md Qt5Core.dll Qt5Gui.dll Qt5Widgets.dll Qt5SerialPort.dll
-    platforms/qwindows.dll platforms/qoffscreen.dll styles/qwindowsvistastyle.dll
+    Qt5Sql.dll sqldrivers/qsqlite.dll sqldrivers/qsqlpsql.dll libpq.dll platforms/qwindows.dll platforms/qoffscreen.dll styles/qwindowsvistastyle.dll
     translations/qtbase_zh_CN.qm libstdc++-6.dll libgcc_s_seh-1.dll libwinpthread-1.dll)
 for file in "${expected[@]}"; do
     [ -f "$app/$file" ] || fail "the ZIP has no $file"

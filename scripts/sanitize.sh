@@ -5,6 +5,8 @@
 #                                 from a thread of its own
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
+# The results store's tests start a PostgreSQL server of their own from Debian's binaries.
+bash "$root/scripts/deps.sh" postgresql
 
 if [ "${1:-}" = "--thread" ]; then
     build="$root/build-tsan"

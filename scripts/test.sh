@@ -11,6 +11,8 @@ if [ "${1:-}" = "--qt6" ]; then
 fi
 
 bash "$root/scripts/build.sh" "$build" "${args[@]}"
+# The results store's tests start a PostgreSQL server of their own from Debian's binaries.
+bash "$root/scripts/deps.sh" postgresql
 cd "$build"
 # The tests mostly wait on timers and the line (a tenth of their wall time is CPU), so eight
 # times as many run as there are cores.

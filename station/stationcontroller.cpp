@@ -5,7 +5,8 @@
 namespace {
 
 // Each of the worker's reports goes to the model, in the model's thread.
-StationWorker *makeWorker(StationModel *model, const StationWorker::Report &report)
+StationWorker *makeWorker(StationModel *model, const StationWorker::Report &report,
+                          const std::shared_ptr<std::atomic<int>> &waiting)
 {
     StationWorker::Listener listener{
         [model](const std::vector<PositionSnapshot> &snapshots) {
@@ -13,17 +14,19 @@ StationWorker *makeWorker(StationModel *model, const StationWorker::Report &repo
         },
         [model](const StationRecord &record) { model->addRecord(record); },
         [model](int index, const EndReason &reason) { model->setPortFault(index, reason); },
-        [model](const ImageInfo &image) { model->setImage(image); }};
-    return new StationWorker(report, listener);
+        [model](const ImageInfo &image) { model->setImage(image); },
+        [model](const StoredTotals &totals) { model->restoreTotals(totals); }};
+    return new StationWorker(report, listener, waiting);
 }
 
 } // namespace
 
 StationController::StationController(QObject *parent)
     : QObject(parent), m_model(new StationModel(this)),
-      m_serving(QStringLiteral("station"), [model = m_model](const StationWorker::Report &report) {
-          return makeWorker(model, report);
-      })
+      m_serving(QStringLiteral("station"),
+                [model = m_model, waiting = m_waiting](const StationWorker::Report &report) {
+                    return makeWorker(model, report, waiting);
+                })
 {
     m_serving.finishWithApplication();
     // Answers are due within a millisecond or two; the window can wait.
@@ -49,6 +52,8 @@ bool StationController::configure(const StationSetup &setup)
     copy.jsonLinesPath = ownCopy(setup.jsonLinesPath);
     copy.logDir = ownCopy(setup.logDir);
     copy.unlockCode = ownCopy(setup.unlockCode);
+    copy.results = ownCopy(setup.results);
+    copy.stationName = ownCopy(setup.stationName);
     copy.positions.clear();
     for (const PositionSetup &position : setup.positions)
         copy.positions.append({ownCopy(position.label), ownCopy(position.port)});

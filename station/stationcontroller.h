@@ -34,9 +34,12 @@ public:
     // Ends every module being upgraded as interrupted (reported as such), ends the serving
     // thread and delivers everything it said. Called as the station closes.
     void finish();
+    // Records waiting in the outbox for a server that is away; from any thread.
+    int waitingRecords() const { return *m_waiting; }
 
 private:
     StationModel *m_model;
+    std::shared_ptr<std::atomic<int>> m_waiting = std::make_shared<std::atomic<int>>(0);
     StationSetup m_setup;
     WorkerThread<StationWorker> m_serving; // last: it ends first, while the model is there
 };

@@ -166,3 +166,13 @@ void StationModel::setImage(const ImageInfo &image)
     m_image = image;
     emit imageChanged();
 }
+
+void StationModel::restoreTotals(const StoredTotals &totals)
+{
+    m_passed = totals.passed;
+    m_failed = totals.failed;
+    m_since = totals.since.toLocalTime();
+    m_history = totals.history;
+    emit historyRestored();
+    emit totalsChanged();
+}

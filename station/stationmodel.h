@@ -1,6 +1,7 @@
 #pragma once
 
 #include "stationsetup.h"
+#include "stationstore.h"
 #include "stationtypes.h"
 
 #include <QDateTime>
@@ -70,8 +71,11 @@ public:
     void addRecord(const StationRecord &record);
     void setPortFault(int index, const EndReason &reason);
     void setImage(const ImageInfo &image);
+    // The counts and history since the last reset, as the results store keeps them.
+    void restoreTotals(const StoredTotals &totals);
 
 signals:
+    void historyRestored();
     void positionsReset();
     void positionChanged(int index);
     void totalsChanged();

@@ -143,6 +143,8 @@ SetupProblem parse(const QJsonObject &object, const QString &baseDir, StationSet
         readText(object, QStringLiteral("json_lines"), &read.jsonLinesPath),
         readText(object, QStringLiteral("log_dir"), &read.logDir),
         readText(object, QStringLiteral("unlock_code"), &read.unlockCode),
+        readText(object, QStringLiteral("results"), &read.results),
+        readText(object, QStringLiteral("station_name"), &read.stationName),
         readPositions(object, &read.positions)};
     for (const SetupProblem &problem : problems) {
         if (!problem.isNone())
@@ -161,7 +163,8 @@ bool StationSetup::operator==(const StationSetup &other) const
 {
     return image == other.image && baud == other.baud && timeoutSeconds == other.timeoutSeconds &&
            mode == other.mode && jsonLinesPath == other.jsonLinesPath && logDir == other.logDir &&
-           unlockCode == other.unlockCode && positions == other.positions;
+           unlockCode == other.unlockCode && results == other.results &&
+           stationName == other.stationName && positions == other.positions;
 }
 
 QJsonObject StationSetup::toJson(const QString &baseDir) const
@@ -178,6 +181,8 @@ QJsonObject StationSetup::toJson(const QString &baseDir) const
                                                      : QStringLiteral("port-appears")},
                        {QStringLiteral("json_lines"), relativeTo(baseDir, jsonLinesPath)},
                        {QStringLiteral("log_dir"), relativeTo(baseDir, logDir)},
+                       {QStringLiteral("results"), results},
+                       {QStringLiteral("station_name"), stationName},
                        {QStringLiteral("positions"), list}};
     if (!unlockCode.isEmpty())
         object.insert(QStringLiteral("unlock_code"), unlockCode);

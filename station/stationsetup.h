@@ -43,7 +43,8 @@ struct SetupProblem
         EmptyPort,
         BadPort, // `detail` says what is wrong with it
         PortTwice,
-        SameFile // `value` is the file, `detail` the two keys that name it
+        SameFile,  // `value` is the file, `detail` the two keys that name it
+        BadResults // `detail` says what is wrong with the store's text
     };
 
     Kind kind = Kind::None;
@@ -70,7 +71,9 @@ struct StationSetup
     StartMode mode = StartMode::PortAppears;
     QString jsonLinesPath;
     QString logDir;
-    QString unlockCode; // asked for before the set-up is unlocked; empty: a question is enough
+    QString unlockCode;  // asked for before the set-up is unlocked; empty: a question is enough
+    QString results;     // --results: empty for the SQLite file in the data folder
+    QString stationName; // the store's `station`: empty for the host name
     QVector<PositionSetup> positions;
 
     bool operator==(const StationSetup &other) const;

@@ -2,6 +2,7 @@
 
 #include "stationsetup.h"
 
+#include "resultstarget.h"
 #include "seriallink.h"
 #include "setupchecks.h"
 
@@ -70,6 +71,20 @@ SetupProblem portsProblem(const QVector<PositionSetup> &positions)
     return problem;
 }
 
+// The store's text as --results takes it; empty is the default file.
+SetupProblem resultsProblem(const QString &results)
+{
+    QString found;
+    if (!results.isEmpty())
+        ResultsTarget::parse(results, &found);
+    if (found.isEmpty())
+        return {};
+    SetupProblem problem =
+        problemOf(SetupProblem::Kind::BadResults, QStringLiteral("results"), results);
+    problem.detail = found;
+    return problem;
+}
+
 } // namespace
 
 SetupProblem StationSetup::problem() const
@@ -85,6 +100,8 @@ SetupProblem StationSetup::problem() const
     if (const SetupProblem problem = labelsProblem(positions); !problem.isNone())
         return problem;
     if (const SetupProblem problem = portsProblem(positions); !problem.isNone())
+        return problem;
+    if (const SetupProblem problem = resultsProblem(results); !problem.isNone())
         return problem;
     // A results file over the image, or in the log folder's place, would destroy one of them.
     const SetupChecks::Found sameFile =
@@ -147,6 +164,8 @@ QString SetupProblem::text() const
         return QStringLiteral("%1: %2").arg(key, detail);
     case Kind::SameFile:
         return QStringLiteral("%1 name the same file: %2").arg(detail, value);
+    case Kind::BadResults:
+        return QStringLiteral("%1: %2").arg(key, detail);
     }
     return {};
 }
@@ -194,6 +213,8 @@ QString SetupProblem::shown() const
         return shownText(
                    QT_TRANSLATE_NOOP("SetupProblem", "固件、结果文件和日志目录须各不相同: %1"))
             .arg(value);
+    case Kind::BadResults:
+        return shownText(QT_TRANSLATE_NOOP("SetupProblem", "结果库不对: %1")).arg(detail);
     }
     return {};
 }

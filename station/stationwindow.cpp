@@ -24,6 +24,12 @@ namespace {
 
 constexpr int LogPathRole = Qt::UserRole;
 
+// Records the server has not taken yet: kept in the outbox, and said so.
+QString waitingText(int waiting)
+{
+    return waiting > 0 ? StationWindow::tr("    待发送 %1 条").arg(waiting) : QString();
+}
+
 // Columns for `count` tiles: wide rather than tall, as a 1366x768 screen is.
 int gridColumns(int count)
 {
@@ -66,6 +72,12 @@ StationWindow::StationWindow(QWidget *parent)
     connect(model, &StationModel::positionChanged, this, &StationWindow::showPosition);
     connect(model, &StationModel::totalsChanged, this, &StationWindow::showTotals);
     connect(model, &StationModel::recordAdded, this, &StationWindow::addHistoryRow);
+    connect(model, &StationModel::historyRestored, this, [this] {
+        ui->historyTable->setRowCount(0);
+        const QList<StationRecord> &history = m_controller.model()->history();
+        for (auto it = history.crbegin(); it != history.crend(); ++it)
+            addHistoryRow(*it);
+    });
     connect(model, &StationModel::imageChanged, this, &StationWindow::showImage);
     connect(model, &StationModel::writeFailed, this, &StationWindow::showWriteFailure);
     connect(ui->historyTable, &QTableWidget::cellActivated, this, &StationWindow::openHistoryLog);
@@ -166,7 +178,8 @@ void StationWindow::showTotals()
                                  .arg(totals.passed)
                                  .arg(totals.failed)
                                  .arg(totals.yieldPercent, 0, 'f', 1)
-                                 .arg(perHour));
+                                 .arg(perHour) +
+                             waitingText(m_controller.waitingRecords()));
 }
 
 void StationWindow::showImage()
@@ -288,8 +301,9 @@ void StationWindow::stopAllPressed()
 
 void StationWindow::resetTotals()
 {
-    if (!ask(tr("清除统计和历史记录？")))
+    if (!ask(tr("重新开始计数并清除历史显示？记录仍保存在结果库中。")))
         return;
+    countFromNow();
     m_controller.model()->resetTotals();
     ui->historyTable->setRowCount(0);
     statusBar()->setStyleSheet(QString());

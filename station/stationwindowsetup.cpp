@@ -55,7 +55,7 @@ void StationWindow::prepareSetupPanel()
     for (QComboBox *box : {ui->baudBox, ui->modeBox})
         connect(box, qOverload<int>(&QComboBox::currentIndexChanged), this,
                 &StationWindow::applySetup);
-    for (QLineEdit *edit : {ui->jsonLinesPath, ui->logDirPath, ui->unlockCode})
+    for (QLineEdit *edit : {ui->jsonLinesPath, ui->logDirPath, ui->unlockCode, ui->resultsStore})
         connect(edit, &QLineEdit::editingFinished, this, &StationWindow::applySetup);
     connect(ui->positionsTable, &QTableWidget::itemChanged, this, &StationWindow::applySetup);
 }
@@ -76,6 +76,7 @@ void StationWindow::showSetup(const StationSetup &setup)
     ui->jsonLinesPath->setText(setup.jsonLinesPath);
     ui->logDirPath->setText(setup.logDir);
     ui->unlockCode->setText(setup.unlockCode);
+    ui->resultsStore->setText(setup.results);
     ui->positionsTable->setRowCount(0);
     for (const PositionSetup &position : setup.positions) {
         const int row = ui->positionsTable->rowCount();
@@ -94,6 +95,7 @@ StationSetup StationWindow::setupShown() const
     setup.mode = ui->modeBox->currentIndex() == 1 ? StartMode::OnStart : StartMode::PortAppears;
     setup.jsonLinesPath = ui->jsonLinesPath->text().trimmed();
     setup.logDir = ui->logDirPath->text().trimmed();
+    setup.results = ui->resultsStore->text().trimmed();
     setup.positions.clear();
     for (int row = 0; row < ui->positionsTable->rowCount(); ++row) {
         const auto text = [&](int column) {

@@ -5,6 +5,7 @@
 #include "consoleoutput.h"
 #include "modulereports.h"
 #include "portidentity.h"
+#include "resultstore.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -67,8 +68,10 @@ EndReason ownCopy(const EndReason &reason)
 
 } // namespace
 
-StationWorker::StationWorker(Report report, Listener listener)
-    : m_report(std::move(report)), m_listener(std::move(listener)), m_poll(new QTimer(this))
+StationWorker::StationWorker(Report report, Listener listener,
+                             std::shared_ptr<std::atomic<int>> waiting)
+    : m_report(std::move(report)), m_listener(std::move(listener)), m_waiting(std::move(waiting)),
+      m_poll(new QTimer(this))
 {
     m_poll->setInterval(SnapshotMs);
     connect(m_poll, &QTimer::timeout, this, &StationWorker::poll);
@@ -93,16 +96,21 @@ void StationWorker::configure(const StationSetup &setup)
     m_options.timeoutSeconds = setup.timeoutSeconds;
     m_options.logDir = setup.logDir;
     m_options.loop = setup.mode == StartMode::PortAppears;
-    if (!m_reports || setup.jsonLinesPath != m_options.jsonLinesPath) {
+    const QString storeKey = setup.results + QLatin1Char('\n') + stationNameOf(setup);
+    if (!m_reports || setup.jsonLinesPath != m_options.jsonLinesPath || storeKey != m_storeKey) {
         m_reports.reset(); // waits for its lines
         m_options.jsonLinesPath = setup.jsonLinesPath;
-        m_reports = std::make_unique<ModuleReports>(setup.jsonLinesPath);
+        m_storeKey = storeKey;
+        m_storeProblem = useStore(setup);
+        m_reports = std::make_unique<ModuleReports>(setup.jsonLinesPath, m_store.get());
     }
     m_positions.clear();
     m_positions.resize(size_t(setup.positions.size()));
     for (int i = 0; i < setup.positions.size(); ++i)
         m_positions[size_t(i)].setup = setup.positions.at(i);
     m_info.outputProblem = outputProblem(setup);
+    if (m_info.outputProblem.isEmpty())
+        m_info.outputProblem = m_storeProblem;
     if (setup.image != m_info.path)
         loadImage(setup.image);
     else

@@ -3,17 +3,20 @@
 #include "headlessoptions.h"
 #include "portstation.h"
 #include "stationsetup.h"
+#include "stationstore.h"
 #include "stationtypes.h"
 
 #include <QDateTime>
 #include <QObject>
 #include <QTimer>
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <vector>
 
 class ModuleReports;
+class ResultStore;
 
 // Serves every position of the station in the one thread it lives in, which has no widgets:
 // each position is a PortStation, as in a headless run, and each module's record is reported
@@ -33,9 +36,12 @@ public:
         // A port that failed before a byte was sent: no module, but the tile says why.
         std::function<void(int position, const EndReason &reason)> fault;
         std::function<void(const ImageInfo &)> image;
+        // The counts and history the results store holds, as a set-up takes it.
+        std::function<void(const StoredTotals &)> totals;
     };
 
-    StationWorker(Report report, Listener listener);
+    // `waiting` counts the records waiting in the outbox, for the window to read.
+    StationWorker(Report report, Listener listener, std::shared_ptr<std::atomic<int>> waiting = {});
     ~StationWorker() override;
 
     // Takes a new set-up while no position is started; the image is loaded when it changed.
@@ -67,6 +73,8 @@ private:
     void poll();
     PositionSnapshot snapshot(const Position &position) const;
     bool anyStarted() const;
+    // In stationworkerstore.cpp: the set-up's results store, opened; why it cannot be used.
+    QString useStore(const StationSetup &setup);
 
     Report m_report;
     Listener m_listener;
@@ -76,6 +84,10 @@ private:
     qint64 m_loadedSize = -1;
     QDateTime m_loadedTime; // the file's, when it was read
     std::vector<Position> m_positions;
+    std::shared_ptr<std::atomic<int>> m_waiting;
+    std::unique_ptr<ResultStore> m_store; // before the reports, which write to it
+    QString m_storeKey;                   // the store and the station's name it was made for
+    QString m_storeProblem;
     std::unique_ptr<ModuleReports> m_reports;
     QTimer *m_poll; // a child: it moves to the serving thread with this object
 };

@@ -93,6 +93,7 @@ private slots:
         setup.jsonLinesPath = scenario == "disk full" ? QStringLiteral("/dev/full")
                                                       : dir.filePath(scenario + ".jsonl");
         setup.logDir = dir.filePath("logs-" + scenario);
+        setup.results = "sqlite:" + dir.filePath(scenario + ".sqlite");
         QVERIFY(station.configure(setup));
         QTRY_COMPARE(model->imageSize(), qint64(image.size()));
         QCOMPARE(model->position(0).state(), StationModel::State::Idle);
@@ -155,6 +156,15 @@ private slots:
             QVERIFY(record.seconds() >= 1.0); // the start frame alone waits a second
         QVERIFY(record.logPath.startsWith(setup.logDir + '/'));
         QVERIFY(contents(record.logPath).trimmed().endsWith(record.summaryLine().toUtf8()));
+
+        // A station opened anew counts on from the store: the same totals, the same history.
+        StationController again;
+        QVERIFY(again.configure(setup));
+        QTRY_COMPARE(again.model()->history().size(), 1);
+        QCOMPARE(again.model()->history().first().module.id, record.id);
+        QCOMPARE(again.model()->history().first().module.reason.shown(), record.reason.shown());
+        QCOMPARE(again.model()->totals().passed, model->totals().passed);
+        QCOMPARE(again.model()->totals().failed, model->totals().failed);
 
         // The next Start serves the next module on the same port.
         if (scenario == "passed") {
@@ -223,6 +233,7 @@ private slots:
         StationSetup setup = StationSetup::forPorts({link});
         setup.image = TestSupport::writeFile(dir.filePath("a.ufw"), image);
         setup.timeoutSeconds = 1;
+        setup.results = "sqlite:" + dir.filePath("appears.sqlite"); // no earlier run's modules
         QVERIFY(station.configure(setup));
         QTRY_COMPARE(model->imageSize(), qint64(image.size()));
         station.start(0);
