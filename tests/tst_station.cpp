@@ -233,7 +233,8 @@ private slots:
         StationSetup setup = StationSetup::forPorts({link});
         setup.image = TestSupport::writeFile(dir.filePath("a.ufw"), image);
         setup.timeoutSeconds = 1;
-        setup.results = "sqlite:" + dir.filePath("appears.sqlite"); // no earlier run's modules
+        // A store of the row's own: no earlier row's modules in the history.
+        setup.results = "sqlite:" + dir.filePath(QTest::currentDataTag() + QString(".sqlite"));
         QVERIFY(station.configure(setup));
         QTRY_COMPARE(model->imageSize(), qint64(image.size()));
         station.start(0);

@@ -122,6 +122,7 @@ private slots:
         StationSetup setup = StationSetup::forPorts({link});
         setup.image = TestSupport::writeFile(dir.filePath("current.ufw"), images[0]);
         setup.mode = onStart ? StartMode::OnStart : StartMode::PortAppears;
+        setup.results = "sqlite:" + dir.filePath(QTest::currentDataTag() + QString(".sqlite"));
         StationWindow window;
         window.useSetup(setup);
         window.show();
