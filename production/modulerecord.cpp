@@ -189,6 +189,8 @@ QJsonObject ModuleRecord::toJson() const
                       device.isEmpty() ? QJsonValue(QJsonValue::Null) : QJsonValue(device));
     if (!position.isEmpty())
         object.insert(QStringLiteral("position"), position);
+    if (!moduleSerial.isEmpty())
+        object.insert(QStringLiteral("module_serial"), moduleSerial);
     return object;
 }
 
@@ -200,9 +202,9 @@ QByteArray ModuleRecord::jsonLine() const
 ModuleRecord ownCopy(const ModuleRecord &record)
 {
     ModuleRecord copy = record;
-    for (QString *text : {&copy.id, &copy.position, &copy.port, &copy.device, &copy.image,
-                          &copy.imageSha256, &copy.moduleText, &copy.toolVersion, &copy.logPath,
-                          &copy.logProblem, &copy.reason.detail})
+    for (QString *text : {&copy.id, &copy.position, &copy.moduleSerial, &copy.port, &copy.device,
+                          &copy.image, &copy.imageSha256, &copy.moduleText, &copy.toolVersion,
+                          &copy.logPath, &copy.logProblem, &copy.reason.detail})
         *text = ownCopy(*text);
     // A QDateTime shares its data too; rebuilt from its figures it shares nothing.
     copy.started = QDateTime::fromMSecsSinceEpoch(record.started.toMSecsSinceEpoch());

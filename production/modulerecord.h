@@ -42,10 +42,11 @@ struct ModuleRecord
 {
     enum class Status { Ok, Failed, Error };
 
-    QString id;       // a UUID, made as the upgrade is set up
-    QString position; // the station's label for the port; empty headless
-    QString port;     // as given
-    QString device;   // what a serial= or usb= port led to; empty when none was found
+    QString id;           // a UUID, made as the upgrade is set up
+    QString position;     // the station's label for the port; empty headless
+    QString moduleSerial; // as scanned at the station; empty when none was
+    QString port;         // as given
+    QString device;       // what a serial= or usb= port led to; empty when none was found
     bool identityPort = false;
     QString image; // as given
     qint64 imageSize = 0;

@@ -43,13 +43,22 @@ void PortStation::startModule()
 {
     m_poll.stop();
     m_finished.reset();
-    if (m_imageCheck && !m_imageCheck(&m_image)) {
+    QString moduleSerial;
+    switch (m_check ? m_check(&m_image, &moduleSerial) : Verdict::Go) {
+    case Verdict::Go:
+        break;
+    case Verdict::Hold:
+        m_state = State::WaitingToAppear;
+        m_poll.start();
+        return;
+    case Verdict::End:
         m_state = State::Done;
         emit done();
         return;
     }
     m_state = State::Upgrading;
     m_module = std::make_unique<PortUpgrade>(m_port, m_options, m_image);
+    m_module->setModuleSerial(moduleSerial);
     connect(m_module.get(), &PortUpgrade::ended, this, &PortStation::moduleFinished);
     m_module->start();
 }

@@ -21,10 +21,12 @@ class PortStation : public QObject
 public:
     PortStation(const QString &port, const HeadlessOptions &options, const SharedImage &image,
                 QObject *parent = nullptr);
-    // Asked for the image before each module: it may have been replaced on disk meanwhile.
-    // False: there is none to serve, and the station ends before the module.
-    using ImageCheck = std::function<bool(SharedImage *image)>;
-    void checkImageBeforeEachModule(ImageCheck check) { m_imageCheck = std::move(check); }
+    // Asked before each module for its image, which may have been replaced on disk meanwhile,
+    // and its serial. End: there is no image to serve, and the station ends before the
+    // module; Hold: not yet (its serial has not been scanned), asked again while it waits.
+    enum class Verdict { Go, Hold, End };
+    using ModuleCheck = std::function<Verdict(SharedImage *image, QString *moduleSerial)>;
+    void checkBeforeEachModule(ModuleCheck check) { m_check = std::move(check); }
     void start();
     // The module after the one that has ended, now, without waiting for its port to go and
     // come back (an adapter that stays in its fixture); or a port fault tried again now.
@@ -59,7 +61,7 @@ private:
     QString m_port;
     const HeadlessOptions &m_options;
     SharedImage m_image; // a module's own: replacing it leaves the one being served alone
-    ImageCheck m_imageCheck;
+    ModuleCheck m_check;
     State m_state = State::WaitingToAppear;
     std::unique_ptr<PortUpgrade> m_module;
     // The one that ended last: it may still be on the stack that told of its end.

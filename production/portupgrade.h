@@ -32,6 +32,8 @@ class PortUpgrade : public QObject
 public:
     PortUpgrade(const QString &port, const HeadlessOptions &options, const SharedImage &image,
                 QObject *parent = nullptr);
+    // The serial scanned for the module on the port, for its record; before start().
+    void setModuleSerial(const QString &serial) { m_record.moduleSerial = serial; }
     void start();
     // Ends a running upgrade as interrupted; false when it had its result already.
     bool interrupt();

@@ -2,6 +2,8 @@
 
 #include "resultsdatabase.h"
 
+#include "resultsschema.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <QSqlDatabase>
@@ -11,38 +13,6 @@
 #include <QUuid>
 
 namespace {
-
-struct Column
-{
-    const char *name;
-    const char *postgresql;
-    const char *sqlite;
-};
-
-// Named as the record's JSON fields; times as timestamps with time zone, in SQLite as the
-// same ISO text the JSON holds, which sorts as the times do.
-const Column Columns[] = {
-    {"id", "uuid primary key", "text primary key"},
-    {"station", "text not null", "text not null"},
-    {"position", "text", "text"},
-    {"port", "text not null", "text not null"},
-    {"device", "text", "text"},
-    {"image", "text", "text"},
-    {"image_sha256", "text", "text"},
-    {"image_size", "bigint", "integer"},
-    {"started", "timestamptz", "text"},
-    {"ended", "timestamptz", "text"},
-    {"seconds", "double precision", "real"},
-    {"bytes", "bigint", "integer"},
-    {"requests", "integer", "integer"},
-    {"crc_errors", "integer", "integer"},
-    {"status", "text not null", "text not null"},
-    {"result", "integer", "integer"},
-    {"reason", "text", "text"},
-    {"reason_code", "text", "text"},
-    {"tool_version", "text", "text"},
-    {"module_text", "text", "text"},
-};
 
 const char *const BusyTimeoutMs = "10000";
 
@@ -112,17 +82,6 @@ QString isoUtc(const QDateTime &time)
 }
 
 } // namespace
-
-const QStringList &ModuleRow::names()
-{
-    static const QStringList names = [] {
-        QStringList list;
-        for (const Column &column : Columns)
-            list << QLatin1String(column.name);
-        return list;
-    }();
-    return names;
-}
 
 ModuleRow ModuleRow::of(const ModuleRecord &record, const QString &station)
 {
@@ -211,7 +170,7 @@ ResultsDatabase::Outcome ResultsDatabase::open(QString *problem)
         return server ? Outcome::Unreachable : Outcome::Refused;
     }
     const Outcome outcome =
-        m_use == Use::Read ? checkVersion(problem, nullptr) : prepareSchema(problem);
+        m_use == Use::Read ? checkVersion(problem, &m_version) : prepareSchema(problem);
     if (outcome != Outcome::Done)
         db.close();
     return outcome;
@@ -242,8 +201,8 @@ ResultsDatabase::Outcome ResultsDatabase::checkVersion(QString *problem, int *ve
     return Outcome::Done;
 }
 
-// Made in one transaction, tried twice: two PostgreSQL clients making the same table at once
-// can fail the one that comes second, which then finds the table made.
+// Made or upgraded in one transaction, tried twice: two PostgreSQL clients making the same table at
+// once can fail the one that comes second, which then finds the table made.
 ResultsDatabase::Outcome ResultsDatabase::prepareSchema(QString *problem)
 {
     QSqlDatabase db = QSqlDatabase::database(m_connection, false);
@@ -254,30 +213,21 @@ ResultsDatabase::Outcome ResultsDatabase::prepareSchema(QString *problem)
         QSqlQuery(QStringLiteral("pragma journal_mode=wal"), db);
         QSqlQuery(QStringLiteral("pragma synchronous=full"), db);
     }
-    QStringList columns;
-    for (const Column &column : Columns)
-        columns << QStringLiteral("%1 %2").arg(
-            QLatin1String(column.name), QLatin1String(server ? column.postgresql : column.sqlite));
-    if (m_use == Use::Outbox)
-        columns << QStringLiteral("destination text not null");
-    QStringList statements;
-    statements
-        << QStringLiteral("create table if not exists schema_version "
-                          "(version integer not null)")
-        << QStringLiteral("create table if not exists %1 (%2)")
-               .arg(table(), columns.join(QStringLiteral(", ")))
-        << QStringLiteral("create index if not exists %1_started on %1 (started)").arg(table());
     for (int attempt = 0; attempt < 2; ++attempt) {
         int version = 0;
         if (const Outcome outcome = checkVersion(problem, &version); outcome != Outcome::Done)
             return outcome;
+        m_version = version;
         if (version == SchemaVersion)
             return Outcome::Done;
-        QStringList all = statements;
+        // An older tool's tables are brought up to this one's, in place, rows and all.
+        QStringList all = ResultsSchema::statements(table(), version, server, m_use == Use::Outbox);
         all << QStringLiteral("insert into schema_version (version) values (%1)")
                    .arg(SchemaVersion);
-        if (runInTransaction(db, all, problem))
+        if (runInTransaction(db, all, problem)) {
+            m_version = SchemaVersion;
             return Outcome::Done;
+        }
     }
     return server ? Outcome::Unreachable : Outcome::Refused;
 }
@@ -323,7 +273,7 @@ std::vector<ModuleRow> ResultsDatabase::waiting(const QString &destination, QStr
     std::vector<ModuleRow> rows;
     QSqlQuery query(QSqlDatabase::database(m_connection, false));
     query.prepare(QStringLiteral("select %1 from outbox where destination = ? order by started")
-                      .arg(ModuleRow::names().join(QStringLiteral(", "))));
+                      .arg(ResultsSchema::selectList(m_version)));
     query.addBindValue(destination);
     if (!query.exec()) {
         *problem = said(query.lastError());
@@ -375,7 +325,7 @@ std::vector<ModuleRow> ResultsDatabase::rows(const QDateTime &since, const QDate
     QSqlQuery query(db);
     query.setForwardOnly(true);
     query.prepare(QStringLiteral("select %1 from modules where %2 order by started desc%3")
-                      .arg(ModuleRow::names().join(QStringLiteral(", ")),
+                      .arg(ResultsSchema::selectList(m_version),
                            conditions.join(QStringLiteral(" and ")),
                            limit > 0 ? QStringLiteral(" limit %1").arg(limit) : QString()));
     for (const QVariant &value : qAsConst(values))

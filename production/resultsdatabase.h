@@ -21,13 +21,14 @@ struct ModuleRow
 };
 
 // A database connection of this thread's to one store: the `modules` table and the schema
-// version, made when missing; a schema newer than this tool's is refused and left as it is.
+// version, made when missing; an older version of this tool's tables is brought up to date in
+// place, and a schema newer than this tool's is refused and left as it is.
 // Also used for the outbox, whose rows also name the store they wait for. Used in the thread
 // that opened it only, as Qt SQL requires.
 class ResultsDatabase
 {
 public:
-    static constexpr int SchemaVersion = 1;
+    static constexpr int SchemaVersion = 2;
     enum class Use { Write, Read, Outbox };
     enum class Outcome { Done, Unreachable, Refused };
 
@@ -60,4 +61,5 @@ private:
     ResultsTarget m_target;
     Use m_use;
     QString m_connection;
+    int m_version = 0; // the schema version of the tables, once open
 };

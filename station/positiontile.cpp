@@ -5,6 +5,7 @@
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QStyle>
@@ -46,7 +47,8 @@ void fitLabel(QLabel *label, int most, int width)
 PositionTile::PositionTile(int index, QWidget *parent)
     : QFrame(parent), m_index(index), m_block(new QFrame(this)), m_name(new QLabel(m_block)),
       m_word(new QLabel(m_block)), m_reason(new QLabel(m_block)), m_port(new QLabel(this)),
-      m_progress(new QProgressBar(this)), m_elapsed(new QLabel(this)), m_counts(new QLabel(this)),
+      m_serial(new QLineEdit(this)), m_progress(new QProgressBar(this)),
+      m_elapsed(new QLabel(this)), m_counts(new QLabel(this)),
       m_start(new QPushButton(tr("开始"), this)), m_stop(new QPushButton(tr("停止"), this))
 {
     setFrameShape(QFrame::StyledPanel);
@@ -54,6 +56,9 @@ PositionTile::PositionTile(int index, QWidget *parent)
     m_block->setObjectName(QStringLiteral("block"));
     m_word->setObjectName(QStringLiteral("state"));
     m_reason->setObjectName(QStringLiteral("reason"));
+    m_serial->setObjectName(QStringLiteral("serial"));
+    m_serial->setPlaceholderText(tr("模块序列号"));
+    m_serial->hide();
     m_start->setObjectName(QStringLiteral("start"));
     m_stop->setObjectName(QStringLiteral("stop"));
     m_block->setStyleSheet(QLatin1String(BlockStyle));
@@ -77,6 +82,11 @@ PositionTile::PositionTile(int index, QWidget *parent)
     layOut();
     connect(m_start, &QPushButton::clicked, this, [this] { emit startPressed(m_index); });
     connect(m_stop, &QPushButton::clicked, this, [this] { emit stopPressed(m_index); });
+    connect(m_serial, &QLineEdit::returnPressed, this, [this] {
+        const QString serial = m_serial->text().trimmed();
+        if (!serial.isEmpty() && !m_serial->isReadOnly())
+            emit serialScanned(m_index, serial);
+    });
 }
 
 void PositionTile::layOut()
@@ -92,11 +102,12 @@ void PositionTile::layOut()
     grid->setSpacing(3);
     grid->addWidget(m_block, 0, 0, 1, 2);
     grid->addWidget(m_port, 1, 0, 1, 2);
-    grid->addWidget(m_progress, 2, 0, 1, 2);
-    grid->addWidget(m_elapsed, 3, 0);
-    grid->addWidget(m_counts, 3, 1, Qt::AlignRight);
-    grid->addWidget(m_start, 4, 0);
-    grid->addWidget(m_stop, 4, 1);
+    grid->addWidget(m_serial, 2, 0, 1, 2);
+    grid->addWidget(m_progress, 3, 0, 1, 2);
+    grid->addWidget(m_elapsed, 4, 0);
+    grid->addWidget(m_counts, 4, 1, Qt::AlignRight);
+    grid->addWidget(m_start, 5, 0);
+    grid->addWidget(m_stop, 5, 1);
     grid->setRowStretch(0, 1);
     grid->setColumnStretch(0, 1);
     grid->setColumnStretch(1, 1);
@@ -164,6 +175,8 @@ QString PositionTile::reasonText(const StationModel::Position &position)
         reason = position.lastReason.shown();
     if (!reason.isEmpty() && position.now.activity == PositionActivity::Waiting)
         reason += QLatin1Char('\n') + tr("等待下一个模块");
+    if (position.heldForSerial())
+        reason += (reason.isEmpty() ? QString() : QStringLiteral("\n")) + tr("请扫描模块序列号");
     return reason;
 }
 
@@ -197,9 +210,22 @@ void PositionTile::display(const StationModel::Position &position, qint64 imageS
     // A position that has ended its module takes the next one at once, its port gone or not.
     const bool ready = position.now.activity == PositionActivity::Stopped ||
                        position.now.activity == PositionActivity::Ended;
-    m_start->setEnabled(ready && canStart);
+    m_start->setEnabled(ready && canStart && !position.heldForSerial());
     m_stop->setEnabled(position.now.activity != PositionActivity::Stopped);
+    showSerial(position);
     fitTexts();
+}
+
+// The field shows the serial the serving side holds: the module's while it is upgraded, then
+// the next one's, empty until it is scanned. What is being typed is left alone until Enter.
+void PositionTile::showSerial(const StationModel::Position &position)
+{
+    m_serial->setVisible(position.serialScan != SerialScan::Off);
+    const bool upgrading = position.now.activity == PositionActivity::Upgrading;
+    m_serial->setReadOnly(upgrading);
+    const QString held = upgrading ? position.now.moduleSerial : position.now.scannedSerial;
+    if (upgrading || !m_serial->isModified() || m_serial->text().trimmed() == held)
+        m_serial->setText(held);
 }
 
 void PositionTile::resizeEvent(QResizeEvent *event)

@@ -5,12 +5,14 @@
 #include <QFrame>
 
 class QLabel;
+class QLineEdit;
 class QProgressBar;
 class QPushButton;
 
 // One position on the station's grid, readable from across the room: a coloured block sized
 // to the tile with the position's name, its state as a large word (✓ or ✗ after a module)
-// and why a module failed; below it the port, progress, time and counts, Start and Stop.
+// and why a module failed; below it the port, the module's serial, progress, time and counts, Start
+// and Stop.
 class PositionTile : public QFrame
 {
     Q_OBJECT
@@ -28,6 +30,8 @@ public:
 
 signals:
     void startPressed(int index);
+    // A barcode scanner typed a serial and Enter into the position's field.
+    void serialScanned(int index, const QString &serial);
     void stopPressed(int index);
 
 protected:
@@ -36,6 +40,7 @@ protected:
 private:
     void layOut();
     void fitTexts();
+    void showSerial(const StationModel::Position &position);
 
     int m_index;
     QFrame *m_block;
@@ -43,6 +48,7 @@ private:
     QLabel *m_word;
     QLabel *m_reason;
     QLabel *m_port;
+    QLineEdit *m_serial;
     QProgressBar *m_progress;
     QLabel *m_elapsed;
     QLabel *m_counts;

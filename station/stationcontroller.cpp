@@ -46,6 +46,7 @@ bool StationController::configure(const StationSetup &setup)
     m_setup = setup;
     if (positionsChanged || m_model->positionCount() != setup.positions.size())
         m_model->setPositions(setup.positions);
+    m_model->setSerialScan(setup.serialScan);
     StationSetup copy = setup;
     copy.image = ownCopy(setup.image);
     copy.baud = ownCopy(setup.baud);
@@ -66,10 +67,17 @@ void StationController::start(int index)
     m_serving.post([index](StationWorker &worker) { worker.start(index); });
 }
 
+void StationController::setSerial(int index, const QString &serial)
+{
+    m_serving.post([index, serial = ownCopy(serial)](StationWorker &worker) {
+        worker.setSerial(index, serial);
+    });
+}
+
 void StationController::startAllIdle()
 {
     for (int i = 0; i < m_model->positionCount(); ++i) {
-        if (m_model->isReadyForNext(i))
+        if (m_model->isReadyForNext(i) && !m_model->position(i).heldForSerial())
             start(i);
     }
 }

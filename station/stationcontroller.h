@@ -25,6 +25,9 @@ public:
     bool configure(const StationSetup &setup);
     // Starts the position, or its next module when its last one has ended.
     void start(int index);
+    // The serial scanned for the position's next module; one that is required holds the
+    // position (Start is passed by) until it is scanned.
+    void setSerial(int index, const QString &serial);
     // Every position not busy with a module or waiting for one.
     void startAllIdle();
     void stop(int index);

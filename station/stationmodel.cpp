@@ -39,9 +39,19 @@ void StationModel::setPositions(const QVector<PositionSetup> &positions)
     for (const PositionSetup &setup : positions) {
         Position position;
         position.setup = setup;
+        position.serialScan = m_serialScan;
         m_positions.append(position);
     }
     emit positionsReset();
+}
+
+void StationModel::setSerialScan(SerialScan scan)
+{
+    m_serialScan = scan;
+    for (int i = 0; i < m_positions.size(); ++i) {
+        m_positions[i].serialScan = scan;
+        emit positionChanged(i);
+    }
 }
 
 bool StationModel::anyActive() const
@@ -100,11 +110,11 @@ void StationModel::applySnapshots(const std::vector<PositionSnapshot> &snapshots
 {
     for (int i = 0; i < int(snapshots.size()) && i < m_positions.size(); ++i) {
         Position &position = m_positions[i];
-        if (position.now.activity == snapshots[size_t(i)].activity &&
-            (position.now.activity != PositionActivity::Upgrading ||
-             position.now == snapshots[size_t(i)]))
-            continue;
         const PositionSnapshot &now = snapshots[size_t(i)];
+        if (position.now.activity == now.activity &&
+            position.now.scannedSerial == now.scannedSerial &&
+            (position.now.activity != PositionActivity::Upgrading || position.now == now))
+            continue;
         if (now.activity == PositionActivity::Upgrading) {
             // A new module starts: the last one's outcome and faults give way to it.
             if (position.now.activity != PositionActivity::Upgrading) {
@@ -115,6 +125,7 @@ void StationModel::applySnapshots(const std::vector<PositionSnapshot> &snapshots
             position.now = now;
         } else {
             position.now.activity = now.activity; // the last module's figures stay shown
+            position.now.scannedSerial = now.scannedSerial;
         }
         emit positionChanged(i);
     }

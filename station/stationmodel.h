@@ -35,7 +35,14 @@ public:
         QString writeProblem; // until a module starts here
         int passed = 0;
         int failed = 0;
+        SerialScan serialScan = SerialScan::Off;
         State state() const;
+        // Its serial is required and not yet scanned: Start, its key and Space pass it by.
+        bool heldForSerial() const
+        {
+            return serialScan == SerialScan::Required && now.scannedSerial.isEmpty() &&
+                   now.activity != PositionActivity::Upgrading;
+        }
     };
 
     struct Totals
@@ -51,6 +58,7 @@ public:
     explicit StationModel(QObject *parent = nullptr);
 
     void setPositions(const QVector<PositionSetup> &positions);
+    void setSerialScan(SerialScan scan);
     int positionCount() const { return m_positions.size(); }
     const Position &position(int index) const { return m_positions.at(index); }
     bool anyActive() const;
@@ -91,4 +99,5 @@ private:
     int m_passed = 0;
     int m_failed = 0;
     QDateTime m_since;
+    SerialScan m_serialScan = SerialScan::Off;
 };

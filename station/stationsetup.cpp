@@ -98,6 +98,22 @@ SetupProblem readMode(const QJsonObject &object, StartMode *mode)
     return {};
 }
 
+const char *const SerialScanNames[] = {"off", "optional", "required"};
+
+SetupProblem readSerialScan(const QJsonObject &object, SerialScan *scan)
+{
+    const QJsonValue value = object.value(QStringLiteral("module_serial"));
+    if (value.isUndefined())
+        return {};
+    for (const SerialScan known : {SerialScan::Off, SerialScan::Optional, SerialScan::Required}) {
+        if (value == QLatin1String(SerialScanNames[int(known)])) {
+            *scan = known;
+            return {};
+        }
+    }
+    return problemAt(SetupProblem::Kind::SerialScan, QStringLiteral("module_serial"), value);
+}
+
 SetupProblem readPositions(const QJsonObject &object, QVector<PositionSetup> *positions)
 {
     const QJsonValue list = object.value(QStringLiteral("positions"));
@@ -140,6 +156,7 @@ SetupProblem parse(const QJsonObject &object, const QString &baseDir, StationSet
         readBaud(object, &read.baud),
         readTimeout(object, &read.timeoutSeconds),
         readMode(object, &read.mode),
+        readSerialScan(object, &read.serialScan),
         readText(object, QStringLiteral("json_lines"), &read.jsonLinesPath),
         readText(object, QStringLiteral("log_dir"), &read.logDir),
         readText(object, QStringLiteral("unlock_code"), &read.unlockCode),
@@ -162,7 +179,8 @@ SetupProblem parse(const QJsonObject &object, const QString &baseDir, StationSet
 bool StationSetup::operator==(const StationSetup &other) const
 {
     return image == other.image && baud == other.baud && timeoutSeconds == other.timeoutSeconds &&
-           mode == other.mode && jsonLinesPath == other.jsonLinesPath && logDir == other.logDir &&
+           mode == other.mode && serialScan == other.serialScan &&
+           jsonLinesPath == other.jsonLinesPath && logDir == other.logDir &&
            unlockCode == other.unlockCode && results == other.results &&
            stationName == other.stationName && positions == other.positions;
 }
@@ -173,17 +191,18 @@ QJsonObject StationSetup::toJson(const QString &baseDir) const
     for (const PositionSetup &position : positions)
         list.append(QJsonObject{{QStringLiteral("label"), position.label},
                                 {QStringLiteral("port"), position.port}});
-    QJsonObject object{{QStringLiteral("image"), relativeTo(baseDir, image)},
-                       {QStringLiteral("baud"), baud},
-                       {QStringLiteral("timeout"), timeoutSeconds},
-                       {QStringLiteral("start"), mode == StartMode::OnStart
-                                                     ? QStringLiteral("on-start")
-                                                     : QStringLiteral("port-appears")},
-                       {QStringLiteral("json_lines"), relativeTo(baseDir, jsonLinesPath)},
-                       {QStringLiteral("log_dir"), relativeTo(baseDir, logDir)},
-                       {QStringLiteral("results"), results},
-                       {QStringLiteral("station_name"), stationName},
-                       {QStringLiteral("positions"), list}};
+    QJsonObject object{
+        {QStringLiteral("image"), relativeTo(baseDir, image)},
+        {QStringLiteral("baud"), baud},
+        {QStringLiteral("timeout"), timeoutSeconds},
+        {QStringLiteral("start"),
+         mode == StartMode::OnStart ? QStringLiteral("on-start") : QStringLiteral("port-appears")},
+        {QStringLiteral("module_serial"), QLatin1String(SerialScanNames[int(serialScan)])},
+        {QStringLiteral("json_lines"), relativeTo(baseDir, jsonLinesPath)},
+        {QStringLiteral("log_dir"), relativeTo(baseDir, logDir)},
+        {QStringLiteral("results"), results},
+        {QStringLiteral("station_name"), stationName},
+        {QStringLiteral("positions"), list}};
     if (!unlockCode.isEmpty())
         object.insert(QStringLiteral("unlock_code"), unlockCode);
     return object;

@@ -22,6 +22,13 @@ enum class StartMode {
     OnStart      // the adapter stays in the fixture: the operator presses Start per module
 };
 
+// Whether each module's serial is scanned into its position before it is upgraded.
+enum class SerialScan {
+    Off,
+    Optional, // scanned when the operator has one; a module without one is upgraded too
+    Required  // the position holds its next module until its serial is scanned
+};
+
 // What is wrong with a set-up or a station file, by the key it is about: in English for the
 // command line, in the window's language for the window.
 struct SetupProblem
@@ -37,6 +44,7 @@ struct SetupProblem
         NotOffered,    // a rate not in the offered list
         Timeout,       // not a whole number of seconds in range
         StartMode,     // neither on-start nor port-appears
+        SerialScan,    // neither off, optional nor required
         PositionCount, // not 1 to 16
         EmptyLabel,
         LabelTwice,
@@ -69,6 +77,7 @@ struct StationSetup
     QString baud = QStringLiteral("115200");
     int timeoutSeconds = 30;
     StartMode mode = StartMode::PortAppears;
+    SerialScan serialScan = SerialScan::Off;
     QString jsonLinesPath;
     QString logDir;
     QString unlockCode;  // asked for before the set-up is unlocked; empty: a question is enough

@@ -151,6 +151,8 @@ QString SetupProblem::text() const
             .arg(key, value);
     case Kind::StartMode:
         return QStringLiteral("%1: not on-start or port-appears: %2").arg(key, value);
+    case Kind::SerialScan:
+        return QStringLiteral("%1: not off, optional or required: %2").arg(key, value);
     case Kind::PositionCount:
         return QStringLiteral("%1: 1 to 16 positions, not %2").arg(key, value);
     case Kind::EmptyLabel:
@@ -196,6 +198,8 @@ QString SetupProblem::shown() const
             .arg(value);
     case Kind::StartMode:
         return shownText(QT_TRANSLATE_NOOP("SetupProblem", "未知的开始方式: %1")).arg(value);
+    case Kind::SerialScan:
+        return shownText(QT_TRANSLATE_NOOP("SetupProblem", "未知的序列号方式: %1")).arg(value);
     case Kind::PositionCount:
         return shownText(QT_TRANSLATE_NOOP("SetupProblem", "工位数须为 1 到 16，现为 %1"))
             .arg(value);

@@ -36,13 +36,24 @@ struct PositionSnapshot
     PositionActivity activity = PositionActivity::Stopped;
     qint64 servedBytes = 0;
     qint64 elapsedMs = 0;
+    QString scannedSerial; // for the next module: scanned, not yet taken by one
+    QString moduleSerial;  // of the module being upgraded
     bool operator==(const PositionSnapshot &other) const
     {
         return activity == other.activity && servedBytes == other.servedBytes &&
-               elapsedMs == other.elapsedMs;
+               elapsedMs == other.elapsedMs && scannedSerial == other.scannedSerial &&
+               moduleSerial == other.moduleSerial;
     }
     bool operator!=(const PositionSnapshot &other) const { return !(*this == other); }
 };
+
+inline PositionSnapshot ownCopy(const PositionSnapshot &snapshot)
+{
+    PositionSnapshot copy = snapshot;
+    copy.scannedSerial = ownCopy(snapshot.scannedSerial);
+    copy.moduleSerial = ownCopy(snapshot.moduleSerial);
+    return copy;
+}
 
 // One module that has ended, as the history shows it: its record, and whether the record
 // reached the results file and its log.

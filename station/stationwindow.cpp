@@ -119,6 +119,15 @@ void StationWindow::startPosition(int index)
         m_controller.start(index);
 }
 
+// The scanner's Enter is the position's Start: its module goes with the serial. A position
+// waiting for its port takes the serial for the module it holds.
+void StationWindow::takeSerial(int index, const QString &serial)
+{
+    m_controller.setSerial(index, serial);
+    if (m_controller.model()->isReadyForNext(index))
+        startPosition(index);
+}
+
 void StationWindow::startAll()
 {
     if (canStart())
@@ -135,6 +144,7 @@ void StationWindow::rebuildTiles()
         auto *tile = new PositionTile(i, ui->tilesArea);
         connect(tile, &PositionTile::startPressed, this, &StationWindow::startPosition);
         connect(tile, &PositionTile::stopPressed, this, &StationWindow::stopPressed);
+        connect(tile, &PositionTile::serialScanned, this, &StationWindow::takeSerial);
         m_grid->addWidget(tile, i / columns, i % columns);
         m_tiles.append(tile);
         showPosition(i);
@@ -195,6 +205,9 @@ void StationWindow::showImage()
             tr("%1 字节, SHA-256 %2").arg(image.size).arg(image.sha256.left(12)));
     else
         ui->imageInfo->setText(tr("未选择固件"));
+    // The whole hash, to compare with a release's; empty while nothing would be served.
+    const bool served = image.outputProblem.isEmpty() && image.problem.isEmpty() && image.size > 0;
+    ui->imageInfo->setToolTip(served ? QStringLiteral("SHA-256 ") + image.sha256 : QString());
     for (int i = 0; i < m_tiles.size(); ++i)
         showPosition(i);
 }

@@ -58,6 +58,7 @@ private:
     void toggleLock(bool locked);
     void stopPressed(int index);
     void startPosition(int index);
+    void takeSerial(int index, const QString &serial);
     void stopAllPressed();
     bool unlockAllowed();
     bool canStart() const;

@@ -1,4 +1,5 @@
-// The station window's set-up panel: the image, the rate, the start mode, the results file,
+// The station window's set-up panel: the image, the rate, the start mode, the serial scan,
+// the results file,
 // the log folder and the positions; station files, and the lock.
 
 #include "stationwindow.h"
@@ -52,7 +53,7 @@ void StationWindow::prepareSetupPanel()
     connect(ui->openProfile, &QPushButton::clicked, this, &StationWindow::openProfile);
     connect(ui->saveProfile, &QPushButton::clicked, this, &StationWindow::saveProfile);
     connect(ui->lockButton, &QPushButton::toggled, this, &StationWindow::toggleLock);
-    for (QComboBox *box : {ui->baudBox, ui->modeBox})
+    for (QComboBox *box : {ui->baudBox, ui->modeBox, ui->moduleSerialBox})
         connect(box, qOverload<int>(&QComboBox::currentIndexChanged), this,
                 &StationWindow::applySetup);
     for (QLineEdit *edit : {ui->jsonLinesPath, ui->logDirPath, ui->unlockCode, ui->resultsStore})
@@ -73,6 +74,7 @@ void StationWindow::showSetup(const StationSetup &setup)
     ui->imagePath->setText(setup.image);
     ui->baudBox->setCurrentText(setup.baud);
     ui->modeBox->setCurrentIndex(setup.mode == StartMode::OnStart ? 1 : 0);
+    ui->moduleSerialBox->setCurrentIndex(int(setup.serialScan)); // in the enum's order
     ui->jsonLinesPath->setText(setup.jsonLinesPath);
     ui->logDirPath->setText(setup.logDir);
     ui->unlockCode->setText(setup.unlockCode);
@@ -93,6 +95,7 @@ StationSetup StationWindow::setupShown() const
     setup.image = ui->imagePath->text();
     setup.baud = ui->baudBox->currentText();
     setup.mode = ui->modeBox->currentIndex() == 1 ? StartMode::OnStart : StartMode::PortAppears;
+    setup.serialScan = SerialScan(qBound(0, ui->moduleSerialBox->currentIndex(), 2));
     setup.jsonLinesPath = ui->jsonLinesPath->text().trimmed();
     setup.logDir = ui->logDirPath->text().trimmed();
     setup.results = ui->resultsStore->text().trimmed();

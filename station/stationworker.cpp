@@ -96,6 +96,7 @@ void StationWorker::configure(const StationSetup &setup)
     m_options.timeoutSeconds = setup.timeoutSeconds;
     m_options.logDir = setup.logDir;
     m_options.loop = setup.mode == StartMode::PortAppears;
+    m_serialScan = setup.serialScan;
     const QString storeKey = setup.results + QLatin1Char('\n') + stationNameOf(setup);
     if (!m_reports || setup.jsonLinesPath != m_options.jsonLinesPath || storeKey != m_storeKey) {
         m_reports.reset(); // waits for its lines
@@ -167,18 +168,18 @@ void StationWorker::start(int index)
         !freshImage())
         return;
     Position &position = m_positions[size_t(index)];
+    if (m_serialScan == SerialScan::Required && position.scannedSerial.isEmpty())
+        return;
     if (position.station && !position.station->isDone()) {
         position.station->startNextNow();
         poll();
         return;
     }
     position.station = std::make_unique<PortStation>(position.setup.port, m_options, m_image);
-    position.station->checkImageBeforeEachModule([this](SharedImage *image) {
-        if (!freshImage())
-            return false;
-        *image = m_image;
-        return true;
-    });
+    position.station->checkBeforeEachModule(
+        [this, index](SharedImage *image, QString *moduleSerial) {
+            return nextModule(index, image, moduleSerial);
+        });
     connect(position.station.get(), &PortStation::moduleEnded, this,
             [this, index](const ModuleRecord &record) { moduleEnded(index, record); });
     connect(position.station.get(), &PortStation::portFault, this,
@@ -186,6 +187,29 @@ void StationWorker::start(int index)
     position.station->start();
     m_poll->start();
     poll();
+}
+
+void StationWorker::setSerial(int index, const QString &serial)
+{
+    if (index < 0 || index >= int(m_positions.size()) || m_serialScan == SerialScan::Off)
+        return;
+    m_positions[size_t(index)].scannedSerial = serial;
+    poll();
+}
+
+// The serial is taken by the module that starts; a position that requires one holds its
+// module, the port present and all, until one is scanned.
+PortStation::Verdict StationWorker::nextModule(int index, SharedImage *image, QString *moduleSerial)
+{
+    if (!freshImage())
+        return PortStation::Verdict::End;
+    QString &scanned = m_positions[size_t(index)].scannedSerial;
+    if (m_serialScan == SerialScan::Required && scanned.isEmpty())
+        return PortStation::Verdict::Hold;
+    *image = m_image;
+    *moduleSerial = scanned;
+    scanned.clear();
+    return PortStation::Verdict::Go;
 }
 
 // A module being upgraded ends as interrupted and is reported; a wait for one just ends.
@@ -235,6 +259,10 @@ void StationWorker::deliver(const StationRecord &record)
 
 void StationWorker::portFault(int index, const ModuleRecord &attempt)
 {
+    // No module was upgraded: the serial waits for the one that will be.
+    QString &scanned = m_positions[size_t(index)].scannedSerial;
+    if (scanned.isEmpty())
+        scanned = attempt.moduleSerial;
     printLine(
         stderr,
         QStringLiteral("rw47hn-upgrader: %1: %2").arg(attempt.label(), attempt.reason.text()));
@@ -247,11 +275,13 @@ void StationWorker::portFault(int index, const ModuleRecord &attempt)
 PositionSnapshot StationWorker::snapshot(const Position &position) const
 {
     PositionSnapshot now;
+    now.scannedSerial = position.scannedSerial;
     if (!position.station || position.station->isDone())
         return now;
     if (const PortUpgrade *module = position.station->current()) {
         const UpgradeFigures figures = module->liveFigures();
         now.activity = PositionActivity::Upgrading;
+        now.moduleSerial = module->record().moduleSerial;
         now.servedBytes = figures.servedBytes;
         now.elapsedMs = figures.elapsedMs;
         return now;
@@ -271,8 +301,11 @@ void StationWorker::poll()
         changed = changed || snapshots.back() != position.sent;
         position.sent = snapshots.back();
     }
-    if (changed)
+    if (changed) {
+        for (PositionSnapshot &snapshot : snapshots)
+            snapshot = ownCopy(snapshot);
         m_report([listener = m_listener, snapshots] { listener.snapshots(snapshots); });
+    }
     if (!anyStarted())
         m_poll->stop();
 }

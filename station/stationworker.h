@@ -48,6 +48,9 @@ public:
     void configure(const StationSetup &setup);
     // Starts the position, or its next module when its last one has ended.
     void start(int index);
+    // The serial scanned for the position's next module; it goes with the next module to start
+    // there, which a required serial holds until then.
+    void setSerial(int index, const QString &serial);
     // Reads and checks the image again, whether or not it changed on disk.
     void reloadImage();
     // Ends the module being upgraded as interrupted, or the wait for one.
@@ -60,11 +63,13 @@ private:
         PositionSetup setup;
         std::unique_ptr<PortStation> station;
         PositionSnapshot sent;
+        QString scannedSerial; // for the next module
     };
 
     void moduleEnded(int index, const ModuleRecord &record);
     void portFault(int index, const ModuleRecord &attempt);
     void deliver(const StationRecord &record);
+    PortStation::Verdict nextModule(int index, SharedImage *image, QString *moduleSerial);
     void loadImage(QString path); // by value: it may be m_info.path
     // The image as it is on disk now: read and checked again when its size or time changed
     // since it was read. False when there is none to serve.
@@ -79,6 +84,7 @@ private:
     Report m_report;
     Listener m_listener;
     HeadlessOptions m_options;
+    SerialScan m_serialScan = SerialScan::Off;
     SharedImage m_image;
     ImageInfo m_info; // the image, and why the outputs cannot be written
     qint64 m_loadedSize = -1;

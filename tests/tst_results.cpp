@@ -1,6 +1,7 @@
 // The results store, against a real PostgreSQL server started here and SQLite files, through
 // the program itself: every field arrives; records wait while the server is away and arrive
-// once, also when the process is killed while delivering them; a newer schema is left alone;
+// once, also when the process is killed while delivering them; an older schema of the tool's
+// is upgraded in place and a newer one left alone;
 // the report's figures; one SQLite file written by several processes at once.
 
 #include "modulesimulator.h"
@@ -158,21 +159,41 @@ private slots:
         QVERIFY2(!next.err.contains("wait in"), qPrintable(next.err));
     }
 
-    // A store made by a newer tool is neither written nor read, and stays as it was.
-    void newerSchemaRefused_data()
+    // A store made by this tool's first schema is brought up to date in place, its rows kept;
+    // one made by a newer tool is neither written nor read, and stays as it was.
+    void otherSchemaVersion_data()
     {
         QTest::addColumn<QString>("kind");
-        QTest::newRow("sqlite") << "sqlite";
-        QTest::newRow("postgresql") << "postgresql";
+        QTest::addColumn<bool>("older");
+        for (const char *kind : {"sqlite", "postgresql"}) {
+            QTest::addRow("older, %s", kind) << kind << true;
+            QTest::addRow("newer, %s", kind) << kind << false;
+        }
     }
-    void newerSchemaRefused()
+    void otherSchemaVersion()
     {
         QFETCH(QString, kind);
+        QFETCH(bool, older);
         const QString store = newStore(kind);
-        const QStringList newer = {"create table schema_version (version integer not null)",
-                                   "insert into schema_version values (2)"};
-        QCOMPARE(execIn(store, newer), QString());
-        const QString refusal = "the database has schema version 2, newer than this tool's 1";
+        const QString id = QUuid::createUuid().toString(QUuid::WithoutBraces);
+        const int newer = ResultsDatabase::SchemaVersion + 1;
+        QCOMPARE(execIn(store, older ? firstSchema(kind == "postgresql", id)
+                                     : QStringList{"create table schema_version (version "
+                                                   "integer not null)",
+                                                   QString("insert into schema_version values "
+                                                           "(%1)")
+                                                       .arg(newer)}),
+                 QString());
+        if (older) {
+            const Run next = recordMissingPort(store, newDataHome());
+            QCOMPARE(idsOf(storedRows(store)), QStringList({id, next.id}));
+            QCOMPARE(execIn(store, {"select module_serial from modules"}), QString());
+            return;
+        }
+        const QString refusal = QString("the database has schema version %1, newer than this "
+                                        "tool's %2")
+                                    .arg(newer)
+                                    .arg(ResultsDatabase::SchemaVersion);
         for (const QStringList &arguments :
              {QStringList{"--headless", "--image", image(), "--port", dir.filePath("absent")},
               QStringList{"--report"}}) {
@@ -303,6 +324,28 @@ private:
         }
         QSqlDatabase::removeDatabase("exec");
         return problem;
+    }
+
+    // The tables as the tool's first schema made them, with one module of that time.
+    static QStringList firstSchema(bool server, const QString &id)
+    {
+        QString columns = "id uuid primary key, station text not null, position text, port text "
+                          "not null, device text, image text, image_sha256 text, image_size "
+                          "bigint, started timestamptz, ended timestamptz, seconds double "
+                          "precision, bytes bigint, requests integer, crc_errors integer, status "
+                          "text not null, result integer, reason text, reason_code text, "
+                          "tool_version text, module_text text";
+        if (!server)
+            columns.replace("uuid", "text")
+                .replace("timestamptz", "text")
+                .replace("bigint", "integer")
+                .replace("double precision", "real");
+        return {"create table schema_version (version integer not null)",
+                "insert into schema_version values (1)", "create table modules (" + columns + ")",
+                "create index modules_started on modules (started)",
+                QString("insert into modules (id, station, port, status, started) values ('%1', "
+                        "'line1', '/dev/ttyUSB0', 'ok', '2020-01-02T03:04:05.000Z')")
+                    .arg(id)};
     }
 
     QString image()

@@ -299,7 +299,8 @@ private slots:
         QTest::addColumn<QString>("problem");
         const QByteArray port = R"("positions": [{"label": "A1", "port": "COM3"}])";
         const auto with = [&](const char *keys) { return "{" + QByteArray(keys) + port + "}"; };
-        QTest::newRow("accepted") << with(R"("baud": 921600, "timeout": 12, )") << "";
+        QTest::newRow("accepted")
+            << with(R"("baud": 921600, "timeout": 12, "module_serial": "required", )") << "";
         QTest::newRow("rate as text, not offered")
             << with(R"("baud": "57600", )") << "baud: not an offered rate: 57600";
         QTest::newRow("timeout as text")
@@ -312,6 +313,9 @@ private slots:
                                    << "timeout: not a whole number of seconds from 1 to 86400: 0";
         QTest::newRow("start mode")
             << with(R"("start": "later", )") << R"(start: not on-start or port-appears: "later")";
+        QTest::newRow("serial scan unknown")
+            << with(R"("module_serial": "sometimes", )")
+            << R"(module_serial: not off, optional or required: "sometimes")";
         QTest::newRow("image not text")
             << with(R"("image": 5, )") << "image: not of the expected kind: 5";
         QTest::newRow("no positions")

@@ -3,6 +3,7 @@
 // switches the language of what it shows.
 
 #include "modulesimulator.h"
+#include "resultsdatabase.h"
 #include "stationwindow.h"
 #include "testsupport.h"
 
@@ -11,6 +12,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QSettings>
 #include <QStandardPaths>
@@ -99,13 +101,17 @@ private slots:
     // position takes the next module at once, by Space, by its key or by its Start, whether its
     // port went away or not; the port's link is followed anew, and an image replaced on disk
     // under the same name is what the next module gets, with its own checksum in the record.
+    // With a required serial the position holds until one is scanned: Space passes it by, and
+    // the scanner's Enter starts it; the serial goes into that module's record and the
+    // results store, and is cleared for the next.
     void nextModuleOnFixture_data()
     {
         QTest::addColumn<bool>("onStart"); // else when the port appears
-        QTest::addColumn<int>("press");    // a key, or 0 for the tile's Start
+        QTest::addColumn<int>("press");    // a key, 0 for the tile's Start, -1 for a scan
         QTest::newRow("on Start, Space") << true << int(Qt::Key_Space);
         QTest::newRow("on Start, key 1") << true << int(Qt::Key_1);
         QTest::newRow("port appears, Start") << false << 0;
+        QTest::newRow("on Start, serial scanned") << true << -1;
     }
     void nextModuleOnFixture()
     {
@@ -123,6 +129,7 @@ private slots:
         setup.image = TestSupport::writeFile(dir.filePath("current.ufw"), images[0]);
         setup.mode = onStart ? StartMode::OnStart : StartMode::PortAppears;
         setup.results = "sqlite:" + dir.filePath(QTest::currentDataTag() + QString(".sqlite"));
+        setup.serialScan = press < 0 ? SerialScan::Required : SerialScan::Off;
         StationWindow window;
         window.useSetup(setup);
         window.show();
@@ -131,14 +138,27 @@ private slots:
         StationModel *model = window.controller()->model();
         QTRY_COMPARE(model->imageSize(), qint64(images[0].size()));
         auto *start = window.findChild<QWidget *>("position1")->findChild<QPushButton *>("start");
+        auto *serial = window.findChild<QWidget *>("position1")->findChild<QLineEdit *>("serial");
+        int scans = 0;
         const auto pressStart = [&] {
-            if (press != 0)
+            if (press > 0)
                 QTest::keyClick(&window, Qt::Key(press));
-            else
+            else if (press == 0)
                 QTest::mouseClick(start, Qt::LeftButton);
+            else {
+                // Held: the tile says so, and Space does not start it. The record below, with
+                // the serial scanned after, shows that no module started before the scan.
+                QTRY_VERIFY(!start->isEnabled());
+                QVERIFY(serial->text().isEmpty());
+                QTest::keyClick(&window, Qt::Key_Space);
+                QTest::keyClicks(serial, QStringLiteral("SN-%1").arg(++scans));
+                QTest::keyClick(serial, Qt::Key_Return);
+            }
         };
         pressStart();
         QTRY_COMPARE_WITH_TIMEOUT(model->history().size(), 1, 15000);
+        if (press < 0)
+            QCOMPARE(model->history().first().module.moduleSerial, QStringLiteral("SN-1"));
 
         QVERIFY(lines[1].open());
         ModuleSimulator second(lines[1], images[1]);
@@ -146,7 +166,7 @@ private slots:
         // The link moves to the next module in one step: the port never goes away.
         QVERIFY(QFile::link(lines[1].slavePath(), link + ".next"));
         QCOMPARE(::rename(qPrintable(link + ".next"), qPrintable(link)), 0);
-        QTRY_VERIFY(start->isEnabled());
+        QTRY_VERIFY(start->isEnabled() || press < 0);
         pressStart();
         QTRY_COMPARE_WITH_TIMEOUT(model->history().size(), 2, 15000);
         const ModuleRecord &record = model->history().first().module;
@@ -156,6 +176,11 @@ private slots:
         QCOMPARE(record.imageSha256, sha256);
         QCOMPARE(model->image().sha256, sha256); // what the panel shows
         QCOMPARE(second.stats().bytesVerified, qint64(images[1].size()));
+        if (press < 0) {
+            QCOMPARE(record.toJson()["module_serial"].toString(), QStringLiteral("SN-2"));
+            QCOMPARE(storedSerials(setup.results), QStringList({"SN-2", "SN-1"}));
+            QTRY_VERIFY(serial->text().isEmpty() && !start->isEnabled()); // the next one held
+        }
     }
 
     // A set-up that the command line would refuse is said in the panel and not applied.
@@ -195,6 +220,19 @@ private slots:
     }
 
 private:
+    // Newest first, as the store gives them.
+    static QStringList storedSerials(const QString &store)
+    {
+        QString problem;
+        ResultsDatabase database(ResultsTarget::parse(store, &problem), ResultsDatabase::Use::Read);
+        QStringList serials;
+        if (database.open(&problem) == ResultsDatabase::Outcome::Done) {
+            for (const ModuleRow &row : database.rows({}, {}, &problem))
+                serials << row.value(QStringLiteral("module_serial")).toString();
+        }
+        return serials;
+    }
+
     static bool hasButton(const QWidget &window, const QString &text)
     {
         const QList<QPushButton *> buttons = window.findChildren<QPushButton *>();
