@@ -53,6 +53,8 @@ const char *const LangHelp =
     "The window otherwise keeps the language last chosen in its menu.";
 const char *const StationNameHelp =
     "The station's name in the results store (default: the host name).";
+const char *const ModuleSerialHelp =
+    "Headless, one --port without --loop: the module's serial, for its records.";
 const char *const ReportHelp =
     "Print the yield by day, station, position and image from the results store (--results) "
     "as a table, or write it with --json FILE (- for stdout) or --csv FILE; needs no display.";
@@ -100,7 +102,8 @@ CommandLine::CommandLine()
       station("station", StationHelp),
       profile("profile", "Station: open the station file FILE.", "FILE"),
       results("results", resultsHelp(), "STORE"),
-      stationNameOption("station-name", StationNameHelp, "NAME"), report("report", ReportHelp),
+      stationNameOption("station-name", StationNameHelp, "NAME"),
+      moduleSerial("module-serial", ModuleSerialHelp, "TEXT"), report("report", ReportHelp),
       csv("csv", "Report: write it to FILE as CSV.", "FILE"), since("since", SinceHelp, "TIME"),
       until("until", UntilHelp, "TIME")
 {
@@ -111,11 +114,11 @@ CommandLine::CommandLine()
         "interrupted during a module.");
     parser.addHelpOption();
     parser.addVersionOption();
-    parser.addOptions({port,    image,    baud,    start,   headless,
-                       timeout, verbose,  debug,   json,    jsonLines,
-                       logDir,  logLines, wait,    loop,    listPorts,
-                       lang,    station,  profile, results, stationNameOption,
-                       report,  csv,      since,   until});
+    parser.addOptions({port,         image,    baud,    start,   headless,
+                       timeout,      verbose,  debug,   json,    jsonLines,
+                       logDir,       logLines, wait,    loop,    listPorts,
+                       lang,         station,  profile, results, stationNameOption,
+                       moduleSerial, report,   csv,     since,   until});
 }
 
 QString CommandLine::check() const
@@ -132,6 +135,8 @@ QString CommandLine::check() const
     if (parser.isSet(lang) && !Language::fromOption(parser.value(lang)))
         return "--lang: not zh or en: " + parser.value(lang);
     if (const QString problem = checkResults(); !problem.isEmpty())
+        return problem;
+    if (const QString problem = checkModuleSerial(); !problem.isEmpty())
         return problem;
     if (parser.isSet(report))
         return checkReport();
@@ -223,6 +228,21 @@ QString CommandLine::checkTimeout() const
     return {};
 }
 
+// One serial names one module: a run over several, or module after module, would give them all
+// the same.
+QString CommandLine::checkModuleSerial() const
+{
+    if (!parser.isSet(moduleSerial))
+        return {};
+    if (!parser.isSet(headless))
+        return "--module-serial needs --headless";
+    if (parser.isSet(loop) || parser.values(port).size() > 1)
+        return "--module-serial names one module: one --port, without --loop";
+    if (parser.value(moduleSerial).trimmed().isEmpty())
+        return "--module-serial: an empty serial";
+    return {};
+}
+
 QString CommandLine::checkPorts() const
 {
     const QString problem = SetupChecks::portsProblem(parser.values(port)).problem;
@@ -296,6 +316,7 @@ HeadlessOptions CommandLine::headlessOptions() const
     options.wait = options.loop || parser.isSet(wait);
     options.results = resultsTarget();
     options.stationName = stationName();
+    options.moduleSerial = parser.value(moduleSerial).trimmed();
     return options;
 }
 

@@ -50,6 +50,7 @@ struct CommandLine
     QCommandLineOption profile;
     QCommandLineOption results;
     QCommandLineOption stationNameOption;
+    QCommandLineOption moduleSerial;
     QCommandLineOption report;
     QCommandLineOption csv;
     QCommandLineOption since;
@@ -61,6 +62,7 @@ private:
     QString checkHeadless() const;
     QString checkStation() const;
     QString checkTimeout() const;
+    QString checkModuleSerial() const;
     QString checkPorts() const;
     QString checkReportFile(const QCommandLineOption &option) const;
     // In commandlineresults.cpp: the store and the report.

@@ -20,6 +20,7 @@ struct HeadlessOptions
     QString logDir;
     ResultsTarget results; // where each module's row goes; none unless the command line says
     QString stationName;   // the store's `station` column
+    QString moduleSerial;  // the one module's serial, for its record; empty: none given
     bool wait = false;     // a port that does not exist yet is waited for
     bool loop = false;     // module after module on each port, until interrupted
     // A port that fails before a byte is sent (will not open, no adapter found) is recorded as

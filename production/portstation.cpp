@@ -43,7 +43,7 @@ void PortStation::startModule()
 {
     m_poll.stop();
     m_finished.reset();
-    QString moduleSerial;
+    QString moduleSerial = m_options.moduleSerial;
     switch (m_check ? m_check(&m_image, &moduleSerial) : Verdict::Go) {
     case Verdict::Go:
         break;
@@ -149,6 +149,7 @@ bool PortStation::interrupt()
             break;
         // The one module this port was given for never came: it is unfinished all the same.
         m_module = std::make_unique<PortUpgrade>(m_port, m_options, m_image);
+        m_module->setModuleSerial(m_options.moduleSerial);
         connect(m_module.get(), &PortUpgrade::ended, this, &PortStation::moduleFinished);
         return m_module->interrupt();
     case State::WaitingToRetry:

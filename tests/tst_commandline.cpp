@@ -130,6 +130,13 @@ private slots:
         QTest::newRow("report without a store")
             << QStringList{"--report", "--results", "none"}
             << "--report needs a store: --results none keeps none";
+        QTest::newRow("module serial") << run + QStringList{"--module-serial", "SN-7"} << "";
+        QTest::newRow("module serial, module after module")
+            << run + QStringList{"--module-serial", "SN-7", "--loop"}
+            << "--module-serial names one module: one --port, without --loop";
+        QTest::newRow("module serial in the station")
+            << station + QStringList{"--module-serial", "SN-7"}
+            << "--module-serial needs --headless";
         QTest::newRow("since without report")
             << run + QStringList{"--since", "2026-12-07"} << "--since needs --report";
     }

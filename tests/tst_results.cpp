@@ -185,8 +185,11 @@ private slots:
                                                        .arg(newer)}),
                  QString());
         if (older) {
-            const Run next = recordMissingPort(store, newDataHome());
-            QCOMPARE(idsOf(storedRows(store)), QStringList({id, next.id}));
+            const Run next =
+                recordMissingPort(store, newDataHome(), {}, {"--module-serial", "SN-7"});
+            const std::vector<ModuleRow> rows = storedRows(store);
+            QCOMPARE(idsOf(rows), QStringList({id, next.id}));
+            QCOMPARE(rows.back().value("module_serial").toString(), QStringLiteral("SN-7"));
             QCOMPARE(execIn(store, {"select module_serial from modules"}), QString());
             return;
         }
@@ -392,11 +395,12 @@ private:
     // One module's run into `store`, its record's id from --json: a port that is not there,
     // or a module that passes.
     Run recordMissingPort(const QString &store, const QString &home,
-                          const QStringList &environment = {})
+                          const QStringList &environment = {}, const QStringList &more = {})
     {
         const QString json = dir.filePath(QStringLiteral("run-%1.json").arg(++made));
-        Run outcome = run({"--headless", "--image", image(), "--port", dir.filePath("absent"),
-                           "--results", store, "--json", json},
+        Run outcome = run(QStringList{"--headless", "--image", image(), "--port",
+                                      dir.filePath("absent"), "--results", store, "--json", json} +
+                              more,
                           home, environment);
         outcome.id = QJsonDocument::fromJson(contents(json)).array().at(0)["id"].toString();
         return outcome;

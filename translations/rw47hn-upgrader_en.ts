@@ -223,6 +223,14 @@
         <source>升级中 %1%</source>
         <translation>Upgrading %1%</translation>
     </message>
+    <message>
+        <source>模块序列号</source>
+        <translation>Module serial</translation>
+    </message>
+    <message>
+        <source>请扫描模块序列号</source>
+        <translation>Scan the module serial</translation>
+    </message>
 </context>
 <context>
     <name>SerialError</name>
@@ -362,6 +370,10 @@
     <message>
         <source>结果库不对: %1</source>
         <translation>Results store not usable: %1</translation>
+    </message>
+    <message>
+        <source>未知的序列号方式: %1</source>
+        <translation>Unknown serial setting: %1</translation>
     </message>
 </context>
 <context>
@@ -597,6 +609,26 @@
     <message>
         <source>重新开始计数并清除历史显示？记录仍保存在结果库中。</source>
         <translation>Start counting anew and clear the history shown? The records stay in the results store.</translation>
+    </message>
+    <message>
+        <source>模块序列号</source>
+        <translation>Module serial</translation>
+    </message>
+    <message>
+        <source>每个工位的序列号栏由扫码枪填写（序列号加回车），回车即开始该工位</source>
+        <translation>Each position&apos;s serial field is filled by a barcode scanner (the serial and Enter); Enter starts the position</translation>
+    </message>
+    <message>
+        <source>不记录</source>
+        <translation>Off</translation>
+    </message>
+    <message>
+        <source>可选扫描</source>
+        <translation>Optional</translation>
+    </message>
+    <message>
+        <source>必须扫描</source>
+        <translation>Required</translation>
     </message>
 </context>
 <context>
