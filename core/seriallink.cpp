@@ -55,13 +55,31 @@ qint64 SerialLink::write(const QByteArray &data)
 {
     if (!m_open)
         return -1;
-    const qint64 written = m_port.write(data.constData(), data.size());
     // The module waits for every reply: hand it to the driver now, not after the log work.
+    const qint64 taken = writeToDriver(data);
+    reportWritten(taken);
+    if (taken == data.size())
+        return taken;
+    const qint64 queued = m_port.write(data.constData() + taken, data.size() - taken);
     // Only when the driver can take bytes: flush() on a full descriptor fails with EAGAIN,
     // which the port reports as a lost device. Otherwise its own notifier writes them later.
     if (acceptsBytes())
         m_port.flush();
-    return written;
+    return queued < 0 ? -1 : taken + queued;
+}
+
+// Said as the port says it of the bytes it writes itself: later, from the event loop, once
+// the writer has counted what it handed over.
+void SerialLink::reportWritten(qint64 bytes)
+{
+    if (bytes <= 0)
+        return;
+    const bool scheduled = m_unreportedBytes > 0;
+    m_unreportedBytes += bytes;
+    if (!scheduled)
+        QMetaObject::invokeMethod(
+            this, [this] { emit bytesWritten(std::exchange(m_unreportedBytes, 0)); },
+            Qt::QueuedConnection);
 }
 
 void SerialLink::readAvailable()

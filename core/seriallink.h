@@ -47,15 +47,18 @@ signals:
 
 private:
     void readAvailable();
+    void reportWritten(qint64 bytes);
     void handleError(QSerialPort::SerialPortError error);
     QString lossReason() const;
 
     // Platform parts, in linkplatform.cpp.
     bool acceptsBytes() const;
+    qint64 writeToDriver(const QByteArray &data);
     bool lacksDevicePermission() const;
     void requestLowLatency();
 
     QSerialPort m_port;
     bool m_open = false;
     QSerialPort::SerialPortError m_error = QSerialPort::NoError;
+    qint64 m_unreportedBytes = 0; // written past the port, not yet said by bytesWritten
 };

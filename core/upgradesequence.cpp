@@ -77,6 +77,7 @@ void UpgradeSequence::log(const QString &line)
 
 void UpgradeSequence::emitEntry(LogEntry entry)
 {
+    emitFrameLine(); // a frame's line, when one waits, came first
     emitEntryAt(std::move(entry), m_entries.fetch_add(1));
 }
 
@@ -269,16 +270,28 @@ bool UpgradeSequence::awaitingResult() const
 
 // Starts, or starts again, the wait for the module: after the start frame and after every
 // chunk it sends until the result.
+// The timer is not set again for every chunk (a byte, at 115200 baud): it looks when it
+// fires how long ago the module was last heard, and waits the rest.
 void UpgradeSequence::restartSilenceWait()
 {
-    if (awaitingResult() && portOpen)
-        silenceTimer.start(packetMode != 0 ? silentInFramesMs : silentAfterStartMs);
+    if (!awaitingResult() || !portOpen)
+        return;
+    const int limitMs = packetMode != 0 ? silentInFramesMs : silentAfterStartMs;
+    const bool shorter = limitMs < m_silenceLimitMs;
+    m_silenceLimitMs = limitMs;
+    m_lastHeard.start();
+    if (shorter || !silenceTimer.isActive())
+        silenceTimer.start(limitMs);
 }
 
 void UpgradeSequence::showSilenceHint()
 {
     if (!awaitingResult() || silenceHintShown || !portOpen)
         return;
+    if (const qint64 leftMs = m_silenceLimitMs - m_lastHeard.elapsed(); leftMs > 0) {
+        silenceTimer.start(int(leftMs));
+        return;
+    }
     silenceHintShown = true;
     log(tr("模块无应答，请检查连接和波特率"));
     emit noAnswer();

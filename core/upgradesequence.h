@@ -147,6 +147,8 @@ private:
     void emitEntry(LogEntry entry);
     void emitEntryAt(LogEntry entry, quint64 serial);
     void placeSentLine();
+    void emitFrameLine();
+    static bool debugWanted();
     qint64 writeHoldingLoss(const QByteArray &data);
     void reportLossHeldDuringWrite();
     void reportLinkLost(const QString &reason);
@@ -184,6 +186,14 @@ private:
         quint64 serial = 0;
         qint64 timeMs = 0;
     } m_sentLine;
+    // The line of the frame being answered: its place and time, taken as it came in; made
+    // once the reply is out. Null bytes once made.
+    struct FrameLine
+    {
+        quint64 serial = 0;
+        qint64 timeMs = 0;
+        QByteArray bytes;
+    } m_frameLine;
     bool m_writing = false;          // a buffer is being handed to the port
     bool m_lostWhileWriting = false; // and the port was lost meanwhile, for m_lossReason
     QString m_lossReason;
@@ -195,5 +205,7 @@ private:
     QTimer silenceTimer;
     int silentAfterStartMs = 3000;
     int silentInFramesMs = 5000;
+    int m_silenceLimitMs = 0;  // the limit the running wait counts to
+    QElapsedTimer m_lastHeard; // since the start frame or the module's last chunk
     bool silenceHintShown = false;
 };
