@@ -1,5 +1,7 @@
 #include "commandline.h"
 
+#include "networkport.h"
+
 #include "portidentity.h"
 #include "reportfile.h"
 #include "seriallink.h"
@@ -24,9 +26,12 @@ const char *const ExamplePort = "COM3";
 const char *const ExamplePort = "/dev/ttyUSB0 or a /dev/serial/by-id/ link";
 #endif
 
-// Two names lead to the same port when they resolve to the same device.
+// Two names lead to the same port when they resolve to the same device, or name the same
+// port of the same device server.
 QString portIdentity(const QString &name)
 {
+    if (NetworkPort::isNetworkName(name))
+        return NetworkPort::parse(name).key();
     const QFileInfo info(name);
     const QString canonical = info.canonicalFilePath();
     return canonical.isEmpty() ? info.absoluteFilePath() : canonical;

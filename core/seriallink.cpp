@@ -5,7 +5,7 @@
 #include <QDebug>
 
 // The port is a child so that it moves with the link to another thread.
-SerialLink::SerialLink(QObject *parent) : QObject(parent), m_port(this)
+SerialLink::SerialLink(QObject *parent) : Link(parent), m_port(this)
 {
     connect(&m_port, &QIODevice::readyRead, this, &SerialLink::readAvailable);
     connect(&m_port, &QIODevice::bytesWritten, this, &SerialLink::bytesWritten);
@@ -112,5 +112,5 @@ void SerialLink::handleError(QSerialPort::SerialPortError error)
 // device is "Unknown error", translated with Qt, so it is never what decides.
 QString SerialLink::lossReason() const
 {
-    return serialErrorShown(QSerialPort::ResourceError);
+    return serialErrorShown(linkError(QSerialPort::ResourceError));
 }

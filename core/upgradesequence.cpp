@@ -2,21 +2,38 @@
 
 #include "upgradesequence.h"
 
+#include "networkport.h"
 #include "protocol.h"
+#include "rfc2217link.h"
 
 #include <QDebug>
 
 // The link and the timer are children so that they move with the sequence to another thread.
-UpgradeSequence::UpgradeSequence(QObject *parent) : QObject(parent), link(this), silenceTimer(this)
+UpgradeSequence::UpgradeSequence(QObject *parent)
+    : QObject(parent), link(new SerialLink(this)), silenceTimer(this)
 {
     qRegisterMetaType<UpgradeFigures>();
     qRegisterMetaType<LogEntry>();
-    connect(&link, &SerialLink::received, this, &UpgradeSequence::SerialPortReadData);
-    connect(&link, &SerialLink::bytesWritten, this, &UpgradeSequence::handleBytesWritten);
-    connect(&link, &SerialLink::lost, this, &UpgradeSequence::handleLinkLost);
+    useLinkFor(QString());
     reader.setTraced(true);
     silenceTimer.setSingleShot(true);
     connect(&silenceTimer, &QTimer::timeout, this, &UpgradeSequence::showSilenceHint);
+}
+
+// The link the name asks for: a port on a device server for rfc2217://HOST:PORT, a serial
+// port for anything else. Nothing else here knows which one it has.
+void UpgradeSequence::useLinkFor(const QString &portName)
+{
+    const bool network = NetworkPort::isNetworkName(portName);
+    if (network != (qobject_cast<Rfc2217Link *>(link) != nullptr)) {
+        delete link;
+        link = network ? static_cast<Link *>(new Rfc2217Link(this)) : new SerialLink(this);
+    }
+    connect(link, &Link::received, this, &UpgradeSequence::SerialPortReadData,
+            Qt::UniqueConnection);
+    connect(link, &Link::bytesWritten, this, &UpgradeSequence::handleBytesWritten,
+            Qt::UniqueConnection);
+    connect(link, &Link::lost, this, &UpgradeSequence::handleLinkLost, Qt::UniqueConnection);
 }
 
 int UpgradeSequence::OpenComPorts(QString portName, QString baudRateText)
@@ -32,9 +49,10 @@ int UpgradeSequence::OpenComPorts(QString portName, QString baudRateText)
         emit openFinished(false);
         return 0;
     }
-    if (!link.open(portName, baudRate)) {
-        log(tr("%1串口打开失败: %2").arg(portName, link.errorString()));
-        if (const QString hint = link.permissionHint(); !hint.isEmpty())
+    useLinkFor(portName);
+    if (!link->open(portName, baudRate)) {
+        log(tr("%1串口打开失败: %2").arg(portName, link->errorString()));
+        if (const QString hint = link->permissionHint(); !hint.isEmpty())
             log(hint);
         emit openFinished(false);
         return 0;
@@ -47,7 +65,7 @@ int UpgradeSequence::OpenComPorts(QString portName, QString baudRateText)
 
 void UpgradeSequence::closePort()
 {
-    link.close();
+    link->close();
     endSession();
 }
 
@@ -142,7 +160,7 @@ bool UpgradeSequence::loadImage()
 // or a changed choice left the port at another one.
 bool UpgradeSequence::switchToChosenRateFirst()
 {
-    if (chosenRate > 0 && quint64(link.rate()) != chosenRate)
+    if (chosenRate > 0 && quint64(link->rate()) != chosenRate)
         changeBaudRate(chosenRate);
     return portOpen;
 }
@@ -176,8 +194,8 @@ void UpgradeSequence::changeBaudRate(quint64 baudrate)
     // A timer of an upgrade may fire after the user closed the link: leave it closed.
     if (!portOpen)
         return;
-    if (!link.reopenAt(qint32(baudrate))) {
-        log(tr("切波特率失败: %1, %2").arg(QString::number(baudrate), link.errorString()));
+    if (!link->reopenAt(qint32(baudrate))) {
+        log(tr("切波特率失败: %1, %2").arg(QString::number(baudrate), link->errorString()));
         markClosed(baudrate);
         return;
     }

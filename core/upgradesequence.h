@@ -66,10 +66,10 @@ public:
     bool isOpen() const { return portOpen; }
     // Counts the port sessions, from 1; 0 before the first open.
     quint64 session() const { return m_session; }
-    QString portName() const { return link.portName(); }
-    QString errorString() const { return link.errorString(); }
+    QString portName() const { return link->portName(); }
+    QString errorString() const { return link->errorString(); }
     // Why the port would not open or reopen, or why it was lost.
-    QSerialPort::SerialPortError linkError() const { return link.error(); }
+    LinkError linkError() const { return link->error(); }
 
     // The image file and the rate the user has chosen; the rate is used at the start and
     // after the result. An image given as bytes is served as it is, shared, never reloaded.
@@ -169,7 +169,9 @@ private:
     void restartSilenceWait();
     void showSilenceHint();
 
-    SerialLink link;
+    void useLinkFor(const QString &portName);
+
+    Link *link; // a child: a serial port, or a port on a device server, as the name says
     FrameReader reader;
     std::atomic<Phase> m_phase{Phase::Idle};
     std::atomic<quint64> m_entries{0};

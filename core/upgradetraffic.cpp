@@ -23,7 +23,7 @@ void UpgradeSequence::SerialPortSendData(const QByteArray &data)
     reportLossHeldDuringWrite();
     if (written != qint64(data.size())) {
         qDebug() << "Serial Written Error.";
-        log(tr("串口写入失败: %1").arg(link.errorString()));
+        log(tr("串口写入失败: %1").arg(link->errorString()));
         return;
     }
     pendingTxBytes += data.size();
@@ -40,7 +40,7 @@ void UpgradeSequence::placeSentLine()
 qint64 UpgradeSequence::writeHoldingLoss(const QByteArray &data)
 {
     m_writing = true;
-    const qint64 written = link.write(data);
+    const qint64 written = link->write(data);
     m_writing = false;
     return written;
 }
