@@ -52,8 +52,8 @@ bool Rfc2217Link::open(const QString &portName, qint32 rate)
 bool Rfc2217Link::connectToServer()
 {
     const NetworkPort port = NetworkPort::parse(m_name);
-    if (!port.problem.isEmpty())
-        return fail(LinkError::ServerUnreachable);
+    if (!port.problem.isEmpty()) // typed in the window: no address to connect to
+        return fail(linkError(QSerialPort::DeviceNotFoundError));
     m_socket.connectToHost(port.host, port.port);
     if (!m_socket.waitForConnected(ConnectTimeoutMs))
         return fail(LinkError::ServerUnreachable);

@@ -11,6 +11,8 @@ if [ "${1:-}" = "--qt6" ]; then
 fi
 
 bash "$root/scripts/build.sh" "$build" "${args[@]}"
+# The device-server tests start a real ser2net.
+bash "$root/scripts/deps.sh" ser2net
 cd "$build"
 # The tests mostly wait on timers and the line, so four times as many run as there are cores.
 QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j"$(( $(nproc) * 4 ))"
