@@ -189,8 +189,11 @@ QString startDeviceServer(QProcess &server, const QString &device, const QString
     QFile file(config);
     if (!file.open(QIODevice::WriteOnly))
         return {};
+    // Without chardelay ser2net forwards what the module sends at once instead of waiting
+    // for more (at least 1 ms after each byte), as the README's set-up has it.
     file.write(QString("connection: &module\n  accepter: telnet(rfc2217),tcp,127.0.0.1,%1\n"
-                       "  connector: serialdev,%2,115200n81,local\n")
+                       "  connector: serialdev,%2,115200n81,local\n"
+                       "  options:\n    chardelay: false\n")
                    .arg(port)
                    .arg(device)
                    .toUtf8());

@@ -264,7 +264,7 @@ head -c 65536 /dev/urandom >"$app/fw.ufw"
 "$root/build/sim/rw47hn-sim" --image "$app/fw.ufw" --link "$work/ttyRW47HN" >"$work/sim.out" 2>&1 &
 helpers+=($!)
 port=$((20000 + RANDOM % 20000))
-printf 'connection: &module\n  accepter: telnet(rfc2217),tcp,127.0.0.1,%s\n  connector: serialdev,%s,115200n81,local\n' \
+printf 'connection: &module\n  accepter: telnet(rfc2217),tcp,127.0.0.1,%s\n  connector: serialdev,%s,115200n81,local\n  options:\n    chardelay: false\n' \
     "$port" "$work/ttyRW47HN" >"$work/ser2net.yaml"
 waited=0
 until [ -e "$work/ttyRW47HN" ]; do

@@ -39,7 +39,8 @@ public:
         probe.close();
         const QString config = QStringLiteral("connection: &line\n"
                                               "  accepter: %1,tcp,127.0.0.1,%2\n"
-                                              "  connector: serialdev,%3,115200n81,local\n")
+                                              "  connector: serialdev,%3,115200n81,local\n"
+                                              "  options:\n    chardelay: false\n")
                                    .arg(accepter)
                                    .arg(port)
                                    .arg(device);
