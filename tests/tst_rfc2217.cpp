@@ -69,11 +69,6 @@ private:
     QProcess m_process;
 };
 
-QByteArray iac(const char *hexBytes)
-{
-    return hex(hexBytes);
-}
-
 } // namespace
 
 class tst_Rfc2217 : public QObject
@@ -90,15 +85,15 @@ private slots:
         QTest::addColumn<QByteArray>("data");
         QTest::addColumn<QVector<Command>>("commands");
         QTest::newRow("0xFF doubled")
-            << iac("41 FF FF 42 FF FF FF FF") << hex("41 FF 42 FF FF") << QVector<Command>{};
+            << hex("41 FF FF 42 FF FF FF FF") << hex("41 FF 42 FF FF") << QVector<Command>{};
         QTest::newRow("negotiations between data")
-            << iac("78 FF FD 00 79 FF FB 2C FF FE 05") << QByteArray("xy")
+            << hex("78 FF FD 00 79 FF FB 2C FF FE 05") << QByteArray("xy")
             << QVector<Command>{{253, 0, {}}, {251, 44, {}}, {254, 5, {}}};
         QTest::newRow("rate answer with a doubled 0xFF")
-            << iac("FF FA 2C 65 00 00 FF FF 00 FF F0 61") << QByteArray("a")
+            << hex("FF FA 2C 65 00 00 FF FF 00 FF F0 61") << QByteArray("a")
             << QVector<Command>{{250, 44, hex("65 00 00 FF 00")}};
         QTest::newRow("NOP and go-ahead dropped")
-            << iac("FF F1 61 FF F9 62") << QByteArray("ab") << QVector<Command>{};
+            << hex("FF F1 61 FF F9 62") << QByteArray("ab") << QVector<Command>{};
         const QByteArray fullFrame = buildFrame(ReadDataCmd, QByteArray(40, char(0xFF)));
         QTest::newRow("frame full of 0xFF")
             << TelnetCodec::escaped(fullFrame) << fullFrame << QVector<Command>{};
