@@ -39,4 +39,12 @@ signals:
     // The link went away (adapter unplugged, other side of a pty closed, connection dropped);
     // it is closed now. `reason` in the installed language, for the log.
     void lost(const QString &reason);
+
+protected:
+    // Says `bytes` written as a serial port says it of the bytes it writes itself: later, from
+    // the event loop, once the writer has counted what it handed over.
+    void reportWritten(qint64 bytes);
+
+private:
+    qint64 m_unreportedBytes = 0; // handed on, not yet said by bytesWritten
 };

@@ -158,21 +158,9 @@ qint64 Rfc2217Link::write(const QByteArray &data)
         return -1;
     if (m_socket.write(TelnetCodec::escaped(data)) < 0)
         return -1;
-    m_socket.flush(); // the module waits for every reply
-    reportWritten(data.size());
+    m_socket.flush();           // the module waits for every reply
+    reportWritten(data.size()); // in data bytes, not in what the doubling made of them
     return data.size();
-}
-
-// Said as a serial port says it: later, from the event loop, once the writer has counted
-// what it handed over; in data bytes, not in what the doubling made of them.
-void Rfc2217Link::reportWritten(qint64 bytes)
-{
-    const bool scheduled = m_unreportedBytes > 0;
-    m_unreportedBytes += bytes;
-    if (!scheduled && bytes > 0)
-        QMetaObject::invokeMethod(
-            this, [this] { emit bytesWritten(std::exchange(m_unreportedBytes, 0)); },
-            Qt::QueuedConnection);
 }
 
 void Rfc2217Link::readAvailable()

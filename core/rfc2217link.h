@@ -45,7 +45,6 @@ private:
     void takeComPortAnswer(const QByteArray &parameters);
     void deliverHeld();
     void handleSocketError(QAbstractSocket::SocketError error);
-    void reportWritten(qint64 bytes);
 
     QTcpSocket m_socket;
     TelnetCodec m_codec;
@@ -58,5 +57,4 @@ private:
     QByteArray m_held; // data that came while waiting for an answer
     enum class OptionAnswer { None, Accepted, Refused } m_comPort = OptionAnswer::None;
     qint32 m_confirmedRate = 0;
-    qint64 m_unreportedBytes = 0;
 };

@@ -68,20 +68,6 @@ qint64 SerialLink::write(const QByteArray &data)
     return queued < 0 ? -1 : taken + queued;
 }
 
-// Said as the port says it of the bytes it writes itself: later, from the event loop, once
-// the writer has counted what it handed over.
-void SerialLink::reportWritten(qint64 bytes)
-{
-    if (bytes <= 0)
-        return;
-    const bool scheduled = m_unreportedBytes > 0;
-    m_unreportedBytes += bytes;
-    if (!scheduled)
-        QMetaObject::invokeMethod(
-            this, [this] { emit bytesWritten(std::exchange(m_unreportedBytes, 0)); },
-            Qt::QueuedConnection);
-}
-
 void SerialLink::readAvailable()
 {
     if (m_open)

@@ -36,7 +36,6 @@ public:
 
 private:
     void readAvailable();
-    void reportWritten(qint64 bytes);
     void handleError(QSerialPort::SerialPortError error);
     QString lossReason() const;
 
@@ -49,5 +48,4 @@ private:
     QSerialPort m_port;
     bool m_open = false;
     QSerialPort::SerialPortError m_error = QSerialPort::NoError;
-    qint64 m_unreportedBytes = 0; // written past the port, not yet said by bytesWritten
 };
