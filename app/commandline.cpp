@@ -1,5 +1,7 @@
 #include "commandline.h"
 
+#include "networkport.h"
+
 #include "portidentity.h"
 #include "reportfile.h"
 #include "seriallink.h"

@@ -9,8 +9,10 @@
 //   rw47hn-bench --precise         the window beside an instant responder at 115200 only
 //   rw47hn-bench --turnaround      the window's turnaround at 1,000,000 baud beside the
 //                                  responder's, with and without debug output, only
+//   --precise and --turnaround also run the window through ser2net (rfc2217://, loopback)
+//   in front of the same simulator, without debug output
 //   rw47hn-bench --run MODE SIZE CHUNK WHO   one upgrade; MODE is turnaround, headroom, line
-//                                  or precise; WHO is window or responder
+//                                  or precise; WHO is window, ser2net or responder
 //   --debug-output null|pipe|off   where the window's Qt debug output goes: to /dev/null (the
 //                                  default), into a pipe this process reads as a terminal
 //                                  would, or nowhere, as it is not made at all; --precise then
@@ -29,7 +31,10 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QRandomGenerator>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QtTest>
 
 #include <cerrno>
@@ -171,6 +176,42 @@ QStringList simArguments(const QString &mode, const QString &imagePath, int chun
     return arguments;
 }
 
+// ser2net in front of the simulator's pty on a free loopback port, for a window that reaches
+// the module through rfc2217://; the URL, or an empty string when it would not start.
+QString startDeviceServer(QProcess &server, const QString &device, const QString &folder)
+{
+    QTcpServer probe;
+    if (!probe.listen(QHostAddress::LocalHost))
+        return {};
+    const quint16 port = probe.serverPort();
+    probe.close();
+    const QString config = folder + "/ser2net.yaml";
+    QFile file(config);
+    if (!file.open(QIODevice::WriteOnly))
+        return {};
+    // Without chardelay ser2net forwards what the module sends at once instead of waiting
+    // for more (at least 1 ms after each byte), as the README's set-up has it.
+    file.write(QString("connection: &module\n  accepter: telnet(rfc2217),tcp,127.0.0.1,%1\n"
+                       "  connector: serialdev,%2,115200n81,local\n"
+                       "  options:\n    chardelay: false\n")
+                   .arg(port)
+                   .arg(device)
+                   .toUtf8());
+    file.close();
+    server.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    server.start("ser2net", {"-n", "-u", "-c", config, "-P", folder + "/ser2net.pid"});
+    if (!server.waitForStarted())
+        return {};
+    for (int tries = 0; tries < 100; ++tries) {
+        QTcpSocket socket;
+        socket.connectToHost(QHostAddress::LocalHost, port);
+        if (socket.waitForConnected(100))
+            return QString("rfc2217://127.0.0.1:%1").arg(port);
+        QThread::msleep(50);
+    }
+    return {};
+}
+
 // One upgrade in this process; prints one "result" line: the simulator's figures as JSON.
 int runOne(const QString &mode, qint64 size, int chunk, const QString &who)
 {
@@ -186,9 +227,17 @@ int runOne(const QString &mode, qint64 size, int chunk, const QString &who)
     QElapsedTimer clock;
     clock.start();
     qint64 lateMs = 0;
+    QProcess server;
     if (who == "responder") {
         serveWithResponder(port, imagePath);
         sim.waitForFinished(-1);
+    } else if (who == "ser2net") {
+        const QString url = startDeviceServer(server, port, dir.path());
+        if (url.isEmpty())
+            return 2;
+        lateMs = serveWithWindow(url, imagePath, dir.path(), sim);
+        server.kill();
+        server.waitForFinished();
     } else {
         lateMs = serveWithWindow(port, imagePath, dir.path(), sim);
     }
@@ -369,6 +418,9 @@ void preciseTable(bool quick, bool bothDebugOutputs)
             preciseCostRow(chunk, "cost, debug off", quiet, responder);
             preciseCostRow(chunk, (QByteArray("cost, debug ") + debugName(windowDebug)).constData(),
                            loud, responder);
+            const auto network = runChild("precise", size, chunk, "ser2net", DebugOutput::Off);
+            preciseRow(chunk, "via ser2net, off", network);
+            preciseCostRow(chunk, "cost via ser2net", network, responder);
         } else {
             const auto window = runChild("precise", size, chunk, "window");
             preciseRow(chunk, "window", window);
@@ -405,6 +457,8 @@ void turnaroundTable(bool quick)
             if (windowDebug != DebugOutput::Off)
                 turnaroundRow(size, chunk, loud.constData(),
                               runChild("turnaround", size, chunk, "window", windowDebug));
+            turnaroundRow(size, chunk, "via ser2net, off",
+                          runChild("turnaround", size, chunk, "ser2net", DebugOutput::Off));
             std::fflush(stdout);
         }
     }

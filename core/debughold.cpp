@@ -1,6 +1,7 @@
 #include "debughold.h"
 
 #include <QByteArray>
+#include <QDebug>
 #include <QString>
 #include <QtGlobal>
 
@@ -17,6 +18,7 @@ struct HeldMessage
     QByteArray file, function, category; // the context's strings, kept past the message
     int line;
     QString text;
+    std::function<QString()> makeText; // when set, the text is made as the line is written
 };
 
 thread_local int holds = 0;
@@ -42,8 +44,13 @@ void holdOrPass(QtMsgType type, const QMessageLogContext &context, const QString
         pass(type, context, text);
         return;
     }
-    held.push_back({type, QByteArray(context.file), QByteArray(context.function),
-                    QByteArray(context.category), context.line, text});
+    held.push_back({type,
+                    QByteArray(context.file),
+                    QByteArray(context.function),
+                    QByteArray(context.category),
+                    context.line,
+                    text,
+                    {}});
 }
 
 // Installed once, the first time a hold is made, in front of whatever handler is in place
@@ -64,7 +71,7 @@ void passHeld()
             return bytes.isNull() ? nullptr : bytes.constData();
         };
         const QMessageLogContext context(text(m.file), m.line, text(m.function), text(m.category));
-        pass(m.type, context, m.text);
+        pass(m.type, context, m.makeText ? m.makeText() : m.text);
     }
 }
 
@@ -74,6 +81,15 @@ DebugHold::DebugHold()
 {
     installOnce();
     ++holds;
+}
+
+void DebugHold::debugLater(std::function<QString()> makeText)
+{
+    if (holds == 0) {
+        qDebug().noquote() << makeText();
+        return;
+    }
+    held.push_back({QtDebugMsg, {}, {}, QByteArrayLiteral("default"), 0, {}, std::move(makeText)});
 }
 
 DebugHold::~DebugHold()

@@ -1,5 +1,9 @@
 #pragma once
 
+#include <QString>
+
+#include <functional>
+
 // While a DebugHold lives, the Qt messages its thread makes wait, in their order, and go to
 // the message handler when the outermost hold of that thread ends. A module waits for every
 // reply: the debug lines of the frame it answers (each a write to a console that may be slow
@@ -12,4 +16,9 @@ public:
     ~DebugHold();
     DebugHold(const DebugHold &) = delete;
     DebugHold &operator=(const DebugHold &) = delete;
+
+    // A debug line whose text is made only when it is written: while a hold lasts, after the
+    // replies, in its place among the held lines; at once otherwise. The caller checks that
+    // debug output is wanted.
+    static void debugLater(std::function<QString()> makeText);
 };

@@ -24,11 +24,30 @@ bool SerialLink::acceptsBytes() const
     pollfd descriptor{int(m_port.handle()), POLLOUT, 0};
     return ::poll(&descriptor, 1, 0) == 1 && (descriptor.revents & POLLOUT) != 0;
 }
+
+// With nothing queued in the port, a reply goes straight to the descriptor: no copy into the
+// port's buffer, no write notifier switched on and off. What the driver does not take now,
+// and anything after a failure (which the port then meets and reports), goes through the port.
+qint64 SerialLink::writeToDriver(const QByteArray &data)
+{
+    if (m_port.bytesToWrite() > 0)
+        return 0;
+    ssize_t written;
+    do
+        written = ::write(int(m_port.handle()), data.constData(), size_t(data.size()));
+    while (written < 0 && errno == EINTR);
+    return qMax<qint64>(written, 0);
+}
 #else
 // Windows writes overlapped: flush() queues the bytes and never fails on a full buffer.
 bool SerialLink::acceptsBytes() const
 {
     return true;
+}
+
+qint64 SerialLink::writeToDriver(const QByteArray &)
+{
+    return 0;
 }
 #endif
 

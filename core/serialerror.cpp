@@ -14,9 +14,32 @@ struct Words
     const char *shown;
 };
 
-Words serialErrorWords(QSerialPort::SerialPortError error)
+Words networkErrorWords(LinkError error)
 {
     switch (error) {
+    case LinkError::ServerUnreachable:
+        return {"the device server cannot be reached",
+                QT_TRANSLATE_NOOP("SerialError", "无法连接到串口服务器")};
+    case LinkError::ServerClosed:
+        return {"the device server closed the connection",
+                QT_TRANSLATE_NOOP("SerialError", "串口服务器关闭了连接")};
+    case LinkError::OptionRefused:
+        return {"the device server does not serve port settings (RFC 2217)",
+                QT_TRANSLATE_NOOP("SerialError", "串口服务器不支持端口设置 (RFC 2217)")};
+    case LinkError::RateNotConfirmed:
+        return {"the device server did not confirm the rate",
+                QT_TRANSLATE_NOOP("SerialError", "串口服务器未确认波特率")};
+    default:
+        break;
+    }
+    return {"unknown error", QT_TRANSLATE_NOOP("SerialError", "未知错误")};
+}
+
+Words serialErrorWords(LinkError linkError)
+{
+    if (int(linkError) >= int(LinkError::ServerUnreachable))
+        return networkErrorWords(linkError);
+    switch (QSerialPort::SerialPortError(int(linkError))) {
     case QSerialPort::NoError:
         return {"no error", QT_TRANSLATE_NOOP("SerialError", "无错误")};
     case QSerialPort::DeviceNotFoundError:
@@ -47,12 +70,12 @@ Words serialErrorWords(QSerialPort::SerialPortError error)
 
 } // namespace
 
-QString serialErrorText(QSerialPort::SerialPortError error)
+QString serialErrorText(LinkError error)
 {
     return QLatin1String(serialErrorWords(error).english);
 }
 
-QString serialErrorShown(QSerialPort::SerialPortError error)
+QString serialErrorShown(LinkError error)
 {
     return QCoreApplication::translate("SerialError", serialErrorWords(error).shown);
 }

@@ -5,7 +5,7 @@
 #include <QDebug>
 
 // The port is a child so that it moves with the link to another thread.
-SerialLink::SerialLink(QObject *parent) : QObject(parent), m_port(this)
+SerialLink::SerialLink(QObject *parent) : Link(parent), m_port(this)
 {
     connect(&m_port, &QIODevice::readyRead, this, &SerialLink::readAvailable);
     connect(&m_port, &QIODevice::bytesWritten, this, &SerialLink::bytesWritten);
@@ -55,13 +55,17 @@ qint64 SerialLink::write(const QByteArray &data)
 {
     if (!m_open)
         return -1;
-    const qint64 written = m_port.write(data.constData(), data.size());
     // The module waits for every reply: hand it to the driver now, not after the log work.
+    const qint64 taken = writeToDriver(data);
+    reportWritten(taken);
+    if (taken == data.size())
+        return taken;
+    const qint64 queued = m_port.write(data.constData() + taken, data.size() - taken);
     // Only when the driver can take bytes: flush() on a full descriptor fails with EAGAIN,
     // which the port reports as a lost device. Otherwise its own notifier writes them later.
     if (acceptsBytes())
         m_port.flush();
-    return written;
+    return queued < 0 ? -1 : taken + queued;
 }
 
 void SerialLink::readAvailable()
@@ -94,5 +98,5 @@ void SerialLink::handleError(QSerialPort::SerialPortError error)
 // device is "Unknown error", translated with Qt, so it is never what decides.
 QString SerialLink::lossReason() const
 {
-    return serialErrorShown(QSerialPort::ResourceError);
+    return serialErrorShown(linkError(QSerialPort::ResourceError));
 }

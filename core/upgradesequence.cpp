@@ -2,21 +2,38 @@
 
 #include "upgradesequence.h"
 
+#include "networkport.h"
 #include "protocol.h"
+#include "rfc2217link.h"
 
 #include <QDebug>
 
 // The link and the timer are children so that they move with the sequence to another thread.
-UpgradeSequence::UpgradeSequence(QObject *parent) : QObject(parent), link(this), silenceTimer(this)
+UpgradeSequence::UpgradeSequence(QObject *parent)
+    : QObject(parent), link(new SerialLink(this)), silenceTimer(this)
 {
     qRegisterMetaType<UpgradeFigures>();
     qRegisterMetaType<LogEntry>();
-    connect(&link, &SerialLink::received, this, &UpgradeSequence::SerialPortReadData);
-    connect(&link, &SerialLink::bytesWritten, this, &UpgradeSequence::handleBytesWritten);
-    connect(&link, &SerialLink::lost, this, &UpgradeSequence::handleLinkLost);
+    useLinkFor(QString());
     reader.setTraced(true);
     silenceTimer.setSingleShot(true);
     connect(&silenceTimer, &QTimer::timeout, this, &UpgradeSequence::showSilenceHint);
+}
+
+// The link the name asks for: a port on a device server for rfc2217://HOST:PORT, a serial
+// port for anything else. Nothing else here knows which one it has.
+void UpgradeSequence::useLinkFor(const QString &portName)
+{
+    const bool network = NetworkPort::isNetworkName(portName);
+    if (network != (qobject_cast<Rfc2217Link *>(link) != nullptr)) {
+        delete link;
+        link = network ? static_cast<Link *>(new Rfc2217Link(this)) : new SerialLink(this);
+    }
+    connect(link, &Link::received, this, &UpgradeSequence::SerialPortReadData,
+            Qt::UniqueConnection);
+    connect(link, &Link::bytesWritten, this, &UpgradeSequence::handleBytesWritten,
+            Qt::UniqueConnection);
+    connect(link, &Link::lost, this, &UpgradeSequence::handleLinkLost, Qt::UniqueConnection);
 }
 
 int UpgradeSequence::OpenComPorts(QString portName, QString baudRateText)
@@ -32,9 +49,10 @@ int UpgradeSequence::OpenComPorts(QString portName, QString baudRateText)
         emit openFinished(false);
         return 0;
     }
-    if (!link.open(portName, baudRate)) {
-        log(tr("%1串口打开失败: %2").arg(portName, link.errorString()));
-        if (const QString hint = link.permissionHint(); !hint.isEmpty())
+    useLinkFor(portName);
+    if (!link->open(portName, baudRate)) {
+        log(tr("%1串口打开失败: %2").arg(portName, link->errorString()));
+        if (const QString hint = link->permissionHint(); !hint.isEmpty())
             log(hint);
         emit openFinished(false);
         return 0;
@@ -47,7 +65,7 @@ int UpgradeSequence::OpenComPorts(QString portName, QString baudRateText)
 
 void UpgradeSequence::closePort()
 {
-    link.close();
+    link->close();
     endSession();
 }
 
@@ -77,6 +95,7 @@ void UpgradeSequence::log(const QString &line)
 
 void UpgradeSequence::emitEntry(LogEntry entry)
 {
+    emitFrameLine(); // a frame's line, when one waits, came first
     emitEntryAt(std::move(entry), m_entries.fetch_add(1));
 }
 
@@ -141,7 +160,7 @@ bool UpgradeSequence::loadImage()
 // or a changed choice left the port at another one.
 bool UpgradeSequence::switchToChosenRateFirst()
 {
-    if (chosenRate > 0 && quint64(link.rate()) != chosenRate)
+    if (chosenRate > 0 && quint64(link->rate()) != chosenRate)
         changeBaudRate(chosenRate);
     return portOpen;
 }
@@ -175,8 +194,8 @@ void UpgradeSequence::changeBaudRate(quint64 baudrate)
     // A timer of an upgrade may fire after the user closed the link: leave it closed.
     if (!portOpen)
         return;
-    if (!link.reopenAt(qint32(baudrate))) {
-        log(tr("切波特率失败: %1, %2").arg(QString::number(baudrate), link.errorString()));
+    if (!link->reopenAt(qint32(baudrate))) {
+        log(tr("切波特率失败: %1, %2").arg(QString::number(baudrate), link->errorString()));
         markClosed(baudrate);
         return;
     }
@@ -269,16 +288,28 @@ bool UpgradeSequence::awaitingResult() const
 
 // Starts, or starts again, the wait for the module: after the start frame and after every
 // chunk it sends until the result.
+// The timer is not set again for every chunk (a byte, at 115200 baud): it looks when it
+// fires how long ago the module was last heard, and waits the rest.
 void UpgradeSequence::restartSilenceWait()
 {
-    if (awaitingResult() && portOpen)
-        silenceTimer.start(packetMode != 0 ? silentInFramesMs : silentAfterStartMs);
+    if (!awaitingResult() || !portOpen)
+        return;
+    const int limitMs = packetMode != 0 ? silentInFramesMs : silentAfterStartMs;
+    const bool shorter = limitMs < m_silenceLimitMs;
+    m_silenceLimitMs = limitMs;
+    m_lastHeard.start();
+    if (shorter || !silenceTimer.isActive())
+        silenceTimer.start(limitMs);
 }
 
 void UpgradeSequence::showSilenceHint()
 {
     if (!awaitingResult() || silenceHintShown || !portOpen)
         return;
+    if (const qint64 leftMs = m_silenceLimitMs - m_lastHeard.elapsed(); leftMs > 0) {
+        silenceTimer.start(int(leftMs));
+        return;
+    }
     silenceHintShown = true;
     log(tr("模块无应答，请检查连接和波特率"));
     emit noAnswer();

@@ -66,10 +66,10 @@ public:
     bool isOpen() const { return portOpen; }
     // Counts the port sessions, from 1; 0 before the first open.
     quint64 session() const { return m_session; }
-    QString portName() const { return link.portName(); }
-    QString errorString() const { return link.errorString(); }
+    QString portName() const { return link->portName(); }
+    QString errorString() const { return link->errorString(); }
     // Why the port would not open or reopen, or why it was lost.
-    QSerialPort::SerialPortError linkError() const { return link.error(); }
+    LinkError linkError() const { return link->error(); }
 
     // The image file and the rate the user has chosen; the rate is used at the start and
     // after the result. An image given as bytes is served as it is, shared, never reloaded.
@@ -147,6 +147,8 @@ private:
     void emitEntry(LogEntry entry);
     void emitEntryAt(LogEntry entry, quint64 serial);
     void placeSentLine();
+    void emitFrameLine();
+    static bool debugWanted();
     qint64 writeHoldingLoss(const QByteArray &data);
     void reportLossHeldDuringWrite();
     void reportLinkLost(const QString &reason);
@@ -167,7 +169,9 @@ private:
     void restartSilenceWait();
     void showSilenceHint();
 
-    SerialLink link;
+    void useLinkFor(const QString &portName);
+
+    Link *link; // a child: a serial port, or a port on a device server, as the name says
     FrameReader reader;
     std::atomic<Phase> m_phase{Phase::Idle};
     std::atomic<quint64> m_entries{0};
@@ -184,6 +188,14 @@ private:
         quint64 serial = 0;
         qint64 timeMs = 0;
     } m_sentLine;
+    // The line of the frame being answered: its place and time, taken as it came in; made
+    // once the reply is out. Null bytes once made.
+    struct FrameLine
+    {
+        quint64 serial = 0;
+        qint64 timeMs = 0;
+        QByteArray bytes;
+    } m_frameLine;
     bool m_writing = false;          // a buffer is being handed to the port
     bool m_lostWhileWriting = false; // and the port was lost meanwhile, for m_lossReason
     QString m_lossReason;
@@ -195,5 +207,7 @@ private:
     QTimer silenceTimer;
     int silentAfterStartMs = 3000;
     int silentInFramesMs = 5000;
+    int m_silenceLimitMs = 0;  // the limit the running wait counts to
+    QElapsedTimer m_lastHeard; // since the start frame or the module's last chunk
     bool silenceHintShown = false;
 };

@@ -18,11 +18,12 @@ void UpgradeSequence::SerialPortSendData(const QByteArray &data)
     // bytes are on the wire clears their line too.
     placeSentLine();
     const qint64 written = writeHoldingLoss(data);
+    emitFrameLine(); // the line of the frame this answers comes first
     ArrayToHexStringAppendTextBrowser(1, data);
     reportLossHeldDuringWrite();
     if (written != qint64(data.size())) {
         qDebug() << "Serial Written Error.";
-        log(tr("串口写入失败: %1").arg(link.errorString()));
+        log(tr("串口写入失败: %1").arg(link->errorString()));
         return;
     }
     pendingTxBytes += data.size();
@@ -39,7 +40,7 @@ void UpgradeSequence::placeSentLine()
 qint64 UpgradeSequence::writeHoldingLoss(const QByteArray &data)
 {
     m_writing = true;
-    const qint64 written = link.write(data);
+    const qint64 written = link->write(data);
     m_writing = false;
     return written;
 }
@@ -55,7 +56,9 @@ void UpgradeSequence::reportLossHeldDuringWrite()
 void UpgradeSequence::handleBytesWritten(qint64 bytes)
 {
     pendingTxBytes -= bytes;
-    qDebug() << ">>>bytes: " << pendingTxBytes;
+    // A stream line is made in full before Qt looks whether it is wanted: ask first.
+    if (debugWanted())
+        qDebug() << ">>>bytes: " << pendingTxBytes;
 }
 
 // One chunk as the link delivered it: text phase first, then the frame reader.
@@ -68,7 +71,8 @@ void UpgradeSequence::SerialPortReadData(const QByteArray &chunk)
     m_chunkTimeMs = LogEntry::now();
     const bool handshakeEnded = packetMode == 0 && takeText(chunk);
     if (!handshakeEnded) {
-        qDebug() << "<<<bytes: " << chunk;
+        if (debugWanted())
+            qDebug() << "<<<bytes: " << chunk;
         for (const char byte : chunk)
             takeFrameByte(uint8_t(byte));
     }
@@ -122,6 +126,7 @@ void UpgradeSequence::processCmdHandler(uint8_t opcode, const QByteArray &payloa
         setPhase(Phase::Serving);
     if (!answer.reply.isEmpty())
         SerialPortSendData(answer.reply);
+    emitFrameLine();
     if (answer.served)
         recordServed(answer);
     switch (answer.next) {
@@ -154,10 +159,27 @@ void UpgradeSequence::ArrayToHexStringAppendTextBrowser(uint8_t flag, const QByt
     if (!hexLines)
         return;
     const auto direction = flag != 0 ? LogEntry::Kind::Sent : LogEntry::Kind::Received;
-    if (QLoggingCategory::defaultCategory()->isDebugEnabled())
-        qDebug() << "Hex string:" << hexLine(direction, data);
-    if (direction == LogEntry::Kind::Received)
-        emitEntry(LogEntry::ofTraffic(direction, data, m_chunkTimeMs));
+    if (debugWanted()) // made as the line is written: after the replies of the chunk
+        DebugHold::debugLater([direction, data] {
+            return QStringLiteral("Hex string: \"%1\"").arg(hexLine(direction, data));
+        });
+    if (direction == LogEntry::Kind::Received) // its entry once the reply is out
+        m_frameLine = {m_entries.fetch_add(1), m_chunkTimeMs, data};
     else // after the write, in the place taken before it
         emitEntryAt(LogEntry::ofTraffic(direction, data, m_sentLine.timeMs), m_sentLine.serial);
+}
+
+// The entry of the frame being answered, if it has not been made yet.
+void UpgradeSequence::emitFrameLine()
+{
+    if (m_frameLine.bytes.isNull())
+        return;
+    const QByteArray bytes = std::exchange(m_frameLine.bytes, QByteArray());
+    emitEntryAt(LogEntry::ofTraffic(LogEntry::Kind::Received, bytes, m_frameLine.timeMs),
+                m_frameLine.serial);
+}
+
+bool UpgradeSequence::debugWanted()
+{
+    return QLoggingCategory::defaultCategory()->isDebugEnabled();
 }

@@ -17,9 +17,10 @@ QString shownText(const char *source)
 
 // A port that is lost reads as a failed read on a pty whose other side closed, and as a
 // resource error on a pulled adapter: to the user both are a device that went away.
-QSerialPort::SerialPortError asLoss(QSerialPort::SerialPortError error)
+LinkError asLoss(LinkError error)
 {
-    return error == QSerialPort::ReadError ? QSerialPort::ResourceError : error;
+    return error == linkError(QSerialPort::ReadError) ? linkError(QSerialPort::ResourceError)
+                                                      : error;
 }
 
 QString isoUtc(const QDateTime &time)
@@ -30,8 +31,7 @@ QString isoUtc(const QDateTime &time)
 
 } // namespace
 
-EndReason EndReason::of(Kind kind, QSerialPort::SerialPortError error, qint64 number,
-                        const QString &detail)
+EndReason EndReason::of(Kind kind, LinkError error, qint64 number, const QString &detail)
 {
     EndReason reason;
     reason.kind = kind;

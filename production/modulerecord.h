@@ -1,8 +1,9 @@
 #pragma once
 
+#include "serialerror.h"
+
 #include <QDateTime>
 #include <QJsonObject>
-#include <QSerialPort>
 #include <QString>
 
 // Why an upgrade ended without the module's result: a stable code and English words for
@@ -21,12 +22,12 @@ struct EndReason
     };
 
     Kind kind = Kind::None;
-    QSerialPort::SerialPortError serialError = QSerialPort::NoError;
+    LinkError serialError = LinkError::NoError;
     qint64 number = 0;
     QString detail; // English
 
-    static EndReason of(Kind kind, QSerialPort::SerialPortError error = QSerialPort::NoError,
-                        qint64 number = 0, const QString &detail = {});
+    static EndReason of(Kind kind, LinkError error = LinkError::NoError, qint64 number = 0,
+                        const QString &detail = {});
 
     bool isNone() const { return kind == Kind::None; }
     // The port failed before a byte was sent: a fault of the station's, not of a module.

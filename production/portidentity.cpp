@@ -3,6 +3,8 @@
 
 #include "portidentity.h"
 
+#include "networkport.h"
+
 #include <QElapsedTimer>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -94,7 +96,9 @@ QString portDevice(const QString &name, const QString &systemLocation)
 PortRequest PortRequest::parse(const QString &request)
 {
     PortRequest parsed;
-    if (request.startsWith(SerialPrefix)) {
+    if (NetworkPort::isNetworkName(request)) {
+        parsed.problem = NetworkPort::parse(request).problem; // a name, checked here once
+    } else if (request.startsWith(SerialPrefix)) {
         parsed.kind = Kind::Serial;
         parsed.serialNumber = request.mid(SerialPrefix.size());
         if (parsed.serialNumber.isEmpty())

@@ -33,8 +33,9 @@ QVector<PortIdentity> systemPorts();
 // location is only the name behind Windows' device prefix.
 QString portDevice(const QString &name, const QString &systemLocation);
 
-// A port as given to --port: a name or path, or `serial=<USB serial number>`, or
-// `usb=<VID>:<PID>` (4 hex digits each) for the one adapter that has them.
+// A port as given to --port: a name or path (rfc2217://HOST:PORT for a port on a device
+// server), or `serial=<USB serial number>`, or `usb=<VID>:<PID>` (4 hex digits each) for the
+// one adapter that has them.
 struct PortRequest
 {
     enum class Kind { Name, Serial, Usb };
@@ -42,7 +43,7 @@ struct PortRequest
     QString serialNumber;
     quint16 vendorId = 0;
     quint16 productId = 0;
-    QString problem; // what is wrong with a serial= or usb= request; empty when it is well formed
+    QString problem; // what is wrong with the request; empty when it is well formed
 
     static PortRequest parse(const QString &request);
     bool isIdentity() const { return kind != Kind::Name; }

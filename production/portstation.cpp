@@ -2,6 +2,8 @@
 
 #include "portstation.h"
 
+#include "networkport.h"
+
 #include <QFileInfo>
 
 #include <algorithm>
@@ -113,6 +115,8 @@ void PortStation::poll()
 // match count as present, so that the module is refused with both named instead of waited for.
 bool PortStation::portPresent() const
 {
+    if (NetworkPort::isNetworkName(m_port))
+        return true; // only a connection tells: opening tries it, and again after a refusal
     if (PortRequest::parse(m_port).isIdentity())
         return resolvePort(m_port, m_options.listPorts()).kind != PortResolution::Kind::Absent;
     if (QFileInfo::exists(m_port))

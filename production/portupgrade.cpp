@@ -39,8 +39,8 @@ PortUpgrade::PortUpgrade(const QString &port, const HeadlessOptions &options,
     m_idle.setSingleShot(true);
     m_idle.setInterval(options.timeoutSeconds * 1000);
     connect(&m_idle, &QTimer::timeout, this, [this] {
-        endWithError(EndReason::of(EndReason::Kind::NoAnswer, QSerialPort::NoError,
-                                   m_options.timeoutSeconds));
+        endWithError(
+            EndReason::of(EndReason::Kind::NoAnswer, LinkError::NoError, m_options.timeoutSeconds));
     });
     connectSequence();
     connectLog();
@@ -107,7 +107,7 @@ EndReason PortUpgrade::resolve()
     m_record.device = resolution.device;
     if (!resolution.device.isEmpty())
         return {};
-    return EndReason::of(EndReason::Kind::PortNotFound, QSerialPort::NoError, 0, resolution.reason);
+    return EndReason::of(EndReason::Kind::PortNotFound, LinkError::NoError, 0, resolution.reason);
 }
 
 // A log file's name holds no '/' from a serial number; the file name sanitizes the rest.

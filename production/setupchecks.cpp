@@ -2,6 +2,7 @@
 
 #include "setupchecks.h"
 
+#include "networkport.h"
 #include "portidentity.h"
 
 #include <QDir>
@@ -34,6 +35,9 @@ QString SetupChecks::resolvedFile(const QString &path)
 
 QString SetupChecks::portIdentity(const QString &port)
 {
+    // One port of one device server, however the name is spelled.
+    if (NetworkPort::isNetworkName(port))
+        return NetworkPort::parse(port).key();
     const PortRequest request = PortRequest::parse(port);
     if (request.isIdentity())
         return request.key();

@@ -3,10 +3,17 @@
 #include "protocol.h"
 
 #include <QDebug>
+#include <QLoggingCategory>
 
 #include <vector>
 
 namespace {
+
+// A stream line is made in full before Qt looks whether it is wanted: the reply waits for it.
+bool debugWanted()
+{
+    return QLoggingCategory::defaultCategory()->isDebugEnabled();
+}
 
 // The length field of a frame with this payload, as the debug lines have always shown it.
 int lengthField(const QByteArray &payload)
@@ -51,7 +58,8 @@ CommandAnswer answerReadData(const QByteArray &payload, const QByteArray &image)
     const auto *request = reinterpret_cast<const uint8_t *>(payload.constData());
     const quint32 address = readU32le(request);
     const quint32 count = readU32le(request + 4);
-    qDebug() << "<<<addr: " << address << "len: " << count;
+    if (debugWanted())
+        qDebug() << "<<<addr: " << address << "len: " << count;
 
     const quint32 imageSize = quint32(image.size());
     const quint32 available = address < imageSize ? imageSize - address : 0;
@@ -81,7 +89,8 @@ CommandAnswer answerResult(const QByteArray &payload)
 
 CommandAnswer answerCommand(uint8_t opcode, const QByteArray &payload, const QByteArray &image)
 {
-    qDebug() << "<<<opcode: " << int(opcode);
+    if (debugWanted())
+        qDebug() << "<<<opcode: " << int(opcode);
     switch (opcode) {
     case BaudRateCmd:
         return answerBaudRate(payload);

@@ -1,17 +1,34 @@
 #include "frame.h"
 
 #include <QDebug>
+#include <QLoggingCategory>
+
+namespace {
+
+// The CRC of every byte value, so that a reply's CRC costs a look-up per byte, not eight
+// shifts: the module waits for it.
+struct CrcTable
+{
+    uint16_t entries[256] = {};
+    constexpr CrcTable()
+    {
+        for (int value = 0; value < 256; ++value) {
+            uint16_t crc = uint16_t(value << 8);
+            for (int bit = 0; bit < 8; ++bit)
+                crc = (crc & 0x8000) ? uint16_t((crc << 1) ^ 0x1021) : uint16_t(crc << 1);
+            entries[value] = crc;
+        }
+    }
+};
+constexpr CrcTable crcTable;
+
+} // namespace
 
 uint16_t crc16Xmodem(const uint8_t *data, size_t size)
 {
     uint16_t crc = 0x0000;
-    for (size_t i = 0; i < size; ++i) {
-        for (int bit = 7; bit >= 0; --bit) {
-            if ((data[i] >> bit) & 1)
-                crc ^= 0x8000;
-            crc = (crc & 0x8000) ? uint16_t((crc << 1) ^ 0x1021) : uint16_t(crc << 1);
-        }
-    }
+    for (size_t i = 0; i < size; ++i)
+        crc = uint16_t((crc << 8) ^ crcTable.entries[uint8_t((crc >> 8) ^ data[i])]);
     return crc;
 }
 
@@ -34,7 +51,8 @@ std::vector<uint8_t> DataFormatToPaket(uint8_t opcode, const std::vector<uint8_t
     frame.insert(frame.end(), payload.begin(), payload.end());
 
     const uint16_t crc = crc16Xmodem(frame.data(), frame.size());
-    qDebug(" %04X", crc);
+    if (QLoggingCategory::defaultCategory()->isDebugEnabled()) // made in full even when unwanted
+        qDebug(" %04X", crc);
     frame.push_back(uint8_t(crc & 0xFF));
     frame.push_back(uint8_t(crc >> 8));
     return frame;

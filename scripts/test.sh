@@ -11,8 +11,9 @@ if [ "${1:-}" = "--qt6" ]; then
 fi
 
 bash "$root/scripts/build.sh" "$build" "${args[@]}"
-# The results store's tests start a PostgreSQL server of their own from Debian's binaries.
-bash "$root/scripts/deps.sh" postgresql
+# The results store's tests start a PostgreSQL server of their own from Debian's binaries,
+# the device-server tests a real ser2net.
+bash "$root/scripts/deps.sh" postgresql ser2net
 cd "$build"
 # The tests mostly wait on timers and the line (a tenth of their wall time is CPU), so eight
 # times as many run as there are cores.

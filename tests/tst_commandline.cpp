@@ -85,6 +85,18 @@ private slots:
         QTest::newRow("same adapter twice")
             << byIdentity + QStringList{"usb=0403:600A", "--port", "usb=0403:600a"}
             << "--port: given twice: usb=0403:600a (usb=0403:600a)";
+        QTest::newRow("port on a device server")
+            << byIdentity + QStringList{"rfc2217://192.168.1.20:2000", "--port",
+                                        "rfc2217://[::1]:2000"}
+            << "";
+        for (const char *request : {"rfc2217://box", "rfc2217://box:0", "rfc2217://box:2000/x"})
+            QTest::newRow(request) << byIdentity + QStringList{request}
+                                   << QString("--port: rfc2217:// needs HOST:PORT, the port from "
+                                              "1 to 65535 (rfc2217://192.168.1.20:2000): ") +
+                                          request;
+        QTest::newRow("same port of a device server twice")
+            << byIdentity + QStringList{"rfc2217://Box:2000", "--port", "RFC2217://box:2000"}
+            << "--port: given twice: RFC2217://box:2000 (rfc2217://box:2000)";
         QTest::newRow("list ports as JSON on stdout")
             << QStringList{"--list-ports", "--json", "-", "--port", "usb=12"} << "";
         QTest::newRow("list ports, JSON folder missing")

@@ -278,6 +278,22 @@
         <source>未知错误</source>
         <translation>unknown error</translation>
     </message>
+    <message>
+        <source>无法连接到串口服务器</source>
+        <translation>the device server cannot be reached</translation>
+    </message>
+    <message>
+        <source>串口服务器关闭了连接</source>
+        <translation>the device server closed the connection</translation>
+    </message>
+    <message>
+        <source>串口服务器不支持端口设置 (RFC 2217)</source>
+        <translation>the device server does not serve port settings (RFC 2217)</translation>
+    </message>
+    <message>
+        <source>串口服务器未确认波特率</source>
+        <translation>the device server did not confirm the rate</translation>
+    </message>
 </context>
 <context>
     <name>SerialLink</name>
