@@ -36,13 +36,13 @@ EndReason reasonOf(const QString &code, const QString &words)
     if (code == QLatin1String("interrupted"))
         return EndReason::of(Kind::Interrupted);
     if (code == QLatin1String("no_answer"))
-        return EndReason::of(Kind::NoAnswer, QSerialPort::NoError, number);
+        return EndReason::of(Kind::NoAnswer, LinkError::NoError, number);
     if (code == QLatin1String("port_lost"))
-        return EndReason::of(Kind::PortLost, QSerialPort::ResourceError);
+        return EndReason::of(Kind::PortLost, linkError(QSerialPort::ResourceError));
     if (code == QLatin1String("rate_switch_failed"))
-        return EndReason::of(Kind::RateSwitchFailed, QSerialPort::UnknownError, number);
+        return EndReason::of(Kind::RateSwitchFailed, linkError(QSerialPort::UnknownError), number);
     if (code == QLatin1String("cannot_open"))
-        return EndReason::of(Kind::CannotOpen, QSerialPort::UnknownError);
+        return EndReason::of(Kind::CannotOpen, linkError(QSerialPort::UnknownError));
     return code.isEmpty() ? EndReason() : EndReason::of(Kind::PortNotFound, {}, 0, words);
 }
 
