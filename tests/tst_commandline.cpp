@@ -86,8 +86,8 @@ private slots:
             << byIdentity + QStringList{"usb=0403:600A", "--port", "usb=0403:600a"}
             << "--port: given twice: usb=0403:600a (usb=0403:600a)";
         QTest::newRow("port on a device server")
-            << byIdentity + QStringList{"rfc2217://192.168.1.20:2000", "--port",
-                                        "rfc2217://[::1]:2000"}
+            << byIdentity +
+                   QStringList{"rfc2217://192.168.1.20:2000", "--port", "rfc2217://[::1]:2000"}
             << "";
         for (const char *request : {"rfc2217://box", "rfc2217://box:0", "rfc2217://box:2000/x"})
             QTest::newRow(request) << byIdentity + QStringList{request}
