@@ -47,6 +47,7 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <QUuid>
 
 #include <algorithm>
 #include <cmath>
@@ -348,6 +349,9 @@ WindowRun runStationWindow(const QString &imagePath, int positions, const QStrin
     setup.mode = StartMode::OnStart;
     setup.jsonLinesPath = dir.filePath("results.jsonl");
     setup.results = results;
+    // A name of this run's own: the window restores the history and totals the store holds for
+    // its station, and those of earlier runs would count as this run's modules.
+    setup.stationName = QStringLiteral("bench-%1").arg(QUuid::createUuid().toString(QUuid::Id128));
     StationWindow window;
     window.resize(1366, 768);
     window.useSetup(setup);
