@@ -12,6 +12,11 @@
 //   rw47hn-bench-stations --loop     only the looping row: 1,000 modules through --loop on 16
 //                                    ports, the upgrader's memory after the first ten and after
 //                                    the last
+//   rw47hn-bench-stations --results [--rounds N]
+//                                    only the results rows: 16 modules recording into a
+//                                    PostgreSQL server of the benchmark's own against recording
+//                                    into nothing, alternating, N rounds (3), headless and in
+//                                    the station window; each round's figures and the medians
 //
 // The slow disk is the upgrader's RW47HN_SYNC_DELAY_MS: a test hook, read from the
 // environment only, that holds each sync of the JSON lines file that long.
@@ -19,12 +24,16 @@
 // upgrader runs as a child, so its CPU time and peak memory are its own. For the station
 // window's rows it is the other way round: the window runs here, so that its thread's timer
 // can be watched, and each module is a rw47hn-sim of its own.
+// The upgrader's data folder (its default results file, its outbox) is a temporary one, never
+// that of whoever runs this.
 
 #include "commandhandler.h"
 #include "framereader.h"
 #include "modulesimulator.h"
+#include "postgresserver.h"
 #include "protocol.h"
 #include "ptypair.h"
+#include "resultsdatabase.h"
 #include "stationwindow.h"
 
 #include <QApplication>
@@ -38,6 +47,7 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <QUuid>
 
 #include <algorithm>
 #include <cmath>
@@ -157,6 +167,7 @@ struct HeadlessSetup
     // another while the others are still served.
     bool staggered = false;
     int syncDelayMs = -1; // 0 or more: with --json-lines, each sync held this long
+    QString results;      // --results; empty: the default file, in a temporary data folder
 };
 
 struct StationRun
@@ -170,7 +181,17 @@ struct StationRun
     double lastLineSeconds = 0;
     QVector<qint64> turnaroundUs; // of every module's requests
     int timeouts = 0;
+    QVector<double> moduleSeconds; // each module's exchange, as the module saw it
 };
+
+double median(QVector<double> values)
+{
+    if (values.isEmpty())
+        return 0;
+    std::sort(values.begin(), values.end());
+    const int middle = values.size() / 2;
+    return values.size() % 2 ? values.at(middle) : (values.at(middle - 1) + values.at(middle)) / 2;
+}
 
 StationRun runStations(const QByteArray &image, const HeadlessSetup &setup)
 {
@@ -204,12 +225,15 @@ StationRun runStations(const QByteArray &image, const HeadlessSetup &setup)
     getrusage(RUSAGE_CHILDREN, &before);
     QProcess upgrader;
     upgrader.setStandardErrorFile(QProcess::nullDevice()); // its progress lines
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("XDG_DATA_HOME", dir.filePath("data"));
     if (setup.syncDelayMs >= 0) {
         arguments << "--json-lines" << dir.filePath("results.jsonl");
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert("RW47HN_SYNC_DELAY_MS", QString::number(setup.syncDelayMs));
-        upgrader.setProcessEnvironment(environment);
     }
+    if (!setup.results.isEmpty())
+        arguments << "--results" << setup.results;
+    upgrader.setProcessEnvironment(environment);
     QElapsedTimer clock;
     clock.start();
     upgrader.start(QStringLiteral(RW47HN_UPGRADER_PATH), arguments);
@@ -235,6 +259,7 @@ StationRun runStations(const QByteArray &image, const HeadlessSetup &setup)
         }
         run.turnaroundUs += stats.turnaroundUs;
         run.timeouts += stats.timeouts;
+        run.moduleSeconds << stats.elapsedMs / 1000.0;
     }
     return run;
 }
@@ -290,14 +315,16 @@ int syncRows(const QByteArray &image)
 struct WindowRun
 {
     double wallSeconds = 0;
-    double maxLateMs = 0; // of the window thread's 10 ms timer
-    long peakRssKb = 0;   // of this process, which holds the window
+    double cpuSeconds = 0;         // of this process: the window, its threads, this loop
+    QVector<double> moduleSeconds; // each module's time as its record says
+    double maxLateMs = 0;          // of the window thread's 10 ms timer
+    long peakRssKb = 0;            // of this process, which holds the window
     bool allOk = false;
 };
 
 // `positions` modules in the station window at once, each a rw47hn-sim paced at 115200 baud,
 // all started together as the operator's Space does; timed until the last one has ended.
-WindowRun runStationWindow(const QString &imagePath, int positions)
+WindowRun runStationWindow(const QString &imagePath, int positions, const QString &results = {})
 {
     QTemporaryDir dir;
     std::vector<std::unique_ptr<QProcess>> sims;
@@ -321,6 +348,10 @@ WindowRun runStationWindow(const QString &imagePath, int positions)
     setup.image = imagePath;
     setup.mode = StartMode::OnStart;
     setup.jsonLinesPath = dir.filePath("results.jsonl");
+    setup.results = results;
+    // A name of this run's own: the window restores the history and totals the store holds for
+    // its station, and those of earlier runs would count as this run's modules.
+    setup.stationName = QStringLiteral("bench-%1").arg(QUuid::createUuid().toString(QUuid::Id128));
     StationWindow window;
     window.resize(1366, 768);
     window.useSetup(setup);
@@ -337,6 +368,13 @@ WindowRun runStationWindow(const QString &imagePath, int positions)
         run.maxLateMs = qMax(run.maxLateMs, tick.nsecsElapsed() / 1e6 - 10);
         tick.start();
     });
+    const auto cpuNow = [] {
+        rusage self{};
+        getrusage(RUSAGE_SELF, &self);
+        return self.ru_utime.tv_sec + self.ru_utime.tv_usec / 1e6 + self.ru_stime.tv_sec +
+               self.ru_stime.tv_usec / 1e6;
+    };
+    const double cpuBefore = cpuNow();
     QElapsedTimer clock;
     clock.start();
     tick.start();
@@ -344,8 +382,11 @@ WindowRun runStationWindow(const QString &imagePath, int positions)
     window.controller()->startAllIdle();
     runUntil([&] { return model->history().size() == positions; });
     run.wallSeconds = clock.nsecsElapsed() / 1e9;
+    run.cpuSeconds = cpuNow() - cpuBefore;
     probe.stop();
     run.allOk = model->totals().passed == positions;
+    for (const StationRecord &record : model->history())
+        run.moduleSeconds << record.module.seconds();
     window.close();
     for (const auto &sim : sims)
         runUntil([&] { return sim->state() == QProcess::NotRunning; });
@@ -379,6 +420,111 @@ int windowRows(const QByteArray &image)
         allOk = allOk && run.allOk;
     }
     return allOk ? 0 : 1;
+}
+
+// One host's figures with one store, a value per round.
+struct StoreFigures
+{
+    QVector<double> wall, module, cpu;
+};
+
+// 16 modules at once, headless (the upgrader a child of this process) or in the station
+// window (in this process), recording into `results`.
+StoreFigures &measure(StoreFigures &figures, bool window, const QByteArray &image,
+                      const QString &imagePath, const QString &results, bool *allOk)
+{
+    constexpr int Modules = 16;
+    const auto keep = [&](const auto &run) {
+        figures.wall << run.wallSeconds;
+        figures.module << median(run.moduleSeconds);
+        figures.cpu << run.cpuSeconds;
+        *allOk = *allOk && run.allOk;
+    };
+    if (window) {
+        keep(runStationWindow(imagePath, Modules, results));
+    } else {
+        HeadlessSetup setup;
+        setup.modules = Modules;
+        setup.results = results;
+        keep(runStations(image, setup));
+    }
+    return figures;
+}
+
+void printFigures(const char *host, const char *store, const QString &round, double wall,
+                  double module, double cpu)
+{
+    std::printf("%-9s %-11s | %5s | %9.2f %9.2f | %9.2f %8.1f%%\n", host, store, qPrintable(round),
+                wall, module, cpu, cpu / wall * 100);
+    std::fflush(stdout);
+}
+
+// The records the server holds: every module's, once.
+int recordsIn(const QString &store)
+{
+    QString problem;
+    ResultsDatabase database(ResultsTarget::parse(store, &problem), ResultsDatabase::Use::Read);
+    if (database.open(&problem) != ResultsDatabase::Outcome::Done)
+        return -1;
+    return int(database.rows({}, {}, &problem).size());
+}
+
+// What recording into a PostgreSQL server costs 16 modules against recording nowhere: the two
+// alternate round after round, so that the load of this shared machine weighs on both alike.
+int resultsRows(const QByteArray &image, int rounds)
+{
+    PostgresServer server;
+    QString problem = server.start();
+    if (problem.isEmpty())
+        problem = server.exec("postgres", {"create database bench"});
+    if (!problem.isEmpty()) {
+        std::fprintf(stderr, "no PostgreSQL server: %s\n", qPrintable(problem));
+        return 1;
+    }
+    QTemporaryDir dir;
+    const QString imagePath = dir.filePath("results.ufw");
+    QFile file(imagePath);
+    file.open(QIODevice::WriteOnly);
+    file.write(image);
+    file.close();
+    const QString stores[] = {QStringLiteral("none"), server.url("bench")};
+    const char *storeNames[] = {"none", "postgresql"};
+    const char *hostNames[] = {"headless", "window"};
+    std::printf("\n16 modules at once recording into nothing and into PostgreSQL (a server of "
+                "this benchmark's on 127.0.0.1), %zu KiB image, %d-byte slices, %d baud\n",
+                size_t(image.size() >> 10), Slice, LineBaud);
+    std::printf("%-9s %-11s | %5s | %9s %9s | %9s %9s\n", "host", "store", "round", "wall s",
+                "module s", "CPU s", "CPU/wall");
+    StoreFigures figures[2][2]; // [host][store]
+    bool allOk = true;
+    for (int round = 1; round <= rounds; ++round) {
+        for (int host = 0; host < 2; ++host) {
+            for (int store = 0; store < 2; ++store) {
+                const StoreFigures &made = measure(figures[host][store], host == 1, image,
+                                                   imagePath, stores[store], &allOk);
+                printFigures(hostNames[host], storeNames[store], QString::number(round),
+                             made.wall.last(), made.module.last(), made.cpu.last());
+            }
+        }
+    }
+    std::printf("medians of %d rounds\n", rounds);
+    for (int host = 0; host < 2; ++host) {
+        const StoreFigures(&by)[2] = figures[host];
+        for (int store = 0; store < 2; ++store)
+            printFigures(hostNames[host], storeNames[store], "all", median(by[store].wall),
+                         median(by[store].module), median(by[store].cpu));
+        const auto change = [&](const QVector<double> StoreFigures::*of) {
+            return (median(by[1].*of) / median(by[0].*of) - 1) * 100;
+        };
+        std::printf("%-9s %-11s | %5s | %+8.2f%% %+8.2f%% | %+8.1f%%\n", hostNames[host],
+                    "difference", "", change(&StoreFigures::wall), change(&StoreFigures::module),
+                    change(&StoreFigures::cpu));
+    }
+    const int expected = rounds * 2 * 16;
+    const int recorded = recordsIn(server.url("bench"));
+    std::printf("records in the server: %d of %d%s\n", recorded, expected,
+                allOk ? "" : "  (an upgrade FAILED)");
+    return allOk && recorded == expected ? 0 : 1;
 }
 
 // The resident memory of process `pid` now, in KiB; 0 when it cannot be read.
@@ -502,6 +648,10 @@ int main(int argc, char *argv[])
         return windowRows(image);
     if (app.arguments().contains("--loop"))
         return loopRow();
+    if (app.arguments().contains("--results")) {
+        const int rounds = app.arguments().value(app.arguments().indexOf("--rounds") + 1).toInt();
+        return resultsRows(image, app.arguments().contains("--rounds") ? qMax(rounds, 1) : 3);
+    }
     nullUpgraderCheck(image);
     if (app.arguments().contains("--null"))
         return 0;

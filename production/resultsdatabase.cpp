@@ -32,11 +32,14 @@ QVariant asStored(const QVariant &value)
 }
 
 // The database's own words (English from both servers) rather than Qt's, which a headless
-// run's Chinese translation would change.
+// run's Chinese translation would change. On one line: libpq's run over several, and the
+// PostgreSQL driver appends the error's SQLSTATE in brackets, empty when the connection broke.
 QString said(const QSqlError &error)
 {
-    const QString text = error.databaseText().trimmed();
-    return text.isEmpty() ? error.text().trimmed() : text;
+    QString text = error.databaseText().simplified();
+    if (text.endsWith(QLatin1String("()")))
+        text = text.chopped(2).trimmed();
+    return text.isEmpty() ? error.text().simplified() : text;
 }
 
 // Each row of `query`, read as it was written.
@@ -261,7 +264,8 @@ ResultsDatabase::Outcome ResultsDatabase::insert(const ModuleRow &row, const QSt
     if (done)
         return Outcome::Done;
     *problem = query.lastError().isValid() ? said(query.lastError()) : said(db.lastError());
-    db.rollback();
+    if (db.isOpen()) // a server that went away has closed it already
+        db.rollback();
     // A server that failed a statement may have gone: the next use connects anew.
     if (m_target.isServer())
         close();

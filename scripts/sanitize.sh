@@ -3,12 +3,18 @@
 #   scripts/sanitize.sh           AddressSanitizer and UndefinedBehaviorSanitizer (build-asan/)
 #   scripts/sanitize.sh --thread  ThreadSanitizer (build-tsan/): the window serves the module
 #                                 from a thread of its own
+# Further arguments go to ctest, to run part of the suite: scripts/sanitize.sh -R tst_results
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
+thread=
+if [ "${1:-}" = "--thread" ]; then
+    thread=1
+    shift
+fi
 # The results store's tests start a PostgreSQL server of their own from Debian's binaries.
 bash "$root/scripts/deps.sh" postgresql
 
-if [ "${1:-}" = "--thread" ]; then
+if [ -n "$thread" ]; then
     build="$root/build-tsan"
     bash "$root/scripts/build.sh" "$build" -DRW47HN_SANITIZE_THREAD=ON
     cd "$build"
@@ -16,7 +22,7 @@ if [ "${1:-}" = "--thread" ]; then
     # Not the tests of the file dialog, nor those that start a window as a program of its own:
     # Qt reads folders and converts images on threads of its own and hands the results over
     # under Qt's locks, which ThreadSanitizer cannot see; every other build runs them.
-    QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j2 --label-exclude 'dialog|qt-threads'
+    QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j2 --label-exclude 'dialog|qt-threads' "$@"
     exit
 fi
 
@@ -27,4 +33,4 @@ cd "$build"
 export ASAN_OPTIONS="detect_leaks=1:fast_unwind_on_malloc=0:abort_on_error=1"
 export LSAN_OPTIONS="suppressions=$root/tests/lsan.supp:print_suppressions=0"
 export UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1"
-QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j2
+QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j2 "$@"

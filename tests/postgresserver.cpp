@@ -1,4 +1,5 @@
-// A real PostgreSQL server for the results store's tests, started and stopped by the test.
+// A real PostgreSQL server for the results store's tests and the stations benchmark, started
+// and stopped by them.
 
 #include "postgresserver.h"
 

@@ -1,7 +1,8 @@
 // The results store, against a real PostgreSQL server started here and SQLite files, through
-// the program itself: every field arrives; records wait while the server is away and arrive
-// once, also when the process is killed while delivering them; an older schema of the tool's
-// is upgraded in place and a newer one left alone;
+// the program itself: every field arrives; records wait while the server is away, also when it
+// goes away and comes back within one run, and arrive once, also when the process is killed
+// while delivering them; an older schema of the tool's is upgraded in place and a newer one
+// left alone;
 // the report's figures; one SQLite file written by several processes at once.
 
 #include "modulesimulator.h"
@@ -134,6 +135,59 @@ private slots:
                                              {"PGPASSWORD=" + QString(PostgresServer::Password)});
         QVERIFY2(!second.err.contains("wait in"), qPrintable(second.err));
         QCOMPARE(idsOf(storedRows(server.url(database))), QStringList({first.id, second.id}));
+    }
+
+    // One run of three ports that appear one after another: the first module reaches the
+    // server, the second waits in the outbox while the server is stopped, and the third, once
+    // it is back, brings the second with it; each record is there once and none waits at the end.
+    void serverAwayMidRun()
+    {
+        requireServer();
+        const QString store = server.url(newDatabase());
+        const QString json = dir.filePath(QStringLiteral("run-%1.json").arg(++made));
+        std::vector<std::unique_ptr<PtyPair>> ptys;
+        std::vector<std::unique_ptr<ModuleSimulator>> modules;
+        QStringList links;
+        for (int i = 0; i < 3; ++i) {
+            ptys.push_back(std::make_unique<PtyPair>());
+            QVERIFY(ptys.back()->open());
+            modules.push_back(std::make_unique<ModuleSimulator>(*ptys.back(), "image"));
+            links << dir.filePath(QStringLiteral("midrun-%1").arg(i));
+        }
+        QStringList arguments{"--headless", "--wait", "--image", image(),
+                              "--results",  store,    "--json",  json};
+        for (const QString &link : qAsConst(links))
+            arguments << "--port" << link;
+        QProcess upgrader;
+        start(upgrader, arguments, newDataHome());
+        QString err;
+        const auto said = [&](const QString &text) {
+            err += QString::fromUtf8(upgrader.readAllStandardError());
+            return err.contains(text);
+        };
+        const auto plugIn = [&](int i) {
+            return QFile::link(ptys[size_t(i)]->slavePath(), links[i]);
+        };
+        QVERIFY(plugIn(0));
+        QTRY_COMPARE_WITH_TIMEOUT(storedRows(store).size(), size_t(1), 20000);
+        QVERIFY(server.stop());
+        QVERIFY(plugIn(1));
+        QTRY_VERIFY_WITH_TIMEOUT(said("cannot take records now"), 20000);
+        QVERIFY2(
+            err.contains(QRegularExpression("cannot take records now \\([^\n]+\\); they wait")),
+            qPrintable(err));
+        QVERIFY(server.startAgain());
+        QVERIFY(plugIn(2));
+        const Run outcome = finish(upgrader);
+        err += outcome.err;
+        QCOMPARE(outcome.exitCode, 0);
+        QVERIFY2(err.contains("takes records again") && !err.contains("record(s) wait in"),
+                 qPrintable(err));
+        QStringList ids;
+        for (const QJsonValue &record : QJsonDocument::fromJson(contents(json)).array())
+            ids << record["id"].toString();
+        QCOMPARE(ids.size(), 3);
+        QCOMPARE(idsOf(storedRows(store)), ids);
     }
 
     // Killed after the server took a waiting record, before the outbox let it go: the next run
