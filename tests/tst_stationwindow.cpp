@@ -50,6 +50,9 @@ private slots:
         setup.positions = {{"L", lines[0].slavePath()}, {"R", lines[1].slavePath()}};
         setup.image = TestSupport::writeFile(dir.filePath("fw.ufw"), image);
         setup.jsonLinesPath = dir.filePath("results.jsonl");
+        // A store of this run's own: the window restores the history of the one it is given,
+        // and the default one (in the test-mode folder) keeps every earlier run's modules.
+        setup.results = "sqlite:" + dir.filePath("two.sqlite");
         setup.logDir = dir.filePath("logs");
         setup.timeoutSeconds = 7; // not shown in the window, kept all the same
         QVERIFY(QDir().mkpath(setup.logDir));
