@@ -46,8 +46,11 @@ for file in usr/bin/rw47hn-upgrader usr/bin/rw47hn-sim \
 done
 desktop-file-validate "$unpacked/usr/share/applications/rw47hn-upgrader.desktop"
 appstreamcli validate --no-net "$unpacked/usr/share/metainfo/org.example.rw47hn_upgrader.metainfo.xml"
-env -u DISPLAY -u QT_QPA_PLATFORM "$unpacked/usr/bin/rw47hn-upgrader" --help |
-    grep -q -- "--headless" || fail "rw47hn-upgrader --help does not run without a display"
+# Read whole before it is searched: grep -q would leave at the first match and the rest of
+# the help would meet a closed pipe.
+help="$(env -u DISPLAY -u QT_QPA_PLATFORM "$unpacked/usr/bin/rw47hn-upgrader" --help)" ||
+    fail "rw47hn-upgrader --help does not run without a display"
+grep -q -- "--headless" <<<"$help" || fail "rw47hn-upgrader --help does not name --headless"
 "$unpacked/usr/bin/rw47hn-sim" --help | grep -q -- "--image" || fail "rw47hn-sim --help"
 
 # The changelog's newest entry is this version; each manual page shows every option of
