@@ -58,7 +58,10 @@ bool StationController::configure(const StationSetup &setup)
     copy.positions.clear();
     for (const PositionSetup &position : setup.positions)
         copy.positions.append({ownCopy(position.label), ownCopy(position.port)});
-    m_serving.post([copy = std::move(copy)](StationWorker &worker) { worker.configure(copy); });
+    // The settings are read here: QSettings' shared cache is not for the serving thread.
+    m_serving.post([copy = std::move(copy), since = countedSince()](StationWorker &worker) {
+        worker.configure(copy, since);
+    });
     return true;
 }
 

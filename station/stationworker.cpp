@@ -88,7 +88,7 @@ StationWorker::~StationWorker()
     m_positions.clear();
 }
 
-void StationWorker::configure(const StationSetup &setup)
+void StationWorker::configure(const StationSetup &setup, const QDateTime &countedSince)
 {
     if (anyStarted())
         return;
@@ -102,7 +102,7 @@ void StationWorker::configure(const StationSetup &setup)
         m_reports.reset(); // waits for its lines
         m_options.jsonLinesPath = setup.jsonLinesPath;
         m_storeKey = storeKey;
-        m_storeProblem = useStore(setup);
+        m_storeProblem = useStore(setup, countedSince);
         m_reports = std::make_unique<ModuleReports>(setup.jsonLinesPath, m_store.get());
     }
     m_positions.clear();

@@ -45,7 +45,8 @@ public:
     ~StationWorker() override;
 
     // Takes a new set-up while no position is started; the image is loaded when it changed.
-    void configure(const StationSetup &setup);
+    // `countedSince`: where the totals start, read from the settings in the window's thread.
+    void configure(const StationSetup &setup, const QDateTime &countedSince);
     // Starts the position, or its next module when its last one has ended.
     void start(int index);
     // The serial scanned for the position's next module; it goes with the next module to start
@@ -79,7 +80,7 @@ private:
     PositionSnapshot snapshot(const Position &position) const;
     bool anyStarted() const;
     // In stationworkerstore.cpp: the set-up's results store, opened; why it cannot be used.
-    QString useStore(const StationSetup &setup);
+    QString useStore(const StationSetup &setup, const QDateTime &countedSince);
 
     Report m_report;
     Listener m_listener;

@@ -6,7 +6,7 @@
 #include "stationmodel.h"
 #include "stationworker.h"
 
-QString StationWorker::useStore(const StationSetup &setup)
+QString StationWorker::useStore(const StationSetup &setup, const QDateTime &countedSince)
 {
     m_store.reset(); // waits for its records
     QString problem;
@@ -24,7 +24,7 @@ QString StationWorker::useStore(const StationSetup &setup)
         return tr("结果库无法使用: %1").arg(problem);
     }
     const StoredTotals totals =
-        readTotals(target, station, countedSince(), StationModel::HistoryLength);
+        readTotals(target, station, countedSince, StationModel::HistoryLength);
     m_report([listener = m_listener, totals = ownCopy(totals)] {
         if (listener.totals)
             listener.totals(totals);
