@@ -435,6 +435,9 @@ private:
         outcome.exitCode = upgrader.exitStatus() == QProcess::NormalExit ? upgrader.exitCode() : -2;
         outcome.out = QString::fromUtf8(upgrader.readAllStandardOutput());
         outcome.err = QString::fromUtf8(upgrader.readAllStandardError());
+        // A sanitizer's report in the child shows only as its exit status otherwise.
+        if (outcome.err.contains(QLatin1String("Sanitizer")))
+            qWarning().noquote() << outcome.err;
         return outcome;
     }
 
