@@ -4,15 +4,12 @@
 # completion, that the program runs, and that lintian finds no error and no warning.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
-build="$root/build-pkg"
+# Made from the build the test suite runs (scripts/test.sh): what is packaged is what was tested.
+build="$root/build"
 
 bash "$root/scripts/deps.sh" dpkg-dev desktop-file-utils appstream help2man lintian man-db
-# Debian's hardening flags (fortified functions, stack protector, read-only relocations,
-# immediate binding), as a Debian package build would set them.
-flags() { DEB_BUILD_MAINT_OPTIONS=hardening=+all dpkg-buildflags --get "$1"; }
-bash "$root/scripts/build.sh" "$build" -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr \
-    -DRW47HN_BUILD_TESTS=OFF -DRW47HN_MAN_PAGES=ON \
-    -DCMAKE_CXX_FLAGS="$(flags CPPFLAGS) $(flags CXXFLAGS)" -DCMAKE_EXE_LINKER_FLAGS="$(flags LDFLAGS)"
+# Debian's hardening flags come from build.sh; cpack strips the programs.
+bash "$root/scripts/build.sh" "$build" -DCMAKE_INSTALL_PREFIX=/usr -DRW47HN_MAN_PAGES=ON
 version="$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")"
 deb="$build/rw47hn-upgrader_${version}_$(dpkg --print-architecture).deb"
 rm -f "$deb"

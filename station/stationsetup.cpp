@@ -18,7 +18,6 @@ namespace {
 
 const char *const SettingsKey = "setup";
 const char *const LockedKey = "locked";
-constexpr int MaxTimeoutSeconds = 86400;
 
 QString relativeTo(const QString &baseDir, const QString &path)
 {
@@ -80,7 +79,7 @@ SetupProblem readTimeout(const QJsonObject &object, int *seconds)
         return {};
     const double number = value.toDouble(-1);
     if (!value.isDouble() || number != std::floor(number) || number < 1 ||
-        number > MaxTimeoutSeconds)
+        number > StationSetup::MaxTimeoutSeconds)
         return problemAt(SetupProblem::Kind::Timeout, QStringLiteral("timeout"), value);
     *seconds = int(number);
     return {};
@@ -138,13 +137,6 @@ SetupProblem readPositions(const QJsonObject &object, QVector<PositionSetup> *po
         positions->append(position);
     }
     return {};
-}
-
-std::unique_ptr<QSettings> stationSettings()
-{
-    return std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope,
-                                       QStringLiteral("rw47hn-upgrader"),
-                                       QStringLiteral("station"));
 }
 
 // The keys' values as the set-up takes them, each of the right kind; not yet checked together.
@@ -298,4 +290,11 @@ StationSetup StationSetup::forPorts(const QStringList &ports)
     for (int i = 0; i < ports.size(); ++i)
         setup.positions.append({QStringLiteral("A%1").arg(i + 1), ports.at(i)});
     return setup;
+}
+
+std::unique_ptr<QSettings> stationSettings()
+{
+    return std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope,
+                                       QStringLiteral("rw47hn-upgrader"),
+                                       QStringLiteral("station"));
 }

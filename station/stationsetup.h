@@ -4,6 +4,10 @@
 #include <QString>
 #include <QVector>
 
+#include <memory>
+
+class QSettings;
+
 // One position of the station: what the operator calls it and the port its adapter is on
 // (a path, a system name, or any port text the engine resolves).
 struct PositionSetup
@@ -72,6 +76,7 @@ struct StationSetup
 {
     static constexpr int MaxPositions = 16;
     static constexpr qint64 MaxFileSize = 1024 * 1024;
+    static constexpr int MaxTimeoutSeconds = 86400;
 
     QString image;
     QString baud = QStringLiteral("115200");
@@ -117,3 +122,6 @@ struct StationSetup
     // Labels A1, A2, ... for `ports`, the rest as the defaults.
     static StationSetup forPorts(const QStringList &ports);
 };
+
+// Where the station keeps what it remembers between runs.
+std::unique_ptr<QSettings> stationSettings();

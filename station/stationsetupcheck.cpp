@@ -13,8 +13,6 @@
 
 namespace {
 
-constexpr int MaxTimeoutSeconds = 86400;
-
 QString shownText(const char *source)
 {
     return QCoreApplication::translate("SetupProblem", source);
@@ -91,7 +89,7 @@ SetupProblem StationSetup::problem() const
 {
     if (!OfferedBaudRates.contains(baud))
         return problemOf(SetupProblem::Kind::NotOffered, QStringLiteral("baud"), baud);
-    if (timeoutSeconds < 1 || timeoutSeconds > MaxTimeoutSeconds)
+    if (timeoutSeconds < 1 || timeoutSeconds > StationSetup::MaxTimeoutSeconds)
         return problemOf(SetupProblem::Kind::Timeout, QStringLiteral("timeout"),
                          QString::number(timeoutSeconds));
     if (positions.isEmpty() || positions.size() > MaxPositions)

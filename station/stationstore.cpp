@@ -3,6 +3,7 @@
 #include "stationstore.h"
 
 #include "resultsdatabase.h"
+#include "stationsetup.h"
 
 #include <QRegularExpression>
 #include <QSettings>
@@ -11,12 +12,6 @@
 namespace {
 
 const char *const SinceKey = "counted_since";
-
-QSettings stationSettings()
-{
-    return QSettings(QSettings::NativeFormat, QSettings::UserScope,
-                     QStringLiteral("rw47hn-upgrader"), QStringLiteral("station"));
-}
 
 ModuleRecord::Status statusOf(const QString &code)
 {
@@ -92,16 +87,16 @@ QString stationNameOf(const StationSetup &setup)
 
 QDateTime countedSince()
 {
-    const QDateTime since = stationSettings().value(QLatin1String(SinceKey)).toDateTime();
+    const QDateTime since = stationSettings()->value(QLatin1String(SinceKey)).toDateTime();
     if (since.isValid())
         return since;
     countFromNow(); // the first run counts from its start, and so do the runs after it
-    return stationSettings().value(QLatin1String(SinceKey)).toDateTime();
+    return stationSettings()->value(QLatin1String(SinceKey)).toDateTime();
 }
 
 void countFromNow()
 {
-    stationSettings().setValue(QLatin1String(SinceKey), QDateTime::currentDateTimeUtc());
+    stationSettings()->setValue(QLatin1String(SinceKey), QDateTime::currentDateTimeUtc());
 }
 
 StoredTotals readTotals(const ResultsTarget &target, const QString &station, const QDateTime &since,
