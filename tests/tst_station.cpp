@@ -345,6 +345,13 @@ private slots:
         QTest::newRow("results over the image")
             << with(R"("image": "fw.ufw", "json_lines": "./fw.ufw", )")
             << "image and json_lines name the same file: DIR/fw.ufw";
+        // Appended to or replaced, the station file would be lost; saved, it would replace them.
+        QTest::newRow("results file is the station file")
+            << with(R"("json_lines": "./bad.json", )")
+            << "json_lines: names the station file itself: DIR/bad.json";
+        QTest::newRow("store is the station file")
+            << with(R"("results": "sqlite:DIR/bad.json", )")
+            << "results: names the station file itself: DIR/bad.json";
         QTest::newRow("not an object") << QByteArray("[1]") << "not a JSON object";
         QTest::newRow("FIFO") << QByteArray("FIFO") << "not a regular file: ";
         QTest::newRow("device") << QByteArray("/dev/zero") << "not a regular file: /dev/zero";
@@ -355,6 +362,7 @@ private slots:
         QFETCH(QByteArray, json);
         QFETCH(QString, problem);
         const QString folder = QDir(dir.path()).canonicalPath();
+        json.replace("DIR", folder.toUtf8());
         QString path = folder + "/bad.json";
         if (json == "FIFO") {
             path = folder + "/fifo.json";
@@ -372,6 +380,13 @@ private slots:
                  qPrintable(found.text()));
         QCOMPARE(setup.baud, problem.isEmpty() ? QString("921600") : QString("kept"));
         QCOMPARE(found.shown().isEmpty(), problem.isEmpty());
+        if (found.kind == SetupProblem::Kind::NamesStationFile) {
+            StationSetup named;
+            QVERIFY(StationSetup::read(QJsonDocument::fromJson(json).object(), folder, &named)
+                        .isNone());
+            QCOMPARE(named.save(path), found.text());
+            QCOMPARE(contents(path), json);
+        }
     }
 
 private:
