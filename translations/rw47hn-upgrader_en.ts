@@ -677,6 +677,10 @@
         <source>结果库无法使用: %1</source>
         <translation>The results store cannot be used: %1</translation>
     </message>
+    <message>
+        <source>结果库未写入: %1</source>
+        <translation>record not written to the results store: %1</translation>
+    </message>
 </context>
 <context>
     <name>UpgradeSequence</name>
