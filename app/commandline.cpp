@@ -112,8 +112,8 @@ CommandLine::CommandLine()
     parser.setApplicationDescription(
         "Upgrades the firmware of RW47HN modules over serial ports.\n"
         "Exit status, headless: 0 every module succeeded, 1 a module reported failure, "
-        "2 a port could not be used or finish, or the options were refused; 129, 130 or 143 when "
-        "interrupted during a module.");
+        "2 a port could not be used or finish, a report or log could not be written, or the "
+        "options were refused; 129, 130 or 143 when interrupted during a module.");
     parser.addHelpOption();
     parser.addVersionOption();
     parser.addOptions({port,         image,    baud,    start,   headless,
