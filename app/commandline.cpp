@@ -37,8 +37,8 @@ const char *const TimeoutHelp =
     "Headless: give a module up when no frame came from it for SECONDS, 1 to 86400 "
     "(default 30).";
 const char *const JsonHelp =
-    "Headless: write the results to FILE as a JSON array at the end. With --list-ports: "
-    "the ports as a JSON array, to FILE, or to stdout when FILE is -.";
+    "Headless without --loop: write the results to FILE as a JSON array at the end. With "
+    "--list-ports: the ports as a JSON array, to FILE, or to stdout when FILE is -.";
 const char *const JsonLinesHelp =
     "Headless: append one JSON object per module to FILE as each module ends.";
 const char *const LogDirHelp =
@@ -46,7 +46,8 @@ const char *const LogDirHelp =
     "made with its parents when missing. The window logs to its data folder by default.";
 const char *const LoopHelp =
     "Headless: after each module wait for the next one on the same port (unplugged and "
-    "plugged in again), until interrupted. Implies --wait.";
+    "plugged in again), until interrupted. Implies --wait; records go to --json-lines, not "
+    "--json.";
 const char *const ListPortsHelp =
     "List the serial ports the system reports (name, description, manufacturer, "
     "serial number, VID:PID) and exit; needs no display.";
@@ -112,8 +113,8 @@ CommandLine::CommandLine()
     parser.setApplicationDescription(
         "Upgrades the firmware of RW47HN modules over serial ports.\n"
         "Exit status, headless: 0 every module succeeded, 1 a module reported failure, "
-        "2 a port could not be used or finish, or the options were refused; 129, 130 or 143 when "
-        "interrupted during a module.");
+        "2 a port could not be used or finish, a report or log could not be written, or the "
+        "options were refused; 129, 130 or 143 when interrupted during a module.");
     parser.addHelpOption();
     parser.addVersionOption();
     parser.addOptions({port,         image,    baud,    start,   headless,
@@ -212,6 +213,10 @@ QString CommandLine::checkHeadless() const
         return "--headless needs --image";
     if (const QString problem = checkTimeout(); !problem.isEmpty())
         return problem;
+    // A loop runs for weeks: its modules are appended as they end, never held for an array.
+    if (parser.isSet(loop) && parser.isSet(json))
+        return "--json keeps every module for one array at the end: with --loop, use "
+               "--json-lines";
     if (!parser.positionalArguments().isEmpty())
         return "unexpected argument: " + parser.positionalArguments().first();
     if (const QString problem = checkPorts(); !problem.isEmpty())

@@ -24,8 +24,9 @@
 // upgrader runs as a child, so its CPU time and peak memory are its own. For the station
 // window's rows it is the other way round: the window runs here, so that its thread's timer
 // can be watched, and each module is a rw47hn-sim of its own.
-// The upgrader's data folder (its default results file, its outbox) is a temporary one, never
-// that of whoever runs this.
+// Only the results rows record modules anywhere, into a server of their own: every other run
+// records into nothing (--results none), never into the default results file of whoever runs
+// this. The headless upgrader's data folder is a temporary one all the same.
 
 #include "commandhandler.h"
 #include "framereader.h"
@@ -167,7 +168,7 @@ struct HeadlessSetup
     // another while the others are still served.
     bool staggered = false;
     int syncDelayMs = -1; // 0 or more: with --json-lines, each sync held this long
-    QString results;      // --results; empty: the default file, in a temporary data folder
+    QString results = QStringLiteral("none"); // --results: nowhere unless the store is measured
 };
 
 struct StationRun
@@ -231,8 +232,7 @@ StationRun runStations(const QByteArray &image, const HeadlessSetup &setup)
         arguments << "--json-lines" << dir.filePath("results.jsonl");
         environment.insert("RW47HN_SYNC_DELAY_MS", QString::number(setup.syncDelayMs));
     }
-    if (!setup.results.isEmpty())
-        arguments << "--results" << setup.results;
+    arguments << "--results" << setup.results;
     upgrader.setProcessEnvironment(environment);
     QElapsedTimer clock;
     clock.start();
@@ -324,7 +324,8 @@ struct WindowRun
 
 // `positions` modules in the station window at once, each a rw47hn-sim paced at 115200 baud,
 // all started together as the operator's Space does; timed until the last one has ended.
-WindowRun runStationWindow(const QString &imagePath, int positions, const QString &results = {})
+WindowRun runStationWindow(const QString &imagePath, int positions,
+                           const QString &results = QStringLiteral("none"))
 {
     QTemporaryDir dir;
     std::vector<std::unique_ptr<QProcess>> sims;
@@ -565,7 +566,8 @@ int loopRow()
     QStringList arguments = {"--headless",   "--loop",
                              "--image",      imagePath,
                              "--json-lines", dir.filePath("loop.jsonl"),
-                             "--log-dir",    dir.filePath("logs")};
+                             "--log-dir",    dir.filePath("logs"),
+                             "--results",    "none"};
     int plugged = 0;
     int ended = 0;
     int failed = 0;

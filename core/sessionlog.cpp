@@ -6,9 +6,59 @@
 #include <QFileInfo>
 #include <QStandardPaths>
 
+#include <cerrno>
+
+#ifdef Q_OS_LINUX
+#include <locale.h>
+#include <string.h>
+#endif
+
 namespace {
 
 constexpr int FlushIntervalMs = 1000;
+// Lines held longer than this are written out at once: a burst of traffic waits for no timer.
+constexpr int FlushBytes = 16 * 1024;
+
+#if defined(Q_OS_WIN)
+// Qt writes files through the Windows API, which leaves errno alone: the enum says it.
+QString systemReason(int)
+{
+    return {};
+}
+#elif defined(Q_OS_LINUX)
+// The C library's words for `error` in its C locale: English whatever the user's language,
+// which would otherwise translate them.
+QString systemReason(int error)
+{
+    static const locale_t english = ::newlocale(LC_ALL_MASK, "C", locale_t(nullptr));
+    if (error == 0 || english == locale_t(nullptr))
+        return {};
+    return QString::fromLocal8Bit(::strerror_l(error, english));
+}
+#else
+QString systemReason(int error)
+{
+    return error == 0 ? QString() : qt_error_string(error);
+}
+#endif
+
+// Why an open or a write failed, in English: decided from the system's error number, else
+// from Qt's error enum, never from a text Qt's translation may have made Chinese.
+QString failureReason(int systemError, QFileDevice::FileError error)
+{
+    if (const QString reason = systemReason(systemError); !reason.isEmpty())
+        return reason;
+    switch (error) {
+    case QFileDevice::OpenError:
+        return QStringLiteral("cannot open the file");
+    case QFileDevice::ResourceError:
+        return QStringLiteral("out of resources, such as room on the disk");
+    case QFileDevice::PermissionsError:
+        return QStringLiteral("permission denied");
+    default:
+        return QStringLiteral("write error");
+    }
+}
 
 // A log-area line may hold line breaks of its own (the AT command, the module's OK); in the
 // file each stays one line.
@@ -60,14 +110,15 @@ QString SessionLog::fileName(const QString &portName, const QDateTime &start)
 bool SessionLog::open(const QString &folder, const QString &portName, const QDateTime &start)
 {
     close();
-    m_failed = false;
+    m_problem.clear();
     const bool isDefault = folder.isEmpty();
     m_folder = isDefault ? defaultFolder() : folder;
     if (isDefault)
         QDir().mkpath(m_folder);
     m_file.setFileName(uniquePath(QDir(m_folder).filePath(fileName(portName, start))));
-    if (!m_file.open(QIODevice::WriteOnly | QIODevice::Append)) {
-        fail(m_file.errorString());
+    errno = 0;
+    if (!m_file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered)) {
+        fail(errno);
         return false;
     }
     if (isDefault)
@@ -86,20 +137,35 @@ void SessionLog::write(const LogEntry &entry)
     const QString time = QDateTime::fromMSecsSinceEpoch(entry.timeMs)
                              .time()
                              .toString(QStringLiteral("hh:mm:ss.zzz "));
-    const QByteArray text = (time + oneLine(entry.line())).toUtf8() + '\n';
-    if (m_file.write(text) != text.size()) {
-        fail(m_file.errorString());
-        return;
-    }
-    if (!m_flushTimer.isActive())
+    m_pending += (time + oneLine(entry.line())).toUtf8() + '\n';
+    if (m_pending.size() >= FlushBytes)
+        flush();
+    else if (!m_flushTimer.isActive())
         m_flushTimer.start(FlushIntervalMs);
 }
 
 void SessionLog::flush()
 {
     m_flushTimer.stop();
-    if (m_file.isOpen() && !m_file.flush())
-        fail(m_file.errorString());
+    if (m_file.isOpen() && !m_pending.isEmpty() && !writePending())
+        return;
+    m_pending.clear();
+}
+
+// A short write (the disk filled up, a file-size limit) is tried again for the rest, so that
+// the error it ran into is the one said.
+bool SessionLog::writePending()
+{
+    for (qint64 done = 0; done < m_pending.size();) {
+        errno = 0;
+        const qint64 count = m_file.write(m_pending.constData() + done, m_pending.size() - done);
+        if (count <= 0) {
+            fail(errno);
+            return false;
+        }
+        done += count;
+    }
+    return true;
 }
 
 void SessionLog::close()
@@ -109,14 +175,17 @@ void SessionLog::close()
 }
 
 // One failure costs one line; the file is given up, the upgrade goes on.
-void SessionLog::fail(const QString &reason)
+void SessionLog::fail(int systemError)
 {
+    const QString reason = failureReason(systemError, m_file.error());
+    const QString shown = m_file.errorString();
     m_file.close();
+    m_pending.clear();
     m_flushTimer.stop();
-    if (m_failed)
+    if (!m_problem.isEmpty())
         return;
-    m_failed = true;
-    emit failed(tr("日志文件写入失败: %1").arg(reason));
+    m_problem = QStringLiteral("cannot write %1: %2").arg(m_file.fileName(), reason);
+    emit failed(tr("日志文件写入失败: %1").arg(shown));
 }
 
 // Keeps the newest `keep` log files of the folder; a folder the user named is never pruned.

@@ -11,7 +11,7 @@
 // The whole log of one port session (port opened to closed, or one module headless) on disk:
 // the tool's version and language first, then one line per log entry, UTF-8, each after the
 // local time "hh:mm:ss.zzz " at which it happened (traffic: when it crossed the wire). Lines
-// are flushed at least once a second, so a crash loses at most the last second.
+// are written out at least once a second, so a crash loses at most the last second.
 class SessionLog : public QObject
 {
     Q_OBJECT
@@ -34,20 +34,26 @@ public:
     bool isOpen() const { return m_file.isOpen(); }
     QString filePath() const { return m_file.fileName(); }
     QString folderPath() const { return m_folder; }
+    // Why the file could not be opened or written, in English for stderr: "cannot write
+    // FILE: REASON"; empty while nothing failed.
+    QString problem() const { return m_problem; }
 
     // The file name for a session on `portName` that began at `start`.
     static QString fileName(const QString &portName, const QDateTime &start);
 
 signals:
-    // The file could not be opened or written; said once per session, the log goes on without it.
+    // The file could not be opened or written; said once per session, the log goes on without
+    // it. `line` is in the language installed for the windows.
     void failed(const QString &line);
 
 private:
-    void fail(const QString &reason);
+    bool writePending();
+    void fail(int systemError);
     static void prune(const QString &folder, int keep);
 
-    QFile m_file;
+    QFile m_file; // unbuffered: the lines wait in m_pending
+    QByteArray m_pending;
     QString m_folder;
     QTimer m_flushTimer;
-    bool m_failed = false;
+    QString m_problem;
 };

@@ -68,6 +68,9 @@ void HeadlessRunner::start()
 void HeadlessRunner::moduleEnded(const ModuleRecord &record)
 {
     m_modulesStatus = qMax(m_modulesStatus, record.exitStatus());
+    // A log that could not be written is an output lost, as a report would be.
+    if (!record.logProblem.isEmpty())
+        m_writeFailed = true;
     if (!m_options.jsonPath.isEmpty())
         m_records.push_back(record);
     m_reports->report(record);

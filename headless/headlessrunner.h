@@ -46,8 +46,9 @@ private:
     HeadlessOptions m_options;
     SharedImage m_image;
     std::vector<std::unique_ptr<PortStation>> m_stations;
-    // Every module's record for --json at the end; without it only the running status, so
-    // that a run that loops for weeks stays the same size.
+    // Every module's record for --json at the end, which the command line refuses with
+    // --loop; without it only the running status, so that a run that loops for weeks stays
+    // the same size.
     std::vector<ModuleRecord> m_records;
     int m_modulesStatus = 0; // the highest exit status of the modules so far
     InterruptWatcher *m_interrupts;

@@ -71,7 +71,7 @@ public:
     explicit AppendLock(QFile &file) : m_file(file) { m_held = lock(); }
     ~AppendLock()
     {
-        if (m_held)
+        if (m_held && m_file.isOpen()) // closing it ended the lock
             unlock();
     }
     AppendLock(const AppendLock &) = delete;
@@ -136,6 +136,25 @@ bool stillAtPath(const QFile &file, const QString &path)
 }
 #endif
 
+#ifdef Q_OS_WIN
+// Windows removes no file that is open, and closing it ends the lock: an append that took the
+// lock meanwhile still holds the file open (the remove fails) or has made it longer.
+void removeMadeFile(QFile &file)
+{
+    const QString path = file.fileName();
+    file.close();
+    if (QFileInfo(path).size() == 0)
+        QFile::remove(path);
+}
+#else
+// Removed by name while still open and locked: an append waiting for the lock then finds it
+// gone (stillAtPath) and makes its own, rather than append to a file that goes after it.
+void removeMadeFile(QFile &file)
+{
+    QFile::remove(file.fileName());
+}
+#endif
+
 // Writes all of `bytes`; a short write is tried again, so that the error it ran into is the
 // one said.
 bool writeAll(QFile &file, const QByteArray &bytes)
@@ -166,11 +185,10 @@ QString appendLocked(QFile &file, const QByteArray &line, bool created)
     if (written && syncToDisk(file) && (!created || syncFolder(QFileInfo(path).absolutePath())))
         return {};
     // What did not make it whole does not stay: back to the size it had, or no file at all.
-    // Removed by name while still open and locked, so that nobody appends in between.
     const QString reason = written ? qt_error_string(errno) : file.errorString();
     file.resize(oldSize);
     if (created && oldSize == 0)
-        QFile::remove(path);
+        removeMadeFile(file);
     return reason;
 }
 

@@ -63,7 +63,7 @@ struct ModuleRecord
     QString moduleText;
     QString toolVersion;
     QString logPath;    // the module's log file; empty without one
-    QString logProblem; // why that file could not be written whole, or empty
+    QString logProblem; // why that file could not be written whole, for the windows; or empty
 
     // Wall time from the start to the end, whatever the outcome.
     double seconds() const;

@@ -16,30 +16,29 @@ namespace {
 class WrittenBoth
 {
 public:
-    WrittenBoth(JsonLinesFile::Written written, int writers)
+    WrittenBoth(ModuleReports::Written written, int writers)
         : m_written(std::move(written)), m_remaining(writers)
     {
     }
-    void finished(const QString &problem)
+    void finished(QString ModuleReports::Lost::*reason, const QString &problem)
     {
-        QStringList problems;
+        ModuleReports::Lost lost;
         {
             std::lock_guard<std::mutex> lock(m_mutex);
-            if (!problem.isEmpty())
-                m_problems << problem;
+            m_lost.*reason = problem;
             if (--m_remaining > 0)
                 return;
-            problems = m_problems;
+            lost = m_lost;
         }
         if (m_written)
-            m_written(problems.join(QStringLiteral("; ")));
+            m_written(lost);
     }
 
 private:
-    JsonLinesFile::Written m_written;
+    ModuleReports::Written m_written;
     std::mutex m_mutex;
     int m_remaining;
-    QStringList m_problems;
+    ModuleReports::Lost m_lost;
 };
 
 } // namespace
@@ -51,7 +50,7 @@ ModuleReports::ModuleReports(const QString &jsonLinesPath, ResultStore *store)
         m_jsonLines = std::make_unique<JsonLinesFile>(jsonLinesPath);
 }
 
-void ModuleReports::report(const ModuleRecord &record, const JsonLinesFile::Written &written)
+void ModuleReports::report(const ModuleRecord &record, const Written &written)
 {
     printLine(stdout, record.summaryLine());
     const int writers = (m_jsonLines ? 1 : 0) + (m_store != nullptr ? 1 : 0);
@@ -62,10 +61,12 @@ void ModuleReports::report(const ModuleRecord &record, const JsonLinesFile::Writ
     }
     auto both = std::make_shared<WrittenBoth>(written, writers);
     if (m_jsonLines)
-        m_jsonLines->append(record.jsonLine(),
-                            [both](const QString &problem) { both->finished(problem); });
+        m_jsonLines->append(record.jsonLine(), [both](const QString &problem) {
+            both->finished(&Lost::line, problem);
+        });
     if (m_store != nullptr)
-        m_store->add(record, [both](const QString &problem) { both->finished(problem); });
+        m_store->add(record,
+                     [both](const QString &problem) { both->finished(&Lost::row, problem); });
 }
 
 bool ModuleReports::waitForAll()

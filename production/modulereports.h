@@ -6,6 +6,8 @@
 #include <QByteArray>
 #include <QString>
 
+#include <functional>
+
 #include <memory>
 #include <vector>
 
@@ -21,10 +23,18 @@ public:
     // store is the caller's and outlives this.
     explicit ModuleReports(const QString &jsonLinesPath = {}, ResultStore *store = nullptr);
 
-    // `written` hears whether the record made it: once its line is on disk and its row kept
-    // (an empty text) or either given up (why); on the thread of whichever finished last, or
-    // at once, here, when there is neither.
-    void report(const ModuleRecord &record, const JsonLinesFile::Written &written = {});
+    // Why a record was not kept whole: the reason its line or its row was given up, empty
+    // for what was kept.
+    struct Lost
+    {
+        QString line; // the JSON lines file's reason
+        QString row;  // the store's, which names the store
+    };
+    using Written = std::function<void(const Lost &lost)>;
+    // `written` hears whether the record made it, once its line is on disk and its row kept or
+    // either given up; on the thread of whichever finished last, or at once, here, when there
+    // is neither.
+    void report(const ModuleRecord &record, const Written &written = {});
     // Waits until every line and row so far is kept or given up; false when any was given up.
     bool waitForAll();
     QString jsonLinesPath() const { return m_path; }

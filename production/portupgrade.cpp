@@ -73,9 +73,10 @@ void PortUpgrade::connectLog()
     if (m_options.logDir.isEmpty())
         return;
     connect(&m_sequence, &UpgradeSequence::logged, &m_log, &SessionLog::write);
+    // The window's line for the station's tile; stderr says it in English.
     connect(&m_log, &SessionLog::failed, this, [this](const QString &line) {
         m_record.logProblem = line;
-        printLine(stderr, m_record.port + QStringLiteral(": ") + line);
+        printLine(stderr, QStringLiteral("rw47hn-upgrader: ") + m_log.problem());
     });
 }
 

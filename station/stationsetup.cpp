@@ -214,6 +214,8 @@ SetupProblem StationSetup::read(const QJsonObject &object, const QString &baseDi
 
 QString StationSetup::save(const QString &path) const
 {
+    if (const SetupProblem problem = stationFileProblem(path); !problem.isNone())
+        return problem.text();
     const QString baseDir = QFileInfo(path).absolutePath();
     const QByteArray json = QJsonDocument(toJson(baseDir)).toJson();
     return writeWholeFile(path, json);
@@ -251,7 +253,13 @@ SetupProblem StationSetup::load(const QString &path, StationSetup *setup)
                              : QStringLiteral("not an object");
         return problem;
     }
-    return read(document.object(), info.absolutePath(), setup);
+    StationSetup loaded;
+    problem = read(document.object(), info.absolutePath(), &loaded);
+    if (problem.isNone())
+        problem = loaded.stationFileProblem(path);
+    if (problem.isNone())
+        *setup = loaded;
+    return problem;
 }
 
 void StationSetup::remember() const

@@ -55,8 +55,9 @@ struct SetupProblem
         EmptyPort,
         BadPort, // `detail` says what is wrong with it
         PortTwice,
-        SameFile,  // `value` is the file, `detail` the two keys that name it
-        BadResults // `detail` says what is wrong with the store's text
+        SameFile,        // `value` is the file, `detail` the two keys that name it
+        BadResults,      // `detail` says what is wrong with the store's text
+        NamesStationFile // `key` names the station file itself, `value`
     };
 
     Kind kind = Kind::None;
@@ -97,6 +98,10 @@ struct StationSetup
     // a timeout out of range, positions not 1 to 16, empty or repeated labels, malformed or
     // repeated ports, one file named twice. The command line refuses the same.
     SetupProblem problem() const;
+    // The station file at `path` named by the set-up as its image, results file, log folder
+    // or SQLite store: loaded, it would be read as an image or written into; saved, it would
+    // replace one of them.
+    SetupProblem stationFileProblem(const QString &path) const;
     // The image, the results file and the log folder as whole paths, against the current folder.
     StationSetup withWholePaths() const;
 
@@ -108,7 +113,7 @@ struct StationSetup
 
     // A station file: what is wrong, or empty. A file that is not a regular file or is larger
     // than MaxFileSize is refused without being read, so that a FIFO or a device cannot hold
-    // the program up.
+    // the program up; one that names itself (stationFileProblem) is refused by both.
     QString save(const QString &path) const;
     static SetupProblem load(const QString &path, StationSetup *setup);
 

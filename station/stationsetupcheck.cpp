@@ -83,6 +83,17 @@ SetupProblem resultsProblem(const QString &results)
     return problem;
 }
 
+// The SQLite file the store's text names, the default one for an empty text; empty for a
+// server or none.
+QString sqlitePath(const QString &results)
+{
+    if (results.isEmpty())
+        return ResultsTarget::defaultPath();
+    QString problem;
+    const ResultsTarget target = ResultsTarget::parse(results, &problem);
+    return target.kind == ResultsTarget::Kind::Sqlite ? target.path : QString();
+}
+
 } // namespace
 
 SetupProblem StationSetup::problem() const
@@ -111,6 +122,21 @@ SetupProblem StationSetup::problem() const
             problemOf(SetupProblem::Kind::SameFile, sameFile.names.last(), sameFile.value);
         problem.detail = sameFile.names.join(QLatin1String(" and "));
         return problem;
+    }
+    return {};
+}
+
+SetupProblem StationSetup::stationFileProblem(const QString &path) const
+{
+    const QList<QPair<QString, QString>> named = {{QStringLiteral("image"), image},
+                                                  {QStringLiteral("json_lines"), jsonLinesPath},
+                                                  {QStringLiteral("log_dir"), logDir},
+                                                  {QStringLiteral("results"), sqlitePath(results)}};
+    for (const auto &entry : named) {
+        const SetupChecks::Found found =
+            SetupChecks::sameFileNamedTwice({{QStringLiteral("the station file"), path}, entry});
+        if (!found.problem.isEmpty())
+            return problemOf(SetupProblem::Kind::NamesStationFile, entry.first, found.value);
     }
     return {};
 }
@@ -166,6 +192,8 @@ QString SetupProblem::text() const
         return QStringLiteral("%1 name the same file: %2").arg(detail, value);
     case Kind::BadResults:
         return QStringLiteral("%1: %2").arg(key, detail);
+    case Kind::NamesStationFile:
+        return QStringLiteral("%1: names the station file itself: %2").arg(key, value);
     }
     return {};
 }
@@ -217,6 +245,9 @@ QString SetupProblem::shown() const
             .arg(value);
     case Kind::BadResults:
         return shownText(QT_TRANSLATE_NOOP("SetupProblem", "结果库不对: %1")).arg(detail);
+    case Kind::NamesStationFile:
+        return shownText(QT_TRANSLATE_NOOP("SetupProblem", "%1 指向工位文件本身: %2"))
+            .arg(key, value);
     }
     return {};
 }

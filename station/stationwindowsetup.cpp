@@ -279,6 +279,12 @@ void StationWindow::saveProfile()
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return;
     const QString path = dialog.selectedFiles().first();
-    if (const QString problem = setupShown().save(path); !problem.isEmpty())
+    const StationSetup setup = setupShown();
+    // Saved over the image or a results file, the set-up would destroy what it names.
+    if (const SetupProblem problem = setup.stationFileProblem(path); !problem.isNone()) {
+        QMessageBox::warning(this, windowTitle(), tr("无法保存 %1: %2").arg(path, problem.shown()));
+        return;
+    }
+    if (const QString problem = setup.save(path); !problem.isEmpty())
         QMessageBox::warning(this, windowTitle(), tr("无法保存 %1: %2").arg(path, problem));
 }

@@ -59,6 +59,21 @@ QString outputProblem(const StationSetup &setup)
     return {};
 }
 
+// What the tile says of a record not kept whole: its log, its JSON line, its row, each by
+// what failed; empty when all were kept.
+QString writeProblemOf(const QString &logProblem, const QString &jsonLinesPath,
+                       const ModuleReports::Lost &lost)
+{
+    QStringList problems;
+    if (!logProblem.isEmpty())
+        problems << logProblem;
+    if (!lost.line.isEmpty())
+        problems << StationWorker::tr("结果未写入 %1: %2").arg(jsonLinesPath, lost.line);
+    if (!lost.row.isEmpty())
+        problems << StationWorker::tr("结果库未写入: %1").arg(lost.row);
+    return problems.join(QStringLiteral("; "));
+}
+
 EndReason ownCopy(const EndReason &reason)
 {
     EndReason copy = reason;
@@ -239,12 +254,12 @@ void StationWorker::moduleEnded(int index, const ModuleRecord &record)
     StationRecord ended{index, record, record.logProblem};
     ended.module.position = m_positions[size_t(index)].setup.label;
     // Runs on the file's thread: it touches nothing of this object's but what is const.
-    m_reports->report(ended.module, [this, path = ownCopy(m_options.jsonLinesPath),
-                                     ended = ownCopy(ended)](const QString &problem) mutable {
-        if (!problem.isEmpty())
-            ended.writeProblem = tr("结果未写入 %1: %2").arg(path, problem);
-        deliver(ended);
-    });
+    m_reports->report(ended.module,
+                      [this, path = ownCopy(m_options.jsonLinesPath),
+                       ended = ownCopy(ended)](const ModuleReports::Lost &lost) mutable {
+                          ended.writeProblem = writeProblemOf(ended.writeProblem, path, lost);
+                          deliver(ended);
+                      });
     // The position has ended its module; the next look says what it does now, even when the
     // module ended within Start, before any look had been sent.
     m_positions[size_t(index)].sent.activity = PositionActivity::Ended;

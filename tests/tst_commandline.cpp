@@ -146,6 +146,10 @@ private slots:
         QTest::newRow("module serial, module after module")
             << run + QStringList{"--module-serial", "SN-7", "--loop"}
             << "--module-serial names one module: one --port, without --loop";
+        QTest::newRow("every looped module kept for one array")
+            << run + QStringList{"--loop", "--json", "DIR/r.json"}
+            << "--json keeps every module for one array at the end: with --loop, use "
+               "--json-lines";
         QTest::newRow("module serial in the station")
             << station + QStringList{"--module-serial", "SN-7"}
             << "--module-serial needs --headless";

@@ -553,25 +553,30 @@ private slots:
             QVERIFY2(!QJsonDocument::fromJson(written).isNull(), written.constData());
     }
 
-    // Past a file-size limit (ulimit -f) a report is a write that failed: one line, status 2,
-    // the old report as it was; never the end of the process by SIGXFSZ.
+    // Past a file-size limit (ulimit -f) a report or a log is a write that failed: one line in
+    // English, status 2, the old report as it was; never the end of the process by SIGXFSZ.
     void fileSizeLimit_data()
     {
-        QTest::addColumn<bool>("headless"); // else the port list
-        QTest::addColumn<qint64>("limit");  // room for the port's lock file, not for a report
-        QTest::newRow("port list") << false << qint64(1);
-        QTest::newRow("report") << true << qint64(64);
+        QTest::addColumn<bool>("headless");  // else the port list
+        QTest::addColumn<qint64>("limit");   // room for the port's lock file, not for a report
+        QTest::addColumn<QString>("output"); // what cannot be written
+        QTest::newRow("port list") << false << qint64(1) << "--json";
+        QTest::newRow("report") << true << qint64(64) << "--json";
+        QTest::newRow("log file") << true << qint64(1024) << "--log-dir";
     }
     void fileSizeLimit()
     {
         QFETCH(bool, headless);
         QFETCH(qint64, limit);
+        QFETCH(QString, output);
         const QString report = TestSupport::writeFile(dir.filePath("limit.json"), "old\n");
+        const QString logs = dir.filePath("limit-logs");
+        QVERIFY(QDir(logs).removeRecursively());
         const QByteArray image = TestSupport::randomBytes(2000, 59);
         PtyPair pty;
         QVERIFY(pty.open());
         ModuleSimulator module(pty, image);
-        QStringList arguments = {"--json", report, "--results", "none"};
+        QStringList arguments = {output, output == "--json" ? report : logs, "--results", "none"};
         arguments += headless ? QStringList{"--headless", "--port", pty.slavePath(), "--image",
                                             TestSupport::writeFile(dir.filePath("u.ufw"), image)}
                               : QStringList{"--list-ports"};
@@ -579,9 +584,15 @@ private slots:
         startWithFileLimit(upgrader, arguments, limit);
         const Outcome outcome = finish(upgrader);
         QCOMPARE(outcome.exitCode, 2); // not ended by SIGXFSZ
-        QVERIFY2(outcome.err.contains("rw47hn-upgrader: cannot write " + report + ": "),
+        const QStringList logFiles = QDir(logs).entryList(QDir::Files);
+        const QString unwritten = output == "--json"
+                                      ? report + ": "
+                                      : logs + '/' + logFiles.value(0) + ": File too large\n";
+        QVERIFY2(outcome.err.contains("rw47hn-upgrader: cannot write " + unwritten),
                  qPrintable(outcome.err));
         QCOMPARE(contents(report), QByteArray("old\n"));
+        if (output == "--log-dir") // the module itself went well
+            QVERIFY2(outcome.out.startsWith(pty.slavePath() + ": ok"), qPrintable(outcome.out));
     }
 
     // A signal during two modules: both reported as interrupted, both reports written, 128 +

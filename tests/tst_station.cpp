@@ -10,6 +10,8 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRegularExpression>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QtTest>
 
 #include <sys/stat.h>
@@ -65,6 +67,9 @@ private slots:
         QTest::newRow("record lost")
             << "disk full" << S::Fault << "^PORT: ok, 20000 bytes, 20 requests, [0-9.]+ s$"
             << "";
+        QTest::newRow("row lost") << "store refuses" << S::Fault
+                                  << "^PORT: ok, 20000 bytes, 20 requests, [0-9.]+ s$"
+                                  << "";
     }
     void positionCourse()
     {
@@ -90,13 +95,16 @@ private slots:
         setup.image = TestSupport::writeFile(dir.filePath("fw.ufw"), image);
         setup.mode = StartMode::OnStart;
         setup.timeoutSeconds = scenario == "silent" ? 1 : 30;
-        setup.jsonLinesPath = scenario == "disk full" ? QStringLiteral("/dev/full")
-                                                      : dir.filePath(scenario + ".jsonl");
+        setup.jsonLinesPath = scenario == "disk full"       ? QStringLiteral("/dev/full")
+                              : scenario == "store refuses" ? QString()
+                                                            : dir.filePath(scenario + ".jsonl");
         setup.logDir = dir.filePath("logs-" + scenario);
         setup.results = "sqlite:" + dir.filePath(scenario + ".sqlite");
         QVERIFY(station.configure(setup));
         QTRY_COMPARE(model->imageSize(), qint64(image.size()));
         QCOMPARE(model->position(0).state(), StationModel::State::Idle);
+        if (scenario == "store refuses") // made as the set-up was taken; from now on it refuses
+            QVERIFY(refuseRows(setup.results.mid(7)));
 
         station.start(0);
         QTRY_VERIFY(model->position(0).state() != StationModel::State::Idle);
@@ -118,8 +126,11 @@ private slots:
 
         const StationModel::Position &position = model->position(0);
         QCOMPARE(position.state(), state);
-        if (scenario == "disk full") {
-            QVERIFY(position.writeProblem.contains("/dev/full"));
+        if (scenario == "disk full" || scenario == "store refuses") {
+            const QString lost = scenario == "disk full"
+                                     ? "结果未写入 /dev/full: "
+                                     : "结果库未写入: cannot write " + setup.results + ": ";
+            QVERIFY2(position.writeProblem.startsWith(lost), qPrintable(position.writeProblem));
             QCOMPARE(model->history().first().writeProblem, position.writeProblem);
             QCOMPARE(PositionTile::colourClass(position), QStringLiteral("failed"));
             return;
@@ -345,6 +356,13 @@ private slots:
         QTest::newRow("results over the image")
             << with(R"("image": "fw.ufw", "json_lines": "./fw.ufw", )")
             << "image and json_lines name the same file: DIR/fw.ufw";
+        // Appended to or replaced, the station file would be lost; saved, it would replace them.
+        QTest::newRow("results file is the station file")
+            << with(R"("json_lines": "./bad.json", )")
+            << "json_lines: names the station file itself: DIR/bad.json";
+        QTest::newRow("store is the station file")
+            << with(R"("results": "sqlite:DIR/bad.json", )")
+            << "results: names the station file itself: DIR/bad.json";
         QTest::newRow("not an object") << QByteArray("[1]") << "not a JSON object";
         QTest::newRow("FIFO") << QByteArray("FIFO") << "not a regular file: ";
         QTest::newRow("device") << QByteArray("/dev/zero") << "not a regular file: /dev/zero";
@@ -355,6 +373,7 @@ private slots:
         QFETCH(QByteArray, json);
         QFETCH(QString, problem);
         const QString folder = QDir(dir.path()).canonicalPath();
+        json.replace("DIR", folder.toUtf8());
         QString path = folder + "/bad.json";
         if (json == "FIFO") {
             path = folder + "/fifo.json";
@@ -372,9 +391,32 @@ private slots:
                  qPrintable(found.text()));
         QCOMPARE(setup.baud, problem.isEmpty() ? QString("921600") : QString("kept"));
         QCOMPARE(found.shown().isEmpty(), problem.isEmpty());
+        if (found.kind == SetupProblem::Kind::NamesStationFile) {
+            StationSetup named;
+            QVERIFY(StationSetup::read(QJsonDocument::fromJson(json).object(), folder, &named)
+                        .isNone());
+            QCOMPARE(named.save(path), found.text());
+            QCOMPARE(contents(path), json);
+        }
     }
 
 private:
+    // Every insert into the store at `path` fails from now on.
+    static bool refuseRows(const QString &path)
+    {
+        bool made = false;
+        {
+            QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "refuse");
+            db.setDatabaseName(path);
+            made = db.open() && QSqlQuery("create trigger refuse before insert on modules begin "
+                                          "select raise(abort, 'refused'); end",
+                                          db)
+                                    .isActive();
+        }
+        QSqlDatabase::removeDatabase("refuse");
+        return made;
+    }
+
     QTemporaryDir dir;
 };
 

@@ -391,6 +391,10 @@
         <source>未知的序列号方式: %1</source>
         <translation>Unknown serial setting: %1</translation>
     </message>
+    <message>
+        <source>%1 指向工位文件本身: %2</source>
+        <translation>%1 names the station file itself: %2</translation>
+    </message>
 </context>
 <context>
     <name>StationWindow</name>
@@ -672,6 +676,10 @@
     <message>
         <source>结果库无法使用: %1</source>
         <translation>The results store cannot be used: %1</translation>
+    </message>
+    <message>
+        <source>结果库未写入: %1</source>
+        <translation>record not written to the results store: %1</translation>
     </message>
 </context>
 <context>
