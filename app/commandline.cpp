@@ -178,6 +178,12 @@ QString CommandLine::checkFilesNamedOnce() const
         if (!toStdout)
             named.append({"--" + option->names().first(), parser.value(*option)});
     }
+    // A report written over the store it is made from, or a store opened as the image.
+    if (parser.isSet(results)) {
+        const ResultsTarget target = resultsTarget();
+        if (target.kind == ResultsTarget::Kind::Sqlite)
+            named.append({QStringLiteral("--results"), target.path});
+    }
     return SetupChecks::sameFileNamedTwice(named).problem;
 }
 

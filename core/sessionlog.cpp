@@ -1,5 +1,6 @@
 #include "sessionlog.h"
 
+#include "filefailure.h"
 #include "language.h"
 
 #include <QDir>
@@ -8,57 +9,11 @@
 
 #include <cerrno>
 
-#ifdef Q_OS_LINUX
-#include <locale.h>
-#include <string.h>
-#endif
-
 namespace {
 
 constexpr int FlushIntervalMs = 1000;
 // Lines held longer than this are written out at once: a burst of traffic waits for no timer.
 constexpr int FlushBytes = 16 * 1024;
-
-#if defined(Q_OS_WIN)
-// Qt writes files through the Windows API, which leaves errno alone: the enum says it.
-QString systemReason(int)
-{
-    return {};
-}
-#elif defined(Q_OS_LINUX)
-// The C library's words for `error` in its C locale: English whatever the user's language,
-// which would otherwise translate them.
-QString systemReason(int error)
-{
-    static const locale_t english = ::newlocale(LC_ALL_MASK, "C", locale_t(nullptr));
-    if (error == 0 || english == locale_t(nullptr))
-        return {};
-    return QString::fromLocal8Bit(::strerror_l(error, english));
-}
-#else
-QString systemReason(int error)
-{
-    return error == 0 ? QString() : qt_error_string(error);
-}
-#endif
-
-// Why an open or a write failed, in English: decided from the system's error number, else
-// from Qt's error enum, never from a text Qt's translation may have made Chinese.
-QString failureReason(int systemError, QFileDevice::FileError error)
-{
-    if (const QString reason = systemReason(systemError); !reason.isEmpty())
-        return reason;
-    switch (error) {
-    case QFileDevice::OpenError:
-        return QStringLiteral("cannot open the file");
-    case QFileDevice::ResourceError:
-        return QStringLiteral("out of resources, such as room on the disk");
-    case QFileDevice::PermissionsError:
-        return QStringLiteral("permission denied");
-    default:
-        return QStringLiteral("write error");
-    }
-}
 
 // A log-area line may hold line breaks of its own (the AT command, the module's OK); in the
 // file each stays one line.
@@ -177,7 +132,7 @@ void SessionLog::close()
 // One failure costs one line; the file is given up, the upgrade goes on.
 void SessionLog::fail(int systemError)
 {
-    const QString reason = failureReason(systemError, m_file.error());
+    const QString reason = fileFailureReason(systemError, m_file.error());
     const QString shown = m_file.errorString();
     m_file.close();
     m_pending.clear();

@@ -1,11 +1,14 @@
 #include "reportfile.h"
 
+#include "filefailure.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
 
-#ifdef Q_OS_UNIX
 #include <cerrno>
+
+#ifdef Q_OS_UNIX
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -13,15 +16,32 @@
 
 namespace {
 
+// Written unbuffered, a short write (the disk filled up, a file-size limit) tried again for the
+// rest: the error it then runs into is the system's, where a buffered write that stopped short
+// would leave none to say.
+bool writeAll(QFileDevice &file, const QByteArray &bytes)
+{
+    for (qint64 done = 0; done < bytes.size();) {
+        errno = 0;
+        const qint64 count = file.write(bytes.constData() + done, bytes.size() - done);
+        if (count <= 0)
+            return false;
+        done += count;
+    }
+    return true;
+}
+
 // Renamed over the path once complete: an existing file is never left half-written.
 QString replaceWhole(const QString &path, const QByteArray &bytes)
 {
     QSaveFile file(path);
-    // flush() on its own: commit() does not notice a buffered write that failed.
-    if (file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.flush() &&
-        file.commit())
-        return {};
-    return file.errorString();
+    errno = 0;
+    if (file.open(QIODevice::WriteOnly | QIODevice::Unbuffered) && writeAll(file, bytes)) {
+        errno = 0;
+        if (file.commit())
+            return {};
+    }
+    return fileFailureReason(errno, file.error());
 }
 
 #ifdef Q_OS_UNIX
@@ -73,9 +93,10 @@ QString writeThrough(const QString &path, const QByteArray &bytes)
 {
     const int fd = openWithoutWaiting(path);
     if (fd < 0)
-        return errno == ENXIO ? QStringLiteral("a FIFO that nobody reads") : qt_error_string(errno);
+        return errno == ENXIO ? QStringLiteral("a FIFO that nobody reads")
+                              : fileFailureReason(errno, QFileDevice::OpenError);
     const bool written = writeAllTo(fd, bytes);
-    const QString reason = written ? QString() : qt_error_string(errno);
+    const QString reason = written ? QString() : fileFailureReason(errno, QFileDevice::WriteError);
     ::close(fd);
     return reason;
 }
@@ -94,10 +115,9 @@ ReportTarget reportTarget(const QString &path)
 QString writeThrough(const QString &path, const QByteArray &bytes)
 {
     QFile file(path);
-    if (file.open(QIODevice::WriteOnly | QIODevice::Unbuffered) &&
-        file.write(bytes) == bytes.size())
+    if (file.open(QIODevice::WriteOnly | QIODevice::Unbuffered) && writeAll(file, bytes))
         return {};
-    return file.errorString();
+    return fileFailureReason(0, file.error());
 }
 #endif
 

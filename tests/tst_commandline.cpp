@@ -132,6 +132,9 @@ private slots:
         QTest::newRow("results, sqlite without a file")
             << run + QStringList{"--results", "sqlite:"}
             << "--results: sqlite: needs a file: sqlite:PATH";
+        QTest::newRow("report over its own store")
+            << QStringList{"--report", "--results", "sqlite:DIR/file", "--csv", "DIR/./file"}
+            << "--csv and --results name the same file: DIR/file";
         QTest::newRow("report as JSON on stdout, a day")
             << QStringList{"--report", "--json", "-", "--since", "2026-12-07"} << "";
         QTest::newRow("report, a time not a time")
