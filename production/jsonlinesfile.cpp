@@ -155,19 +155,6 @@ void removeMadeFile(QFile &file)
 }
 #endif
 
-// Writes all of `bytes`; a short write is tried again, so that the error it ran into is the
-// one said.
-bool writeAll(QFile &file, const QByteArray &bytes)
-{
-    for (qint64 done = 0; done < bytes.size();) {
-        const qint64 count = file.write(bytes.constData() + done, bytes.size() - done);
-        if (count <= 0)
-            return false;
-        done += count;
-    }
-    return true;
-}
-
 // In the lock: the size is read here, so that a rollback takes back this append's bytes only.
 QString appendLocked(QFile &file, const QByteArray &line, bool created)
 {

@@ -23,12 +23,6 @@ LinkError asLoss(LinkError error)
                                                       : error;
 }
 
-QString isoUtc(const QDateTime &time)
-{
-    return time.isValid() ? time.toUTC().toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss.zzzZ"))
-                          : QString();
-}
-
 } // namespace
 
 EndReason EndReason::of(Kind kind, LinkError error, qint64 number, const QString &detail)
@@ -214,4 +208,10 @@ ModuleRecord ownCopy(const ModuleRecord &record)
     if (!record.ended.isValid())
         copy.ended = QDateTime();
     return copy;
+}
+
+QString isoUtc(const QDateTime &time)
+{
+    return time.isValid() ? time.toUTC().toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss.zzzZ"))
+                          : QString();
 }

@@ -79,3 +79,6 @@ struct ModuleRecord
 
 // For a record that crosses to another thread: no buffer shared with the one that stays.
 ModuleRecord ownCopy(const ModuleRecord &record);
+
+// A time as the records hold it: ISO 8601 in UTC to the millisecond; empty when not set.
+QString isoUtc(const QDateTime &time);

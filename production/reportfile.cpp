@@ -16,21 +16,6 @@
 
 namespace {
 
-// Written unbuffered, a short write (the disk filled up, a file-size limit) tried again for the
-// rest: the error it then runs into is the system's, where a buffered write that stopped short
-// would leave none to say.
-bool writeAll(QFileDevice &file, const QByteArray &bytes)
-{
-    for (qint64 done = 0; done < bytes.size();) {
-        errno = 0;
-        const qint64 count = file.write(bytes.constData() + done, bytes.size() - done);
-        if (count <= 0)
-            return false;
-        done += count;
-    }
-    return true;
-}
-
 // Renamed over the path once complete: an existing file is never left half-written.
 QString replaceWhole(const QString &path, const QByteArray &bytes)
 {
@@ -138,4 +123,16 @@ QString writeWholeFile(const QString &path, const QByteArray &bytes)
     if (const QString refused = refusedTarget(target); !refused.isEmpty())
         return refused;
     return replaceWhole(path, bytes);
+}
+
+bool writeAll(QFileDevice &file, const QByteArray &bytes)
+{
+    for (qint64 done = 0; done < bytes.size();) {
+        errno = 0;
+        const qint64 count = file.write(bytes.constData() + done, bytes.size() - done);
+        if (count <= 0)
+            return false;
+        done += count;
+    }
+    return true;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QFileDevice>
 #include <QString>
 
 // How a report (--json, the port list, a station file) reaches what its path names. A regular
@@ -17,3 +18,7 @@ QString refusedTarget(ReportTarget target);
 QString writeWholeFile(const QString &path, const QByteArray &bytes);
 // Writes `bytes` to the character device or FIFO `path` as it is; what went wrong, or empty.
 QString writeThrough(const QString &path, const QByteArray &bytes);
+// Writes all of `bytes` to an open, unbuffered `file`, a short write (the disk filled up, a
+// file-size limit) tried again for the rest: the error it then runs into is the system's
+// (errno), where a buffered write that stopped short would leave none to say.
+bool writeAll(QFileDevice &file, const QByteArray &bytes);

@@ -27,7 +27,7 @@ QVariant asStored(const QVariant &value)
     if (value.isNull())
         return {};
     if (value.userType() == QMetaType::QDateTime)
-        return value.toDateTime().toUTC().toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss.zzzZ"));
+        return isoUtc(value.toDateTime());
     return value;
 }
 
@@ -77,11 +77,6 @@ bool runInTransaction(QSqlDatabase &db, const QStringList &statements, QString *
     *problem = said(db.lastError());
     db.rollback();
     return false;
-}
-
-QString isoUtc(const QDateTime &time)
-{
-    return time.toUTC().toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss.zzzZ"));
 }
 
 } // namespace
