@@ -60,11 +60,10 @@ qint64 SerialLink::write(const QByteArray &data)
     reportWritten(taken);
     if (taken == data.size())
         return taken;
+    // The port's own notifier writes them as the driver takes them. Never flush() here: on a
+    // descriptor that fills up meanwhile it fails with EAGAIN, which the port reports as a
+    // lost device, and a module that reads slowly would end its upgrade as unplugged.
     const qint64 queued = m_port.write(data.constData() + taken, data.size() - taken);
-    // Only when the driver can take bytes: flush() on a full descriptor fails with EAGAIN,
-    // which the port reports as a lost device. Otherwise its own notifier writes them later.
-    if (acceptsBytes())
-        m_port.flush();
     return queued < 0 ? -1 : taken + queued;
 }
 

@@ -18,6 +18,5 @@ bash "$root/scripts/build.sh" "$build" "${args[@]}"
 bash "$root/scripts/deps.sh" postgresql ser2net
 cd "$build"
 # The tests mostly wait on timers, the line and their servers (under half of two cores is busy
-# with sixteen at a time), so eight times as many run as there are cores. Not more: with
-# thirty-two at a time the 16 MiB image's 64 KiB reply in tst_firmware stalls now and then.
+# with sixteen at a time), so eight times as many run as there are cores.
 QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j"$(( $(nproc) * 8 ))"
