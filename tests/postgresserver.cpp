@@ -5,14 +5,17 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QUuid>
 
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <pwd.h>
+#include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -75,30 +78,71 @@ QString PostgresServer::start()
     m_bin = newestBinFolder();
     if (m_bin.isEmpty())
         return QStringLiteral("no PostgreSQL server under /usr/lib/postgresql");
-    const passwd *postgres = ::getpwnam("postgres");
-    if (::geteuid() == 0 && postgres == nullptr)
+    if (::geteuid() == 0 && ::getpwnam("postgres") == nullptr)
         return QStringLiteral("no user postgres to run the server as");
     ::chmod(QFile::encodeName(m_dir.path()).constData(), 0755);
     m_data = m_dir.filePath(QStringLiteral("data"));
-    QDir().mkpath(m_data);
+    const QString made = copyCluster();
+    if (!made.isEmpty())
+        return made;
+    m_port = freePort();
+    return startAgain() ? QString() : QStringLiteral("pg_ctl start failed on port %1").arg(m_port);
+}
+
+// Root hands `path` to postgres, who must own what the server reads and writes.
+QString PostgresServer::handToServer(const QString &path) const
+{
+    const passwd *postgres = ::getpwnam("postgres");
+    if (::geteuid() == 0 &&
+        ::chown(QFile::encodeName(path).constData(), postgres->pw_uid, postgres->pw_gid) != 0)
+        return QStringLiteral("cannot hand %1 to postgres").arg(path);
+    return {};
+}
+
+// initdb takes about a second of processor time, and the results tests start their servers
+// together at the busiest moment of a parallel suite: the cluster is made once per user and
+// server version, under a lock, and every server starts on a copy of it.
+QString PostgresServer::copyCluster()
+{
+    const QString shared = QDir::temp().filePath(
+        QStringLiteral("rw47hn-postgres-%1-%2")
+            .arg(::geteuid())
+            .arg(QDir(m_bin).dirName() + '-' + QFileInfo(m_bin).dir().dirName()));
+    QDir().mkpath(shared);
+    ::chmod(QFile::encodeName(shared).constData(), 0755);
+    const int lock =
+        ::open(QFile::encodeName(shared + "/lock").constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (lock < 0 || ::flock(lock, LOCK_EX) != 0)
+        return QStringLiteral("cannot lock %1").arg(shared);
+    QString problem;
+    const QString cluster = shared + QStringLiteral("/data");
+    if (!QFile::exists(shared + QStringLiteral("/made")))
+        problem = makeCluster(cluster, shared + QStringLiteral("/made"));
+    if (problem.isEmpty() && QProcess::execute(QStringLiteral("cp"), {"-a", cluster, m_data}) != 0)
+        problem = QStringLiteral("cannot copy %1 to %2").arg(cluster, m_data);
+    ::close(lock); // and with it the lock
+    return problem;
+}
+
+QString PostgresServer::makeCluster(const QString &cluster, const QString &madeMark) const
+{
+    QDir(cluster).removeRecursively(); // what an interrupted initdb left
+    QDir().mkpath(cluster);
     const QString passwordFile = m_dir.filePath(QStringLiteral("password"));
     QFile file(passwordFile);
     if (!file.open(QIODevice::WriteOnly) || file.write(Password) < 0)
         return file.errorString();
     file.close();
-    if (::geteuid() == 0) {
-        for (const QString &path : {m_data, passwordFile}) {
-            if (::chown(QFile::encodeName(path).constData(), postgres->pw_uid, postgres->pw_gid) !=
-                0)
-                return QStringLiteral("cannot hand %1 to postgres").arg(path);
-        }
+    for (const QString &path : {cluster, passwordFile}) {
+        if (const QString problem = handToServer(path); !problem.isEmpty())
+            return problem;
     }
-    const QString made = run("initdb", {"-D", m_data, "-U", User, "--pwfile=" + passwordFile, "-A",
+    const QString made = run("initdb", {"-D", cluster, "-U", User, "--pwfile=" + passwordFile, "-A",
                                         "scram-sha-256", "--no-sync", "--no-instructions"});
     if (!made.isEmpty())
         return made;
-    m_port = freePort();
-    return startAgain() ? QString() : QStringLiteral("pg_ctl start failed on port %1").arg(m_port);
+    QFile mark(madeMark);
+    return mark.open(QIODevice::WriteOnly) ? QString() : mark.errorString();
 }
 
 bool PostgresServer::startAgain()

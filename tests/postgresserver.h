@@ -4,8 +4,8 @@
 #include <QStringList>
 #include <QTemporaryDir>
 
-// A PostgreSQL server of the test's own: Debian's binaries, a cluster made by initdb in a
-// temporary folder, on a free port of 127.0.0.1 with a password login. Run as the `postgres`
+// A PostgreSQL server of the test's own: Debian's binaries, a copy of a cluster made by initdb
+// in a temporary folder, on a free port of 127.0.0.1 with a password login. Run as the `postgres`
 // user when the test runs as root, as the server refuses to run as root.
 class PostgresServer
 {
@@ -26,6 +26,9 @@ public:
 
 private:
     QString run(const QString &program, const QStringList &arguments) const;
+    QString handToServer(const QString &path) const;
+    QString copyCluster();
+    QString makeCluster(const QString &cluster, const QString &madeMark) const;
 
     QTemporaryDir m_dir;
     QString m_bin;

@@ -641,7 +641,7 @@ private slots:
             upgrader.setStandardOutputFile(QString("/proc/self/fd/%1").arg(stdoutEnds[1]));
         }
         start(upgrader, arguments,
-              {{"RW47HN_SYNC_DELAY_MS", signalNames.size() > 1 ? "4000" : "0"}});
+              {{"RW47HN_SYNC_DELAY_MS", signalNames.size() > 1 ? "2000" : "0"}});
         for (const int end : stdoutEnds) {
             if (end >= 0)
                 ::close(end); // nobody reads the upgrader's stdout any more
