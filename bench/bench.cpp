@@ -11,6 +11,11 @@
 //                                  responder's, with and without debug output, only
 //   --precise and --turnaround also run the window through ser2net (rfc2217://, loopback)
 //   in front of the same simulator, without debug output
+//   --busy-cores                   keeps every core busy at the lowest priority (SCHED_IDLE)
+//                                  while the tables run, so that no core sleeps
+//   --rounds N                     --precise runs N rounds, each the responder and the window
+//                                  one after the other; the cost is the median of the rounds'
+//                                  own differences
 //   rw47hn-bench --run MODE SIZE CHUNK WHO   one upgrade; MODE is turnaround, headroom, line
 //                                  or precise; WHO is window, ser2net or responder
 //   --debug-output null|pipe|off   where the window's Qt debug output goes: to /dev/null (the
@@ -37,12 +42,19 @@
 #include <QThread>
 #include <QtTest>
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
+#include <memory>
+#include <pthread.h>
+#include <sched.h>
 #include <sys/resource.h>
 #include <termios.h>
+#include <thread>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -256,6 +268,36 @@ int runOne(const QString &mode, qint64 size, int chunk, const QString &who)
     return sim.exitCode();
 }
 
+// Threads that keep every core busy at the lowest priority there is, so that no core sleeps:
+// a virtual machine's sleeping core takes up to milliseconds to wake, for a request or for
+// the simulator's pacing alike, and that, not any host's own work, is most of what moves the
+// figures from run to run. Any other thread takes a core from them at once.
+class BusyCores
+{
+public:
+    BusyCores()
+    {
+        for (unsigned i = 0; i < std::thread::hardware_concurrency(); ++i) {
+            m_threads.emplace_back([this] {
+                const sched_param lowest{};
+                pthread_setschedparam(pthread_self(), SCHED_IDLE, &lowest);
+                while (!m_stop.load(std::memory_order_relaxed)) {
+                }
+            });
+        }
+    }
+    ~BusyCores()
+    {
+        m_stop = true;
+        for (std::thread &thread : m_threads)
+            thread.join();
+    }
+
+private:
+    std::atomic<bool> m_stop{false};
+    std::vector<std::thread> m_threads;
+};
+
 // Where a child's Qt debug output goes.
 enum class DebugOutput { Null, Pipe, Off };
 DebugOutput windowDebug = DebugOutput::Null;
@@ -390,42 +432,80 @@ void preciseRow(int chunk, const char *name, const QMap<QString, qint64> &r)
                 failedMark(r.value("ok")));
 }
 
-void preciseCostRow(int chunk, const char *name, const QMap<QString, qint64> &window,
-                    const QMap<QString, qint64> &responder)
+double median(QVector<double> values)
 {
-    std::printf("%5d | %-18s | %+12.2f | %13s | %+13.2f\n", chunk, name,
-                overLine(window) - overLine(responder), "", ms(p99(window) - p99(responder)));
+    std::sort(values.begin(), values.end());
+    const int n = values.size();
+    return n == 0 ? 0.0 : n % 2 ? values.at(n / 2) : (values.at(n / 2 - 1) + values.at(n / 2)) / 2;
+}
+
+// A host's runs, one per round, each beside the responder's run of the same round.
+struct PreciseRuns
+{
+    QVector<QMap<QString, qint64>> runs;
+    QVector<double> costs; // over line time, less the responder's of the same round, in %
+};
+
+// One row per host: the median over the rounds. A cost row's figure is the median of each
+// round's own difference, which cancels what the machine does over minutes, and its last
+// column the spread of those differences.
+void preciseHostRow(int chunk, const char *name, const PreciseRuns &host)
+{
+    QVector<double> over, p50, p99s;
+    bool ok = true;
+    for (const auto &r : host.runs) {
+        over << overLine(r);
+        p50 << ms(qMax(r.value("first_p50_us"), r.value("last_p50_us")));
+        p99s << ms(p99(r));
+        ok = ok && r.value("ok");
+    }
+    std::printf("%5d | %-18s | %+12.2f | %13.2f | %13.2f%s\n", chunk, name, median(over),
+                median(p50), median(p99s), failedMark(ok));
+}
+
+void preciseCostRow(int chunk, const char *name, const PreciseRuns &host)
+{
+    const auto [low, high] = std::minmax_element(host.costs.begin(), host.costs.end());
+    std::printf("%5d | %-18s | %+12.2f | %13s | %+6.2f..%+.2f\n", chunk, name, median(host.costs),
+                "", *low, *high);
 }
 
 // The window beside an instant responder on the same precisely paced 115200 line: the
-// difference is the window's own cost. With --debug-output given, the window runs twice,
-// without debug output and with it, both against the same responder's run.
-void preciseTable(bool quick, bool bothDebugOutputs)
+// difference is the window's own cost. Each round runs the responder and the window one
+// after the other; with --debug-output given, the window twice, without debug output and
+// with it. The first round also runs the window through ser2net.
+void preciseTable(bool quick, bool bothDebugOutputs, int rounds)
 {
     const int size = quick ? 32 << 10 : 128 << 10;
-    std::printf("\n%s image at 115200, precise pacing\n", qPrintable(sizeName(size)));
+    std::printf("\n%s image at 115200, precise pacing, median of %d round(s)\n",
+                qPrintable(sizeName(size)), rounds);
     std::printf("%5s | %-18s | %12s | %13s | %13s\n", "slice", "host", "over line %",
                 "p50 turn. ms", "p99 turn. ms");
+    const QByteArray loudName = QByteArray("window, debug ") + debugName(windowDebug);
+    const QByteArray loudCost = QByteArray("cost, debug ") + debugName(windowDebug);
     for (const int chunk : {256, 1024}) {
-        const auto responder = runChild("precise", size, chunk, "responder");
-        preciseRow(chunk, "responder", responder);
-        if (bothDebugOutputs) {
-            const auto quiet = runChild("precise", size, chunk, "window", DebugOutput::Off);
-            const auto loud = runChild("precise", size, chunk, "window", windowDebug);
-            const QByteArray loudName = QByteArray("window, debug ") + debugName(windowDebug);
-            preciseRow(chunk, "window, debug off", quiet);
-            preciseRow(chunk, loudName.constData(), loud);
-            preciseCostRow(chunk, "cost, debug off", quiet, responder);
-            preciseCostRow(chunk, (QByteArray("cost, debug ") + debugName(windowDebug)).constData(),
-                           loud, responder);
-            const auto network = runChild("precise", size, chunk, "ser2net", DebugOutput::Off);
-            preciseRow(chunk, "via ser2net, off", network);
-            preciseCostRow(chunk, "cost via ser2net", network, responder);
-        } else {
-            const auto window = runChild("precise", size, chunk, "window");
-            preciseRow(chunk, "window", window);
-            preciseCostRow(chunk, "window's cost", window, responder);
+        PreciseRuns responder, quiet, loud, network;
+        const auto beside = [&](PreciseRuns &host, const QString &who, DebugOutput debug) {
+            host.runs << runChild("precise", size, chunk, who, debug);
+            host.costs << overLine(host.runs.last()) - overLine(responder.runs.last());
+        };
+        for (int round = 0; round < rounds; ++round) {
+            responder.runs << runChild("precise", size, chunk, "responder");
+            beside(quiet, "window", bothDebugOutputs ? DebugOutput::Off : windowDebug);
+            if (bothDebugOutputs)
+                beside(loud, "window", windowDebug);
+            if (round == 0)
+                beside(network, "ser2net", DebugOutput::Off);
         }
+        preciseHostRow(chunk, "responder", responder);
+        preciseHostRow(chunk, bothDebugOutputs ? "window, debug off" : "window", quiet);
+        if (bothDebugOutputs)
+            preciseHostRow(chunk, loudName.constData(), loud);
+        preciseCostRow(chunk, bothDebugOutputs ? "cost, debug off" : "window's cost", quiet);
+        if (bothDebugOutputs)
+            preciseCostRow(chunk, loudCost.constData(), loud);
+        preciseRow(chunk, "via ser2net, off", network.runs.first());
+        preciseCostRow(chunk, "cost via ser2net", network);
         std::fflush(stdout);
     }
 }
@@ -492,13 +572,19 @@ int main(int argc, char *argv[])
     const bool all = !large && !precise && !turnaround;
     const bool debugGiven = arguments.contains("--debug-output");
     windowDebug = debugOutputOption(arguments);
+    const int roundsAt = arguments.indexOf("--rounds");
+    const int rounds = roundsAt > 0 ? qMax(1, arguments.value(roundsAt + 1).toInt()) : 1;
     std::printf("the window's debug output: %s\n", debugName(windowDebug));
+    std::unique_ptr<BusyCores> busy;
+    if (arguments.contains("--busy-cores"))
+        busy = std::make_unique<BusyCores>();
+    std::printf("cores kept busy at the lowest priority: %s\n", busy ? "yes" : "no");
     if (all)
         smallImagesTable(quick);
     if (all || large)
         largeImagesTable(quick);
     if (all || precise)
-        preciseTable(quick, debugGiven && windowDebug != DebugOutput::Off);
+        preciseTable(quick, debugGiven && windowDebug != DebugOutput::Off, rounds);
     if (all || turnaround)
         turnaroundTable(quick);
     return 0;
