@@ -72,7 +72,7 @@ void UpgradeSequence::SerialPortReadData(const QByteArray &chunk)
     const bool handshakeEnded = packetMode == 0 && takeText(chunk);
     if (!handshakeEnded) {
         if (debugWanted())
-            qDebug() << "<<<bytes: " << chunk;
+            DebugHold::debugStreamLater("<<<bytes: ", chunk);
         for (const char byte : chunk)
             takeFrameByte(uint8_t(byte));
     }

@@ -1,5 +1,6 @@
 #include "commandhandler.h"
 
+#include "debughold.h"
 #include "protocol.h"
 
 #include <QDebug>
@@ -59,7 +60,7 @@ CommandAnswer answerReadData(const QByteArray &payload, const QByteArray &image)
     const quint32 address = readU32le(request);
     const quint32 count = readU32le(request + 4);
     if (debugWanted())
-        qDebug() << "<<<addr: " << address << "len: " << count;
+        DebugHold::debugStreamLater("<<<addr: ", address, "len: ", count);
 
     const quint32 imageSize = quint32(image.size());
     const quint32 available = address < imageSize ? imageSize - address : 0;
@@ -90,7 +91,7 @@ CommandAnswer answerResult(const QByteArray &payload)
 CommandAnswer answerCommand(uint8_t opcode, const QByteArray &payload, const QByteArray &image)
 {
     if (debugWanted())
-        qDebug() << "<<<opcode: " << int(opcode);
+        DebugHold::debugStreamLater("<<<opcode: ", int(opcode));
     switch (opcode) {
     case BaudRateCmd:
         return answerBaudRate(payload);

@@ -1,5 +1,7 @@
 #include "frame.h"
 
+#include "debughold.h"
+
 #include <QDebug>
 #include <QLoggingCategory>
 
@@ -52,7 +54,7 @@ std::vector<uint8_t> DataFormatToPaket(uint8_t opcode, const std::vector<uint8_t
 
     const uint16_t crc = crc16Xmodem(frame.data(), frame.size());
     if (QLoggingCategory::defaultCategory()->isDebugEnabled()) // made in full even when unwanted
-        qDebug(" %04X", crc);
+        DebugHold::debugLater([crc] { return QString::asprintf(" %04X", crc); });
     frame.push_back(uint8_t(crc & 0xFF));
     frame.push_back(uint8_t(crc >> 8));
     return frame;

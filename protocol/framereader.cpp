@@ -1,5 +1,6 @@
 #include "framereader.h"
 
+#include "debughold.h"
 #include "frame.h"
 
 #include <QDebug>
@@ -66,11 +67,12 @@ void FrameReader::countBodyByte(uint8_t byte)
     // The lines are built only where they are shown: a run that filters them out (headless,
     // many ports) pays nothing per byte.
     const bool traced = m_traced && QLoggingCategory::defaultCategory()->isDebugEnabled();
+    // Made only as they are written, after the reply this frame asks for.
     if (traced && m_state == WaitOpcode) {
-        qDebug(" %02x", byte);
-        qDebug() << "==Len: " << m_length << "cnt: " << m_count;
+        DebugHold::debugLater([byte] { return QString::asprintf(" %02x", byte); });
+        DebugHold::debugStreamLater("==Len: ", m_length, "cnt: ", m_count);
     } else if (traced) {
-        qDebug() << "Len: " << m_length << "cnt: " << m_count;
+        DebugHold::debugStreamLater("Len: ", m_length, "cnt: ", m_count);
     }
     m_state = m_length == m_count ? WaitCrcLow : WaitPayload;
 }

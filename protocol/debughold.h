@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDebug>
 #include <QString>
 
 #include <functional>
@@ -21,4 +22,20 @@ public:
     // replies, in its place among the held lines; at once otherwise. The caller checks that
     // debug output is wanted.
     static void debugLater(std::function<QString()> makeText);
+
+    // A line as `qDebug() << parts...` makes it, byte for byte, made only when it is written.
+    template <typename... Parts> static void debugStreamLater(const Parts &...parts)
+    {
+        debugLater([parts...] {
+            QString text;
+            {
+                QDebug stream(&text);
+                ((stream << parts), ...);
+            }
+            // A message drops the space its stream puts after the last part; a string keeps it.
+            if (text.endsWith(QLatin1Char(' ')))
+                text.chop(1);
+            return text;
+        });
+    }
 };
