@@ -82,10 +82,17 @@ QString PostgresServer::start()
         return QStringLiteral("no user postgres to run the server as");
     ::chmod(QFile::encodeName(m_dir.path()).constData(), 0755);
     m_data = m_dir.filePath(QStringLiteral("data"));
-    const QString made = copyCluster();
-    if (!made.isEmpty())
-        return made;
+    if (const QString problem = copyCluster(false); !problem.isEmpty())
+        return problem;
     m_port = freePort();
+    if (startAgain() && exec(QStringLiteral("postgres"), {QStringLiteral("select 1")}).isEmpty())
+        return {};
+    // The kept cluster lives in the temporary folder, whose clean-up may have taken some of
+    // its files: it is made afresh once.
+    stop();
+    QDir(m_data).removeRecursively();
+    if (const QString problem = copyCluster(true); !problem.isEmpty())
+        return problem;
     return startAgain() ? QString() : QStringLiteral("pg_ctl start failed on port %1").arg(m_port);
 }
 
@@ -102,7 +109,7 @@ QString PostgresServer::handToServer(const QString &path) const
 // initdb takes about a second of processor time, and the results tests start their servers
 // together at the busiest moment of a parallel suite: the cluster is made once per user and
 // server version, under a lock, and every server starts on a copy of it.
-QString PostgresServer::copyCluster()
+QString PostgresServer::copyCluster(bool afresh)
 {
     const QString shared = QDir::temp().filePath(
         QStringLiteral("rw47hn-postgres-%1-%2")
@@ -116,6 +123,8 @@ QString PostgresServer::copyCluster()
         return QStringLiteral("cannot lock %1").arg(shared);
     QString problem;
     const QString cluster = shared + QStringLiteral("/data");
+    if (afresh)
+        QFile::remove(shared + QStringLiteral("/made"));
     if (!QFile::exists(shared + QStringLiteral("/made")))
         problem = makeCluster(cluster, shared + QStringLiteral("/made"));
     if (problem.isEmpty() && QProcess::execute(QStringLiteral("cp"), {"-a", cluster, m_data}) != 0)

@@ -27,7 +27,7 @@ public:
 private:
     QString run(const QString &program, const QStringList &arguments) const;
     QString handToServer(const QString &path) const;
-    QString copyCluster();
+    QString copyCluster(bool afresh);
     QString makeCluster(const QString &cluster, const QString &madeMark) const;
 
     QTemporaryDir m_dir;
