@@ -53,7 +53,7 @@ std::vector<uint8_t> DataFormatToPaket(uint8_t opcode, const std::vector<uint8_t
     frame.insert(frame.end(), payload.begin(), payload.end());
 
     const uint16_t crc = crc16Xmodem(frame.data(), frame.size());
-    if (QLoggingCategory::defaultCategory()->isDebugEnabled()) // made in full even when unwanted
+    if (QLoggingCategory::defaultCategory()->isDebugEnabled()) // made at once when not held
         DebugHold::debugLater([crc] { return QString::asprintf(" %04X", crc); });
     frame.push_back(uint8_t(crc & 0xFF));
     frame.push_back(uint8_t(crc >> 8));

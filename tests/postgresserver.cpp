@@ -119,8 +119,11 @@ QString PostgresServer::copyCluster(bool afresh)
     ::chmod(QFile::encodeName(shared).constData(), 0755);
     const int lock =
         ::open(QFile::encodeName(shared + "/lock").constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    if (lock < 0 || ::flock(lock, LOCK_EX) != 0)
+    if (lock < 0 || ::flock(lock, LOCK_EX) != 0) {
+        if (lock >= 0)
+            ::close(lock);
         return QStringLiteral("cannot lock %1").arg(shared);
+    }
     QString problem;
     const QString cluster = shared + QStringLiteral("/data");
     if (afresh)
